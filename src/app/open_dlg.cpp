@@ -1,0 +1,69 @@
+#include "app/open_dlg.h"
+
+#include "app/net_browser.h"
+#include "app/quorvane_doc.h"
+
+namespace qv {
+
+void COpenDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Text(pDX, IDC_SLAVE_NAME, m_strSlave);
+    DDX_Text(pDX, IDC_MASTER_NAME, m_strMaster);
+    DDX_Radio(pDX, IDC_SLAVE_LOCAL, m_nSlaveKind);
+    DDX_Radio(pDX, IDC_MASTER_LOCAL, m_nMasterKind);
+}
+
+void COpenDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    ApplyEnableRule(kMaster);
+    ApplyEnableRule(kSlave);
+}
+
+void COpenDlg::OnCommand(int id) {
+    switch (id) {
+    case IDC_MASTER_LOCAL:
+    case IDC_MASTER_NETWORK:
+    case IDC_MASTER_FILE: ApplyEnableRule(kMaster); break;
+    case IDC_SLAVE_LOCAL:
+    case IDC_SLAVE_NETWORK:
+    case IDC_SLAVE_FILE: ApplyEnableRule(kSlave); break;
+    case IDC_MASTER_BROWSE: OnBrowse(kMaster); break;
+    case IDC_SLAVE_BROWSE: OnBrowse(kSlave); break;
+    default: CDialog::OnCommand(id);
+    }
+}
+
+void COpenDlg::ApplyEnableRule(Side side) {
+    UpdateData(true);
+    int& kind = side == kMaster ? m_nMasterKind : m_nSlaveKind;
+    std::string& name = side == kMaster ? m_strMaster : m_strSlave;
+    const bool enable = kind != kSourceLocal;
+    if (!enable) name.clear();
+    m_pWnd->EnableDlgItem(side == kMaster ? IDC_MASTER_NAME : IDC_SLAVE_NAME, enable);
+    m_pWnd->EnableDlgItem(side == kMaster ? IDC_MASTER_BROWSE : IDC_SLAVE_BROWSE, enable);
+    UpdateData(false);
+}
+
+void COpenDlg::OnBrowse(Side side) {
+    UpdateData(true);
+    const int kind = side == kMaster ? m_nMasterKind : m_nSlaveKind;
+    std::string& name = side == kMaster ? m_strMaster : m_strSlave;
+    if (kind == kSourceNetwork) {
+        CKAVONetBrowser browser(3);
+        if (Ui().DoModal(browser) == IDOK) name = browser.GetComputerName();
+        UpdateData(false);
+    } else if (kind == kSourceFile) {
+        FileDialogRequest request;
+        request.bOpen = true;
+        request.defaultExtension = "qvf";
+        request.initialName = "*.qvf";
+        request.filterName = "qvf";
+        request.filterPattern = "*.qvf";
+        std::string path;
+        if (Ui().GetFileName(request, path)) {
+            name = path;
+            UpdateData(false);
+        }
+    }
+}
+
+}  // namespace qv

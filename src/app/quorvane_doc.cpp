@@ -1,0 +1,118 @@
+#include "app/quorvane_doc.h"
+
+#include <algorithm>
+
+#include "app/open_dlg.h"
+#include "files/tree_file.h"
+#include "model/loader.h"
+
+namespace qv {
+
+namespace {
+
+// Root keys of a live side, in the order they are offered.
+const RootName kLiveRoots[] = {
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {"HKEY_DYN_DATA", HKEY_DYN_DATA},
+    {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+};
+
+}  // namespace
+
+CQuorvaneDoc::CQuorvaneDoc(IRegistry& registry, IModalUI& ui) : m_registry(registry), m_ui(ui) {}
+
+CQuorvaneDoc::~CQuorvaneDoc() {
+    for (CView* view : m_viewList) view->OnTreesDiscarding();
+    m_pSlaveRoot.reset();
+    m_pMasterRoot.reset();
+}
+
+void CQuorvaneDoc::AddView(CView* view) {
+    m_viewList.push_back(view);
+    view->m_pDocument = this;
+}
+
+void CQuorvaneDoc::RemoveView(CView* view) {
+    m_viewList.erase(std::remove(m_viewList.begin(), m_viewList.end(), view), m_viewList.end());
+    view->m_pDocument = nullptr;
+}
+
+ITreePane* CQuorvaneDoc::GetTreePane(int index) const {
+    for (CView* view : m_viewList)
+        if (auto* pane = dynamic_cast<ITreePane*>(view); pane != nullptr && index-- == 0) return pane;
+    return nullptr;
+}
+
+IValuePane* CQuorvaneDoc::GetValuePane(int index) const {
+    for (CView* view : m_viewList)
+        if (auto* pane = dynamic_cast<IValuePane*>(view); pane != nullptr && index-- == 0) return pane;
+    return nullptr;
+}
+
+void CQuorvaneDoc::BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind) {
+    root.reset();
+    root = std::make_unique<KeyNode>(kind == kSourceLocal ? std::string("local_computer") : name);
+    if (!IsLiveKind(kind)) {
+        if (!LoadFromFile(name, root.get())) root.reset();
+        return;
+    }
+    const std::string computer = kind == kSourceLocal ? std::string() : name;
+    for (const RootName& r : kLiveRoots) {
+        const LONG status = AddRoot(root.get(), m_registry, computer, r.handle, r.name);
+        if (status != 0 && r.handle == HKEY_CLASSES_ROOT) {
+            AfxMessageBox(m_ui, IDS_UNABLE_OPEN_REGISTRY, MB_OK | MB_ICONERROR);
+            root.reset();
+            return;
+        }
+    }
+}
+
+bool CQuorvaneDoc::LoadFromFile(const std::string& path, KeyNode* top) {
+    try {
+        CStdioFile file(path, CStdioFile::modeRead | CStdioFile::typeText);
+        const int result = ReadTreeFile(top, file);
+        file.Close();
+        if (result != 0) {
+            AfxMessageBox(m_ui, IDS_FILE_FORMAT_ERROR, MB_OK | MB_ICONERROR);
+            return false;
+        }
+        return true;
+    } catch (const CFileException& e) {
+        std::string text = e.GetErrorMessage();
+        if (text.empty()) text = LoadString(IDS_READ_ERROR);
+        m_ui.MessageBox(text, MB_OK | MB_ICONERROR);
+        return false;
+    }
+}
+
+void CQuorvaneDoc::OnFileSelect() {
+    COpenDlg dlg;
+    dlg.m_nMasterKind = m_nMasterKind;
+    dlg.m_nSlaveKind = m_nSlaveKind;
+    dlg.m_strMaster = m_strMaster;
+    dlg.m_strSlave = m_strSlave;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+
+    m_bSync = 0;
+    m_nMasterKind = dlg.m_nMasterKind;
+    m_nSlaveKind = dlg.m_nSlaveKind;
+    m_strMaster = dlg.m_strMaster;
+    m_strSlave = dlg.m_strSlave;
+
+    // Nothing may reach a node of the old trees while they go and while the
+    // messages of the rebuild are on screen.
+    for (CView* view : m_viewList) view->OnTreesDiscarding();
+    m_pPrintRoot = nullptr;
+
+    BuildSide(m_pSlaveRoot, m_strSlave, m_nSlaveKind);
+    BuildSide(m_pMasterRoot, m_strMaster, m_nMasterKind);
+
+    int counter = 0;
+    for (CView* view : m_viewList) {
+        view->m_nPane = counter++;
+        if (auto* tree = dynamic_cast<ITreePane*>(view)) tree->PopulateTree();
+    }
+}
+
+}  // namespace qv

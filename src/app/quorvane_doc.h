@@ -1,0 +1,70 @@
+// The one document: both sides of the comparison, their trees, the panes.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/modal_ui.h"
+#include "app/view.h"
+#include "model/key_node.h"
+#include "model/registry.h"
+
+namespace qv {
+
+// Where a side comes from; also the radio position in the Open dialog.
+enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
+
+inline bool IsLiveKind(int kind) { return kind == kSourceLocal || kind == kSourceNetwork; }
+
+class CQuorvaneDoc {
+public:
+    CQuorvaneDoc(IRegistry& registry, IModalUI& ui);
+    ~CQuorvaneDoc();
+
+    CQuorvaneDoc(const CQuorvaneDoc&) = delete;
+    CQuorvaneDoc& operator=(const CQuorvaneDoc&) = delete;
+
+    std::string m_strMaster;  // computer name or file path; empty for local
+    std::string m_strSlave;
+    int m_nMasterKind = kSourceLocal;
+    int m_nSlaveKind = kSourceLocal;
+    std::unique_ptr<KeyNode> m_pMasterRoot;  // null while the side has no tree
+    std::unique_ptr<KeyNode> m_pSlaveRoot;
+    KeyNode* m_pPrintRoot = nullptr;  // set by the print choice, not owned
+    int m_bSync = 0;
+
+    // Panes, in the order they joined.
+    void AddView(CView* view);
+    void RemoveView(CView* view);
+    const std::vector<CView*>& GetViews() const { return m_viewList; }
+    // The first (0) or second (1) tree pane, value pane; null if absent.
+    ITreePane* GetTreePane(int index) const;
+    IValuePane* GetValuePane(int index) const;
+
+    // Discards the side's tree and builds a new one.
+    void BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind);
+    // Reads the tree file at `path` into `top`; reports failures itself.
+    bool LoadFromFile(const std::string& path, KeyNode* top);
+
+    // The Open command.
+    void OnFileSelect();
+
+    // The side's data by pane number: 1 and 3 are the Slave, the rest the Master.
+    int SideKind(int pane) const { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }
+    const std::string& SideName(int pane) const { return IsSlavePane(pane) ? m_strSlave : m_strMaster; }
+    KeyNode* SideRoot(int pane) const {
+        return IsSlavePane(pane) ? m_pSlaveRoot.get() : m_pMasterRoot.get();
+    }
+    static bool IsSlavePane(int pane) { return pane == 1 || pane == 3; }
+
+    IRegistry& Registry() const { return m_registry; }
+    IModalUI& Ui() const { return m_ui; }
+
+private:
+    IRegistry& m_registry;
+    IModalUI& m_ui;
+    std::vector<CView*> m_viewList;
+};
+
+}  // namespace qv

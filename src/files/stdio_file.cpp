@@ -1,0 +1,170 @@
+#include "files/stdio_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace qv {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+CFileException::Cause CauseOf(int osError) {
+    switch (osError) {
+    case 0: return CFileException::generic;
+    case ENOENT: return CFileException::fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EISDIR: return CFileException::badPath;
+    case EACCES:
+    case EPERM:
+    case EROFS: return CFileException::accessDenied;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return CFileException::diskFull;
+    default: return CFileException::generic;
+    }
+}
+
+}  // namespace
+
+std::string CFileException::GetErrorMessage() const {
+    if (m_lOsError == 0 && m_strReason.empty()) return std::string();
+    if (m_strFileName.empty()) return "No file name was given.";
+    const std::string reason = m_strReason.empty() ? std::strerror(m_lOsError) : m_strReason;
+    return "\"" + m_strFileName + "\": " + reason + ".";
+}
+
+CStdioFile::CStdioFile(const std::string& fileName, unsigned openFlags) {
+    CFileException error(CFileException::none, 0, fileName);
+    if (!Open(fileName, openFlags, &error)) throw error;
+}
+
+CStdioFile::~CStdioFile() { Abort(); }
+
+bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileException* error) {
+    Abort();
+    m_strFileName = fileName;
+    m_bWrite = (openFlags & modeWrite) != 0;
+    m_bText = true;  // every file of ours is text
+    auto fail = [&](CFileException e) {
+        if (error != nullptr) *error = std::move(e);
+        return false;
+    };
+    if (fileName.empty()) return fail(CFileException(CFileException::badPath, ENOENT, fileName));
+    // Only regular files are read: a directory, a pipe or a device would
+    // block or never end.
+    struct stat st {};
+    if (!m_bWrite && stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return fail(CFileException(CFileException::badPath, 0, fileName, "not a regular file"));
+    const char* mode = m_bWrite ? ((openFlags & modeCreate) ? "wb" : "r+b") : "rb";
+    errno = 0;
+    m_file = std::fopen(fileName.c_str(), mode);
+    if (m_file == nullptr) {
+        const int osError = errno != 0 ? errno : EIO;
+        return fail(CFileException(CauseOf(osError), osError, fileName));
+    }
+    m_buffer.resize(kBufferSize);
+    m_nPos = m_nEnd = 0;
+    m_bEof = false;
+    return true;
+}
+
+void CStdioFile::Attach(std::FILE* stream, std::string name, bool forWriting) {
+    Abort();
+    m_file = stream;
+    m_strFileName = std::move(name);
+    m_bWrite = forWriting;
+    m_bText = true;
+    m_buffer.resize(kBufferSize);
+    m_nPos = m_nEnd = 0;
+    m_bEof = false;
+}
+
+void CStdioFile::Close() {
+    if (m_file == nullptr) return;
+    try {
+        if (m_bWrite) FlushBuffer();
+    } catch (...) {
+        Abort();
+        throw;
+    }
+    std::FILE* f = m_file;
+    m_file = nullptr;
+    errno = 0;
+    if (std::fclose(f) != 0) ThrowError(errno != 0 ? errno : EIO);
+}
+
+void CStdioFile::Abort() {
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    m_nPos = m_nEnd = 0;
+}
+
+void CStdioFile::ThrowError(int osError) const {
+    throw CFileException(CauseOf(osError), osError, m_strFileName);
+}
+
+bool CStdioFile::FillBuffer() {
+    if (m_bEof) return false;
+    errno = 0;
+    const std::size_t n = std::fread(m_buffer.data(), 1, m_buffer.size(), m_file);
+    if (n == 0) {
+        if (std::ferror(m_file)) ThrowError(errno != 0 ? errno : EIO);
+        m_bEof = true;
+        return false;
+    }
+    m_nPos = 0;
+    m_nEnd = n;
+    return true;
+}
+
+bool CStdioFile::ReadString(std::string& line) {
+    line.clear();
+    if (m_file == nullptr) ThrowError(EBADF);
+    bool gotAny = false;
+    for (;;) {
+        if (m_nPos == m_nEnd && !FillBuffer()) break;
+        gotAny = true;
+        const char* begin = m_buffer.data() + m_nPos;
+        const char* nl = static_cast<const char*>(std::memchr(begin, '\n', m_nEnd - m_nPos));
+        if (nl != nullptr) {
+            line.append(begin, nl);
+            m_nPos += static_cast<std::size_t>(nl - begin) + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
+        }
+        line.append(begin, m_nEnd - m_nPos);
+        m_nPos = m_nEnd;
+    }
+    if (!gotAny) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void CStdioFile::FlushBuffer() {
+    if (m_nEnd == 0) return;
+    errno = 0;
+    const std::size_t pending = m_nEnd;
+    m_nEnd = 0;
+    if (std::fwrite(m_buffer.data(), 1, pending, m_file) == pending && std::fflush(m_file) == 0)
+        return;
+    ThrowError(errno != 0 ? errno : EIO);
+}
+
+void CStdioFile::WriteString(std::string_view text) {
+    if (m_file == nullptr || !m_bWrite) ThrowError(EBADF);
+    for (char c : text) {
+        if (m_nEnd + 2 > m_buffer.size()) FlushBuffer();
+        if (c == '\n' && m_bText) m_buffer[m_nEnd++] = '\r';
+        m_buffer[m_nEnd++] = c;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,29 @@
+// The tree file: a key line per key ("[" file path "]"), a line per value,
+// an empty line after each key's values, keys depth first.
+#pragma once
+
+#include <string>
+
+#include "files/stdio_file.h"
+#include "model/key_node.h"
+
+namespace qv {
+
+// Reads every line of `file` into nodes below `top`. Returns 0, or 1 when the
+// file is not a tree file (a value line before the first key line, keys nested
+// deeper than the registry allows). File errors are thrown as CFileException.
+int ReadTreeFile(KeyNode* top, CStdioFile& file);
+
+// "" for the top node, else the parent's file path, a backslash and the name.
+std::string FilePathOf(const KeyNode* node);
+
+// Writes `chosen`'s ancestors as bare key lines and its subkeys in full.
+void SaveTree(const KeyNode* chosen, CStdioFile& file);
+void WriteAncestors(const KeyNode* node, CStdioFile& file, std::string& path);
+void WriteSubtree(const KeyNode* node, CStdioFile& file, const std::string& parentPath);
+
+// The text of one value line, as written and printed: "name"="text",
+// "name"=dword:0000001d or "name"=.
+void AppendValueLine(std::string& out, const ValueEntry& value);
+
+}  // namespace qv

@@ -1,0 +1,81 @@
+#include <cstring>
+#include <string_view>
+
+#include "files/tree_file.h"
+
+namespace qv {
+
+namespace {
+
+bool IsTrailingSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsFiller(char c) { return c == '"' || c == '=' || c == ' ' || c == '\t'; }
+
+constexpr std::string_view kDword = "dword:";
+
+// A number line is one whose text after the first "=" starts, past blanks,
+// with "dword:". A string that merely contains "dword:" stays a string.
+bool IsNumberLine(std::string_view line, std::size_t eq) {
+    if (eq == std::string_view::npos) return false;
+    std::size_t p = eq + 1;
+    while (p < line.size() && IsBlank(line[p])) ++p;
+    return line.substr(p, kDword.size()) == kDword;
+}
+
+std::uint32_t NumberOf(std::string_view line, std::size_t eq) {
+    std::size_t p = eq + 1;
+    for (;;) {
+        if (p < line.size() && IsFiller(line[p])) ++p;
+        else if (line.substr(p, kDword.size()) == kDword) p += kDword.size();
+        else break;
+    }
+    std::size_t end = p;
+    while (end < line.size() && !IsFiller(line[end])) ++end;
+    return ParseHex(line.substr(p, end - p));
+}
+
+std::string TextOf(std::string_view line, std::size_t eq) {
+    std::size_t p = eq == std::string_view::npos ? line.size() : eq + 1;
+    while (p < line.size() && IsFiller(line[p])) ++p;
+    const std::size_t quote = line.rfind('"');
+    const std::size_t end = (quote != std::string_view::npos && quote >= p) ? quote : line.size();
+    return std::string(line.substr(p, end - p));
+}
+
+std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    std::string name;
+    if (eq != std::string_view::npos && eq >= 3) name.assign(line.substr(1, eq - 2));
+    if (IsNumberLine(line, eq)) {
+        const std::uint32_t number = NumberOf(line, eq);
+        return std::make_unique<ValueEntry>(name.c_str(), REG_DWORD, &number);
+    }
+    const std::string text = TextOf(line, eq);
+    return std::make_unique<ValueEntry>(name.c_str(), REG_SZ, text.c_str());
+}
+
+}  // namespace
+
+int ReadTreeFile(KeyNode* top, CStdioFile& file) {
+    KeyNode* current = nullptr;
+    std::string raw;
+    while (file.ReadString(raw)) {
+        std::string_view line(raw);
+        while (!line.empty() && IsTrailingSpace(line.back())) line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (line.front() == '[') {
+            KeyNode* parent = FindParent(top, line);
+            if (parent == nullptr) parent = top;
+            // Refuse what the registry itself could never hold; it also keeps
+            // every later walk of the tree within a bounded depth.
+            if (parent->Level() + 1 > kMaxKeyDepth) return 1;
+            current = parent->AppendSubkey(std::make_unique<KeyNode>(LeafName(line)));
+            continue;
+        }
+        if (current == nullptr) return 1;  // a value with no key to join
+        current->AppendValue(ParseValueLine(line));
+    }
+    return 0;
+}
+
+}  // namespace qv

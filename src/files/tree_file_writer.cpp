@@ -1,0 +1,92 @@
+#include <vector>
+
+#include "files/tree_file.h"
+
+namespace qv {
+
+std::string FilePathOf(const KeyNode* node) {
+    std::vector<const std::string*> names;
+    for (const KeyNode* n = node; n->parent != nullptr; n = n->parent) names.push_back(&n->name);
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        path += '\\';
+        path += **it;
+    }
+    return path;
+}
+
+void AppendValueLine(std::string& out, const ValueEntry& value) {
+    out += '"';
+    out += value.Name();
+    out += "\"=";
+    if (value.type == REG_SZ) {
+        out += '"';
+        out += value.Text();
+        out += '"';
+    } else if (value.type == REG_DWORD) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        const DWORD n = value.Number();
+        out += "dword:";
+        for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(n >> shift) & 0xF];
+    }
+}
+
+void WriteAncestors(const KeyNode* node, CStdioFile& file, std::string& path) {
+    // Top down: collect the chain first (no recursion on deep trees).
+    std::vector<const KeyNode*> chain;
+    for (const KeyNode* n = node; n != nullptr; n = n->parent) chain.push_back(n);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if ((*it)->parent != nullptr) {
+            path += '\\';
+            path += (*it)->name;
+        }
+        file.WriteString("[" + path + "]\n\n");
+    }
+}
+
+void WriteSubtree(const KeyNode* node, CStdioFile& file, const std::string& parentPath) {
+    // Depth first, pre-order, with an explicit stack; `path` grows and shrinks
+    // with the walk so no path is built twice.
+    struct Frame {
+        const KeyNode* node;
+        std::size_t next;     // next subkey to visit
+        std::size_t pathLen;  // length of this node's file path
+    };
+    std::string path = parentPath;
+    std::string lines;
+    std::vector<Frame> stack;
+    auto visit = [&](const KeyNode* n) {
+        path += '\\';
+        path += n->name;
+        lines.clear();
+        lines += '[';
+        lines += path;
+        lines += "]\n";
+        for (const auto& v : n->values) {
+            AppendValueLine(lines, *v);
+            lines += '\n';
+        }
+        lines += '\n';
+        file.WriteString(lines);
+        stack.push_back({n, 0, path.size()});
+    };
+    visit(node);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->subkeys.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const KeyNode* child = top.node->subkeys[top.next++].get();
+        path.resize(top.pathLen);
+        visit(child);
+    }
+}
+
+void SaveTree(const KeyNode* chosen, CStdioFile& file) {
+    std::string path;
+    if (chosen->parent != nullptr) WriteAncestors(chosen, file, path);
+    for (const auto& sub : chosen->subkeys) WriteSubtree(sub.get(), file, path);
+}
+
+}  // namespace qv

@@ -1,0 +1,134 @@
+#include "model/loader.h"
+
+#include <vector>
+
+#include "model/open_key.h"
+
+namespace qv {
+
+namespace {
+
+// Appends every value of the open key. An entry that does not fit the record
+// (name over 254 characters, data over 255 bytes) is skipped; only "no more
+// items" or another error ends the list.
+void LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
+    for (DWORD index = 0;; ++index) {
+        auto entry = std::make_unique<ValueEntry>();
+        DWORD nameSize = ValueEntry::kMaxText;
+        DWORD dataSize = ValueEntry::kMaxText;
+        const LONG status = registry.RegEnumValueA(key, index, entry->name, &nameSize, nullptr,
+                                                   &entry->type, entry->data, &dataSize);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return;
+        entry->cbData = dataSize <= ValueEntry::kMaxText ? dataSize : 0;
+        node->AppendValue(std::move(entry));
+    }
+}
+
+// Reads the next subkey name; false at the end of the list or on an error.
+bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name) {
+    char buffer[ValueEntry::kFieldSize];
+    for (;;) {
+        DWORD size = sizeof buffer;
+        FILETIME lastWrite{};
+        const LONG status = registry.RegEnumKeyExA(key, index++, buffer, &size, nullptr, nullptr,
+                                                   nullptr, &lastWrite);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return false;
+        name.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
+        return true;
+    }
+}
+
+std::string ChildPath(const std::string& parentPath, const std::string& name) {
+    if (name.empty()) return parentPath;
+    if (parentPath.empty()) return name;
+    return parentPath + '\\' + name;
+}
+
+// Loads values and subtree of the open `key` into the empty `node`, opening
+// each descendant by its full path from `base`. Depth first, without
+// recursion; at most one handle per level is open, and nothing deeper than the
+// registry's own limit is followed, so a hostile peer cannot make it endless.
+void LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const std::string& path) {
+    struct Frame {
+        KeyNode* node;
+        HKEY key;
+        std::unique_ptr<CRegHandle> owner;  // null for the caller's key
+        std::string path;
+        int level;
+        DWORD index = 0;
+    };
+    LoadValues(registry, key, node);
+    std::vector<Frame> stack;
+    stack.push_back({node, key, nullptr, path, node->Level()});
+    std::string name;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.level >= kMaxKeyDepth || !NextSubkeyName(registry, top.key, top.index, name)) {
+            stack.pop_back();
+            continue;
+        }
+        KeyNode* child = top.node->AppendSubkey(std::make_unique<KeyNode>(name));
+        std::string childPath = ChildPath(top.path, name);
+        auto handle = std::make_unique<CRegHandle>(registry);
+        if (registry.RegOpenKeyExA(base, childPath.c_str(), 0, KEY_READ, handle->Receive()) !=
+            ERROR_SUCCESS)
+            continue;
+        LoadValues(registry, handle->Get(), child);
+        const HKEY childKey = handle->Get();
+        const int childLevel = top.level + 1;
+        stack.push_back({child, childKey, std::move(handle), std::move(childPath), childLevel});
+    }
+}
+
+}  // namespace
+
+LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKEY root,
+             const char* rootName) {
+    COpenedKey key(registry);
+    const LONG status = key.Open(computer, root, std::string(), KEY_READ);
+    if (status != 0) return status;
+    top->AppendSubkey(std::make_unique<KeyNode>(rootName));
+    return 0;
+}
+
+int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced) {
+    if (!forced && node->IsLoaded()) return 0;
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) return 0;
+    if (forced) {
+        ReloadSubtree(node, registry, computer, root, path);
+        return 1;
+    }
+    COpenedKey key(registry);
+    if (key.Open(computer, root, path, KEY_READ) != 0) return 1;
+    LoadValues(registry, key.Key(), node);
+    DWORD index = 0;
+    std::string name;
+    while (NextSubkeyName(registry, key.Key(), index, name))
+        node->AppendSubkey(std::make_unique<KeyNode>(name));
+    return 1;
+}
+
+LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
+                   const std::string& path) {
+    COpenedKey key(registry);
+    const LONG status = key.Open(computer, root, path, KEY_READ);
+    if (status != 0) return status;
+    node->Clear();
+    LoadBelow(registry, key.Base(), node, key.Key(), path);
+    return 0;
+}
+
+void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::string& parentPath) {
+    const std::string path = ChildPath(parentPath, node->name);
+    CRegHandle key(registry);
+    if (registry.RegOpenKeyExA(base, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+        return;
+    LoadBelow(registry, base, node, key.Get(), path);
+}
+
+}  // namespace qv

@@ -1,0 +1,30 @@
+// Loading a live registry into the key tree: root keys when a side is built,
+// then one level at a time on demand, or a whole subtree when forced.
+#pragma once
+
+#include <string>
+
+#include "model/key_node.h"
+#include "model/registry.h"
+
+namespace qv {
+
+// Adds a child named `rootName` to `top` when `root` opens for reading on
+// `computer`. Returns 0, or the status of the failed open.
+LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKEY root,
+             const char* rootName);
+
+// Loads one level of `node` (not forced: only while it has nothing in
+// memory), or replaces its whole subtree (forced). Returns 1 when a load was
+// attempted, 0 when the node was loaded already or has no registry location.
+int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced);
+
+// Replaces the values and subtree of `node` with what the registry holds.
+// Returns 0, or the status of the failed open (the node then stays as it was).
+LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
+                   const std::string& path);
+
+// Loads the subtree of a freshly created, empty `node` through `base`.
+void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::string& parentPath);
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+#include "model/open_key.h"
+
+namespace qv {
+
+LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
+             const std::string& path, REGSAM access) {
+    key = nullptr;
+    base = nullptr;
+    HKEY connected = root;
+    if (!computer.empty()) {
+        if (registry.RegConnectRegistryA(computer.c_str(), root, &connected) != ERROR_SUCCESS) return 1;
+    }
+    HKEY opened = nullptr;
+    if (registry.RegOpenKeyExA(connected, path.c_str(), 0, access, &opened) == ERROR_SUCCESS) {
+        key = opened;
+        base = connected;
+        return 0;
+    }
+    if (access == KEY_READ) {
+        registry.RegCloseKey(connected);
+        return 1;
+    }
+    char keyClass[] = "REG_SZ";
+    DWORD disposition = 0;
+    const LONG status = registry.RegCreateKeyExA(connected, path.c_str(), 0, keyClass,
+                                                 REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
+                                                 &disposition);
+    if (status == ERROR_SUCCESS) {
+        key = opened;
+        base = connected;
+        return 0;
+    }
+    registry.RegCloseKey(connected);
+    return status;
+}
+
+bool IsPredefinedKey(HKEY hKey) {
+    const auto v = reinterpret_cast<std::intptr_t>(hKey);
+    return v >= reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT) &&
+           v <= reinterpret_cast<std::intptr_t>(HKEY_DYN_DATA);
+}
+
+}  // namespace qv

@@ -1,0 +1,68 @@
+// Opening a key on this computer or another, and RAII holders that close
+// registry handles on every path.
+#pragma once
+
+#include <string>
+
+#include "model/registry.h"
+
+namespace qv {
+
+// Opens `path` below `root` on `computer` (empty: this computer). With an
+// access mask other than KEY_READ a missing key is created (class "REG_SZ").
+// Returns 0 with `key` and `base` open (the caller closes both), 1 when the
+// computer cannot be reached or a read open fails, or the create call's status.
+LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
+             const std::string& path, REGSAM access);
+
+// One registry handle, closed when the holder goes.
+class CRegHandle {
+public:
+    explicit CRegHandle(IRegistry& registry, HKEY handle = nullptr)
+        : m_registry(registry), m_hKey(handle) {}
+    ~CRegHandle() { Close(); }
+    CRegHandle(const CRegHandle&) = delete;
+    CRegHandle& operator=(const CRegHandle&) = delete;
+
+    HKEY Get() const { return m_hKey; }
+    HKEY* Receive() { Close(); return &m_hKey; }
+    void Close() {
+        if (m_hKey != nullptr) m_registry.RegCloseKey(m_hKey);
+        m_hKey = nullptr;
+    }
+
+private:
+    IRegistry& m_registry;
+    HKEY m_hKey;
+};
+
+// A key opened through OpenKey: the key handle and its base handle, both
+// closed (key first) when the holder goes.
+class COpenedKey {
+public:
+    explicit COpenedKey(IRegistry& registry) : m_registry(registry), m_key(registry), m_base(registry) {}
+    LONG Open(const std::string& computer, HKEY root, const std::string& path, REGSAM access) {
+        Close();
+        HKEY key = nullptr, base = nullptr;
+        const LONG status = OpenKey(m_registry, computer, root, key, base, path, access);
+        if (status == 0) {
+            *m_key.Receive() = key;
+            *m_base.Receive() = base;
+        }
+        return status;
+    }
+    void Close() {
+        m_key.Close();
+        m_base.Close();
+    }
+    HKEY Key() const { return m_key.Get(); }
+    HKEY Base() const { return m_base.Get(); }
+    IRegistry& Registry() const { return m_registry; }
+
+private:
+    IRegistry& m_registry;
+    CRegHandle m_key;
+    CRegHandle m_base;
+};
+
+}  // namespace qv

@@ -1,0 +1,38 @@
+// The registry as the program sees it: the nine calls it makes, with the
+// Win32 argument shapes and status codes. Back ends (the Windows registry,
+// this computer's store, a network service, the test wrapper) implement it;
+// core code receives one explicitly and never reaches for a global.
+#pragma once
+
+#include "model/registry_types.h"
+
+namespace qv {
+
+class IRegistry {
+public:
+    virtual ~IRegistry() = default;
+
+    virtual LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) = 0;
+    virtual LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                               HKEY* phkResult) = 0;
+    virtual LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, char* lpClass,
+                                 DWORD dwOptions, REGSAM samDesired,
+                                 SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                                 DWORD* lpdwDisposition) = 0;
+    virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                               DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
+                               DWORD* lpcbData) = 0;
+    virtual LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
+                               DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
+                               FILETIME* lpftLastWriteTime) = 0;
+    virtual LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                const BYTE* lpData, DWORD cbData) = 0;
+    virtual LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) = 0;
+    virtual LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) = 0;
+    virtual LONG RegCloseKey(HKEY hKey) = 0;
+};
+
+// True for the seven predefined root handles.
+bool IsPredefinedKey(HKEY hKey);
+
+}  // namespace qv
