@@ -22,8 +22,15 @@ const RootName kLiveRoots[] = {
 
 CQuorvaneDoc::CQuorvaneDoc(IRegistry& registry, IModalUI& ui) : m_registry(registry), m_ui(ui) {}
 
+CView::~CView() {
+    if (m_pDocument != nullptr) m_pDocument->RemoveView(this);
+}
+
 CQuorvaneDoc::~CQuorvaneDoc() {
-    for (CView* view : m_viewList) view->OnTreesDiscarding();
+    for (CView* view : m_viewList) {
+        view->OnTreesDiscarding();
+        view->m_pDocument = nullptr;
+    }
     m_pSlaveRoot.reset();
     m_pMasterRoot.reset();
 }

@@ -9,7 +9,8 @@ class KeyNode;
 
 class CView {
 public:
-    virtual ~CView() = default;
+    // A pane that goes first leaves the document's list.
+    virtual ~CView();
 
     // Handed out by the document at every accepted Open; -1 before the first.
     int m_nPane = -1;
