@@ -12,7 +12,16 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// <windows.h> turns Win32 names into their ...A forms by macro, and the
+// core has its own functions and members called MessageBox, GetDlgItemText,
+// LoadString, GetComputerName, ... It needs no USER32, so leave that out and
+// drop the two names that come from elsewhere.
+#ifndef NOUSER
+#define NOUSER
+#endif
 #include <windows.h>
+#undef GetComputerName
+#undef LoadString
 #else
 
 using LONG = std::int32_t;
