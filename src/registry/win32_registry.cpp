@@ -1,0 +1,51 @@
+#include "registry/win32_registry.h"
+
+namespace qv {
+
+LONG CWin32Registry::RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) {
+    return ::RegConnectRegistryA(lpMachineName, hKey, phkResult);
+}
+
+LONG CWin32Registry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                   HKEY* phkResult) {
+    return ::RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
+}
+
+LONG CWin32Registry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, char* lpClass,
+                                     DWORD dwOptions, REGSAM samDesired,
+                                     SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                                     DWORD* lpdwDisposition) {
+    return ::RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                             lpSecurityAttributes, phkResult, lpdwDisposition);
+}
+
+LONG CWin32Registry::RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
+                                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                                   BYTE* lpData, DWORD* lpcbData) {
+    return ::RegEnumValueA(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData,
+                           lpcbData);
+}
+
+LONG CWin32Registry::RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
+                                   DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
+                                   FILETIME* lpftLastWriteTime) {
+    return ::RegEnumKeyExA(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                           lpftLastWriteTime);
+}
+
+LONG CWin32Registry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                    const BYTE* lpData, DWORD cbData) {
+    return ::RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LONG CWin32Registry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    return ::RegDeleteValueA(hKey, lpValueName);
+}
+
+LONG CWin32Registry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    return ::RegDeleteKeyA(hKey, lpSubKey);
+}
+
+LONG CWin32Registry::RegCloseKey(HKEY hKey) { return ::RegCloseKey(hKey); }
+
+}  // namespace qv
