@@ -1,5 +1,6 @@
 #include "files/stdio_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -160,10 +161,23 @@ void CStdioFile::FlushBuffer() {
 
 void CStdioFile::WriteString(std::string_view text) {
     if (m_file == nullptr || !m_bWrite) ThrowError(EBADF);
-    for (char c : text) {
+    // Copy runs between line ends in bulk; each "\n" becomes CR LF.
+    while (!text.empty()) {
+        const std::size_t nl = m_bText ? text.find('\n') : std::string_view::npos;
+        const std::size_t run = nl == std::string_view::npos ? text.size() : nl;
+        std::size_t done = 0;
+        while (done < run) {
+            if (m_nEnd == m_buffer.size()) FlushBuffer();
+            const std::size_t n = std::min(run - done, m_buffer.size() - m_nEnd);
+            std::memcpy(m_buffer.data() + m_nEnd, text.data() + done, n);
+            m_nEnd += n;
+            done += n;
+        }
+        if (nl == std::string_view::npos) break;
         if (m_nEnd + 2 > m_buffer.size()) FlushBuffer();
-        if (c == '\n' && m_bText) m_buffer[m_nEnd++] = '\r';
-        m_buffer[m_nEnd++] = c;
+        m_buffer[m_nEnd++] = '\r';
+        m_buffer[m_nEnd++] = '\n';
+        text.remove_prefix(nl + 1);
     }
 }
 
