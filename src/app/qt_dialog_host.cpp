@@ -124,6 +124,7 @@ int CQtDialogHost::DoModal() {
     m_controls.clear();
     m_index.clear();
     m_radioGroupOf.clear();
+    m_tabStopGroups.clear();
     m_bEnded = false;
     m_bFocusSet = false;
     m_nResult = IDCANCEL;
@@ -134,25 +135,21 @@ int CQtDialogHost::DoModal() {
     window->setWindowTitle(QString::fromUtf8(t.caption));
     window->setModal(true);
 
-    const QSize base = BaseUnits(window->font());
-    const QRect client = DialogToPixels(QRect(t.x, t.y, t.cx, t.cy), base);
-    window->setFixedSize(client.size());
-    // A template position is relative to the owner's client area.
-    if (t.x != 0 || t.y != 0)
-        window->move(m_parent ? m_parent->mapToGlobal(client.topLeft()) : client.topLeft());
-
-    CreateControls(base);
+    CreateControls();
+    m_base = FitBaseUnits(BaseUnits(window->font()));
+    PlaceControls();
 
     m_dialog.m_pWnd = this;
     m_dialog.OnInitDialog();
     if (m_bEnded) return m_nResult;  // ended while initialising: never shown
+    UpdateRadioTabStops();
     if (!m_bFocusSet) FocusFirstTabStop();
 
     window->exec();
     return m_bEnded ? m_nResult : IDCANCEL;
 }
 
-void CQtDialogHost::CreateControls(QSize base) {
+void CQtDialogHost::CreateControls() {
     auto* window = static_cast<DialogWindow*>(m_window.data());
     QButtonGroup* radioGroup = nullptr;
     QWidget* previousFocusable = nullptr;
@@ -181,7 +178,10 @@ void CQtDialogHost::CreateControls(QSize base) {
         }
         case ControlKind::RadioButton: {
             auto* radio = new QRadioButton(text, window);
-            if (radioGroup == nullptr || (c.style & csGroup)) radioGroup = new QButtonGroup(window);
+            if (radioGroup == nullptr || (c.style & csGroup)) {
+                radioGroup = new QButtonGroup(window);
+                if (c.style & csTabStop) m_tabStopGroups.push_back(radioGroup);
+            }
             radioGroup->addButton(radio);
             m_radioGroupOf[radio] = radioGroup;
             w = radio;
@@ -204,15 +204,12 @@ void CQtDialogHost::CreateControls(QSize base) {
         }
         }
         if (c.kind != ControlKind::RadioButton) radioGroup = nullptr;
-
         w->setObjectName(QStringLiteral("ctl%1").arg(c.id));
-        w->setGeometry(DialogToPixels(QRect(c.x, c.y, c.cx, c.cy), base));
 
         const std::size_t index = m_controls.size();
         if (IsFocusable(c.kind)) {
-            // Every radio button takes the tab so that Qt can hand it to the
-            // group's checked one.
-            const bool tabStop = (c.style & csTabStop) != 0 || c.kind == ControlKind::RadioButton;
+            // Radio buttons get their tab stops once their check states are known.
+            const bool tabStop = (c.style & csTabStop) != 0 && c.kind != ControlKind::RadioButton;
             w->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
             if (previousFocusable != nullptr) QWidget::setTabOrder(previousFocusable, w);
             previousFocusable = w;
@@ -229,12 +226,66 @@ void CQtDialogHost::CreateControls(QSize base) {
             QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, window,
                              [this, id] { OnClicked(id); });
         }
-        m_controls.push_back(Control{c.kind, c.id, c.style, w});
+        m_controls.push_back(Control{c.kind, c.id, c.style, QRect(c.x, c.y, c.cx, c.cy), w});
         if (c.id != -1) m_index.emplace(c.id, index);
     }
     // A mnemonic with no control after it to go to is shown as plain text.
     for (QLabel* label : pendingLabels) label->setText(StripMnemonic(label->text()));
     for (QGroupBox* box : pendingBoxes) box->setTitle(StripMnemonic(box->title()));
+}
+
+QSize CQtDialogHost::FitBaseUnits(QSize fontBase) const {
+    const QFontMetrics fm(m_window->font());
+    int baseX = fontBase.width();
+    for (const Control& c : m_controls) {
+        if (c.units.width() <= 0) continue;
+        int need = 0;
+        switch (c.kind) {
+        case ControlKind::Static:
+            // Only one-line texts; longer ones wrap inside their rectangle.
+            if (MulDiv(c.units.height(), fontBase.height(), 8) < 2 * fm.height())
+                need = fm.horizontalAdvance(static_cast<QLabel*>(c.widget)->buddy() != nullptr
+                                                ? StripMnemonic(static_cast<QLabel*>(c.widget)->text())
+                                                : static_cast<QLabel*>(c.widget)->text());
+            break;
+        case ControlKind::GroupBox:
+            need = fm.horizontalAdvance(StripMnemonic(static_cast<QGroupBox*>(c.widget)->title())) +
+                   2 * fm.averageCharWidth();
+            break;
+        case ControlKind::RadioButton:
+        case ControlKind::CheckBox: need = c.widget->sizeHint().width(); break;
+        case ControlKind::PushButton:
+            need = fm.horizontalAdvance(StripMnemonic(static_cast<QPushButton*>(c.widget)->text())) + 4;
+            break;
+        case ControlKind::Edit: break;
+        }
+        // Never more than double: a text that long was not meant to fit.
+        while (MulDiv(c.units.width(), baseX, 4) < need && baseX < 2 * fontBase.width()) ++baseX;
+    }
+    return QSize(baseX, fontBase.height());
+}
+
+void CQtDialogHost::PlaceControls() {
+    const DialogTemplate& t = m_dialog.GetTemplate();
+    for (const Control& c : m_controls) c.widget->setGeometry(DialogToPixels(c.units, m_base));
+    const QRect client = DialogToPixels(QRect(t.x, t.y, t.cx, t.cy), m_base);
+    m_window->setFixedSize(client.size());
+    // A template position is relative to the owner's client area.
+    if (t.x != 0 || t.y != 0)
+        m_window->move(m_parent ? m_parent->mapToGlobal(client.topLeft()) : client.topLeft());
+}
+
+// As on the platform, Tab enters a radio group at its checked button (the
+// first when none is). Qt moves the stop along as the focus moves within
+// the group; this sets it where the group starts out.
+void CQtDialogHost::UpdateRadioTabStops() {
+    for (QButtonGroup* group : m_tabStopGroups) {
+        const QList<QAbstractButton*> buttons = group->buttons();
+        if (buttons.isEmpty()) continue;
+        QAbstractButton* stop = group->checkedButton() ? group->checkedButton() : buttons.first();
+        for (QAbstractButton* b : buttons)
+            b->setFocusPolicy(b == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 const CQtDialogHost::Control* CQtDialogHost::Find(int id) const {
@@ -316,9 +367,10 @@ void CQtDialogHost::CheckDlgButton(int id, int check) {
         group->second->setExclusive(false);
         button->setChecked(false);
         group->second->setExclusive(true);
-        return;
+    } else {
+        button->setChecked(check != 0);
     }
-    button->setChecked(check != 0);
+    if (group != m_radioGroupOf.end()) UpdateRadioTabStops();
 }
 
 void CQtDialogHost::EnableDlgItem(int id, bool enable) {

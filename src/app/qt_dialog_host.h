@@ -37,6 +37,9 @@ public:
     // The average character width and the height of `font`, as the dialog
     // manager measures them.
     static QSize BaseUnits(const QFont& font);
+    // The base units the last DoModal laid the window out with: those of the
+    // dialog's font, made wider where a template text would not fit.
+    QSize BaseUnitsInUse() const { return m_base; }
     // A rectangle in dialog units converted to pixels with `base`.
     static QRect DialogToPixels(const QRect& units, QSize base);
 
@@ -55,10 +58,16 @@ private:
         ControlKind kind;
         int id;
         unsigned style;
+        QRect units;  // dialog units
         QWidget* widget;
     };
 
-    void CreateControls(QSize base);
+    void CreateControls();
+    // Qt draws wider check marks and Linux fonts run wider than the platform
+    // the templates were drawn for; widening the whole layout keeps texts whole.
+    QSize FitBaseUnits(QSize fontBase) const;
+    void PlaceControls();
+    void UpdateRadioTabStops();
     // The control with `id`; null (with a warning) when the template has none.
     const Control* Find(int id) const;
     void OnClicked(int id);
@@ -74,6 +83,8 @@ private:
     std::vector<Control> m_controls;  // template order
     std::map<int, std::size_t> m_index;  // id -> position in m_controls
     std::map<QWidget*, QButtonGroup*> m_radioGroupOf;
+    std::vector<QButtonGroup*> m_tabStopGroups;  // radio groups that take the tab
+    QSize m_base;
     bool m_bEnded = false;
     bool m_bFocusSet = false;
     int m_nResult = IDCANCEL;
