@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include "app/qt_modal_ui.h"
+#include "tests/gui/modal_driver.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+QMessageBox* AsBox(QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    EXPECT_NE(box, nullptr) << "expected a message box, got " << w->metaObject()->className();
+    return box;
+}
+
+class QtModalUITest : public ::testing::Test {
+protected:
+    ModalWatchdog watchdog;
+    CQtModalUI ui;
+};
+
+TEST_F(QtModalUITest, QuestionsAnswerYesOrNoAnyOtherCloseIsNoAndOkBoxesOk) {
+    WhenModal([](QWidget* w) {
+        QMessageBox* box = AsBox(w);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), "Quorvane");
+        EXPECT_EQ(box->text(), "Delete <Key> & all?");
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);  // names are never markup
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        EXPECT_EQ(static_cast<QAbstractButton*>(box->defaultButton()), box->button(QMessageBox::Yes));
+        ClickOn(box->button(QMessageBox::Yes));
+    });
+    EXPECT_EQ(ui.MessageBox("Delete <Key> & all?", MB_YESNO | MB_ICONQUESTION), IDYES);
+
+    WhenModal([](QWidget* w) { ClickOn(AsBox(w)->button(QMessageBox::No)); });
+    EXPECT_EQ(ui.MessageBox("Sure?", MB_YESNO | MB_ICONQUESTION), IDNO);
+
+    WhenModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+    EXPECT_EQ(ui.MessageBox("Sure?", MB_YESNO), IDNO);
+
+    WhenModal([](QWidget* w) { w->close(); });
+    EXPECT_EQ(ui.MessageBox("Sure?", MB_YESNO), IDNO);
+
+    WhenModal([](QWidget* w) {
+        QMessageBox* box = AsBox(w);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->buttons().size(), 1);
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        w->close();
+    });
+    EXPECT_EQ(ui.MessageBox("Unable to open Registry.", MB_OK | MB_ICONERROR), IDOK);
+}
+
+TEST_F(QtModalUITest, WaitCursorNestsAndGivesWayToModalWindows) {
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ui.BeginWaitCursor();
+    ui.BeginWaitCursor();
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    Qt::CursorShape shownOverBox = Qt::WaitCursor;
+    WhenModal([&](QWidget* w) {
+        shownOverBox = QApplication::overrideCursor()->shape();
+        w->close();
+    });
+    ui.MessageBox("Values are different.", MB_OK);
+    EXPECT_EQ(shownOverBox, Qt::ArrowCursor);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    ui.EndWaitCursor();
+    EXPECT_NE(QApplication::overrideCursor(), nullptr) << "the outer wait is still on";
+    ui.EndWaitCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ui.EndWaitCursor();  // unmatched: must not pop anyone else's cursor
+    QApplication::setOverrideCursor(Qt::CrossCursor);
+    ui.EndWaitCursor();
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    QApplication::restoreOverrideCursor();
+}
+
+class QtFileDialogTest : public QtModalUITest {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("qv-gui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    static FileDialogRequest SaveRequest(bool overwritePrompt) {
+        FileDialogRequest r;
+        r.bOpen = false;
+        r.defaultExtension = "qvf";
+        r.initialName = "*.qvf";
+        r.filterName = "qvf";
+        r.filterPattern = "*.qvf";
+        r.bOverwritePrompt = overwritePrompt;
+        return r;
+    }
+
+    // Types `name` into the file dialog that comes up and accepts it.
+    void TypeIntoFileDialog(const QString& name, std::function<void(QWidget*)> then = nullptr) {
+        WhenModal([this, name, then](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->nameFilters(), QStringList({"qvf (*.qvf)"}));
+            dialog->setDirectory(QString::fromStdString(dir.string()));
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(edit, nullptr);
+            edit->setText(name);
+            if (then) then(w);
+            static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it; the checks run as on OK
+        });
+    }
+
+    fs::path dir;
+};
+
+TEST_F(QtFileDialogTest, SaveAddsTheDefaultExtensionAndGivesTheFullPath) {
+    TypeIntoFileDialog("tree");
+    std::string path;
+    ASSERT_TRUE(ui.GetFileName(SaveRequest(true), path));
+    EXPECT_EQ(fs::path(path), dir / "tree.qvf");
+    EXPECT_TRUE(fs::path(path).is_absolute());
+}
+
+TEST_F(QtFileDialogTest, ReplacingAFileAsksOnlyWhenRequested) {
+    std::ofstream(dir / "old.qvf") << "x";
+    TypeIntoFileDialog("old.qvf");
+    std::string path;
+    ASSERT_TRUE(ui.GetFileName(SaveRequest(false), path));  // a question would hang until the watchdog
+    EXPECT_EQ(fs::path(path), dir / "old.qvf");
+    EXPECT_FALSE(watchdog.Fired());
+
+    bool asked = false;
+    TypeIntoFileDialog("old.qvf", [&asked](QWidget* fileDialog) {
+        WhenModal(
+            [&asked](QWidget* box) {
+                asked = qobject_cast<QMessageBox*>(box) != nullptr;
+                if (auto* b = qobject_cast<QMessageBox*>(box)) ClickOn(b->button(QMessageBox::Yes));
+            },
+            fileDialog);
+    });
+    path.clear();
+    ASSERT_TRUE(ui.GetFileName(SaveRequest(true), path));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(fs::path(path), dir / "old.qvf");
+}
+
+}  // namespace
+}  // namespace qv::test
