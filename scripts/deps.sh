@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those missing.
+#   scripts/deps.sh run    what building and running the program needs
+#   scripts/deps.sh test   everything the test suite needs as well
+set -euo pipefail
+
+run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
+          libgmock-dev)
+test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine64
+           clang libclang-rt-14-dev)
+
+case "${1:-test}" in
+  run) wanted=("${run_pkgs[@]}") ;;
+  test) wanted=("${test_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

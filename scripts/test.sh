@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the whole suite, the unit tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the registry
+# conformance suite against Wine's registry through the Windows build.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh test || exit 1
+
+failed=0
+run() {
+  echo "== $*"
+  "$@" || failed=1
+}
+
+run cmake --preset default
+run cmake --build --preset default
+run ctest --preset default -j2
+
+run cmake --preset asan
+run cmake --build --preset asan
+run ctest --preset asan -j2 -L unit
+
+if [[ -x scripts/wine-tests.sh ]]; then
+  run scripts/wine-tests.sh
+fi
+
+if [[ $failed -ne 0 ]]; then
+  echo "Some tests FAILED."
+  exit 1
+fi
+echo "All test runs passed."
