@@ -1,8 +1,13 @@
 #include "registry/store_registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -216,6 +221,7 @@ private:
 // skips `index` rows.
 struct ChildList {
     struct Entry {
+        std::int64_t id;
         std::size_t nameAt;
         std::size_t nameLength;
         std::size_t classAt;
@@ -223,6 +229,7 @@ struct ChildList {
         std::int64_t written;
     };
     std::int64_t generation = 0;
+    std::uint64_t stamp = 0;  // the change stamp at which it was last known current
     std::string text;
     std::vector<Entry> entries;
 };
@@ -238,6 +245,7 @@ struct ValueList {
         bool inlined;
     };
     std::int64_t generation = 0;
+    std::uint64_t stamp = 0;
     std::string bytes;
     std::vector<Entry> entries;
 };
@@ -267,6 +275,72 @@ struct KeyRef {
     KeyCache* cache = nullptr;
 };
 
+// Tells without a database transaction (each costs several system calls)
+// whether anything was committed to the store since a given moment, so that
+// a snapshot known current at that moment can be used as it is. A writer,
+// once it holds SQLite's write lock, takes a ticket by bumping `begun`, and
+// raises `done` to its ticket when committed or rolled back. Tickets follow
+// the order of the write lock, so `done` reaching `begun` means every write
+// begun so far is over. A stamp is valid only while the two agree. A writer
+// that dies in between leaves them apart until the next write ends, which
+// only sends readers to the file meanwhile. Changes made to the file with
+// other tools are not noticed until the store's next write.
+class CChangeStamp {
+public:
+    CChangeStamp() = default;
+    ~CChangeStamp() {
+        if (m_words != nullptr) munmap(m_words, kSize);
+    }
+    CChangeStamp(const CChangeStamp&) = delete;
+    CChangeStamp& operator=(const CChangeStamp&) = delete;
+
+    // Without the file (say, in a read-only folder) every stamp is 0.
+    void Open(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return;
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && (info.st_size >= static_cast<off_t>(kSize) || ftruncate(fd, kSize) == 0)) {
+            void* words = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (words != MAP_FAILED) m_words = static_cast<std::uint64_t*>(words);
+        }
+        ::close(fd);
+    }
+    // 0 while a write may be under way.
+    std::uint64_t Current() const {
+        if (m_words == nullptr) return 0;
+        const std::uint64_t begun = std::atomic_ref(m_words[0]).load(std::memory_order_acquire);
+        const std::uint64_t done = std::atomic_ref(m_words[1]).load(std::memory_order_acquire);
+        return begun == done ? done + 1 : 0;
+    }
+    // Call holding the write lock; hand the ticket to EndWrite.
+    std::uint64_t BeginWrite() {
+        if (m_words == nullptr) return 0;
+        return std::atomic_ref(m_words[0]).fetch_add(1, std::memory_order_acq_rel) + 1;
+    }
+    void EndWrite(std::uint64_t ticket) {
+        if (m_words == nullptr) return;
+        std::atomic_ref done(m_words[1]);
+        std::uint64_t seen = done.load(std::memory_order_acquire);
+        while (seen < ticket && !done.compare_exchange_weak(seen, ticket, std::memory_order_acq_rel)) {
+        }
+    }
+
+private:
+    static constexpr std::size_t kSize = 4096;
+    std::uint64_t* m_words = nullptr;
+};
+
+// Orders like SQLite's comparison of folded names: bytes, then length.
+int CompareFolded(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i]);
+        const auto y = static_cast<unsigned char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 }  // namespace
 
 struct CStoreRegistry::Impl {
@@ -281,10 +355,12 @@ struct CStoreRegistry::Impl {
     std::unordered_map<std::uintptr_t, Handle> handles;
     std::uintptr_t nextHandle = 0x1000;
     int batchDepth = 0;
+    std::uint64_t batchTicket = 0;
+    CChangeStamp stamp;
 
     CStatement findChild, keyState, hasChild, insertKey, touchKeys, touchValues, deleteKey,
         deleteKeyValues, listChildren, listValues, valueData, upsertValue, deleteValue, begin,
-        commit, rollback, savepoint, release, rollbackTo;
+        beginRead, commit, rollback, savepoint, release, rollbackTo;
 
     LONG Fail(int rc) {
         lastError = sqlite3_errmsg(db.get());
@@ -303,7 +379,8 @@ struct CStoreRegistry::Impl {
             {&touchValues, "UPDATE keys SET vgen = vgen + 1, written = ?2 WHERE id = ?1"},
             {&deleteKey, "DELETE FROM keys WHERE id = ?1"},
             {&deleteKeyValues, "DELETE FROM vals WHERE key = ?1"},
-            {&listChildren, "SELECT name, class, written FROM keys WHERE parent = ?1 ORDER BY fold"},
+            {&listChildren,
+             "SELECT id, name, class, written FROM keys WHERE parent = ?1 ORDER BY fold"},
             {&listValues,
              "SELECT id, name, type, length(data), CASE WHEN length(data) <= ?2 THEN data END "
              "FROM vals WHERE key = ?1 ORDER BY id"},
@@ -314,6 +391,7 @@ struct CStoreRegistry::Impl {
              "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"},
             {&deleteValue, "DELETE FROM vals WHERE key = ?1 AND fold = ?2"},
             {&begin, "BEGIN IMMEDIATE"},
+            {&beginRead, "BEGIN"},
             {&commit, "COMMIT"},
             {&rollback, "ROLLBACK"},
             {&savepoint, "SAVEPOINT qv_call"},
@@ -345,6 +423,7 @@ struct CStoreRegistry::Impl {
         if (batchDepth > 0 && sqlite3_get_autocommit(db.get())) {
             batchDepth = 0;
             DropCaches();
+            stamp.EndWrite(batchTicket);
         }
     }
 
@@ -404,14 +483,26 @@ struct CStoreRegistry::Impl {
     // Follows `parts` from `from` as far as they exist: `reached` is how
     // many were found, `id` the last key found. A key that still has a child
     // is alive (keys with subkeys cannot be deleted), so the base key is
-    // checked only when its first child is missing.
+    // checked only when its first child is missing. The first step comes
+    // from the base's subkey snapshot when that is current: a loader opens
+    // each key it has just enumerated.
     LONG Walk(const KeyRef& from, const std::vector<std::string_view>& parts, std::size_t& reached,
               std::int64_t& id) {
         id = from.id;
         reached = 0;
-        for (const std::string_view part : parts) {
+        if (!parts.empty()) {
+            const std::int64_t known = ChildFromSnapshot(from, parts[0]);
+            if (known == 0) return ERROR_SUCCESS;
+            if (known > 0) {
+                id = known;
+                reached = 1;
+                if (parts.size() == 1) return ERROR_SUCCESS;
+            }
+        }
+        CRead read(*this);
+        for (std::size_t i = reached; i < parts.size(); ++i) {
             std::int64_t child = 0;
-            if (const LONG status = FindChild(id, part, child); status != ERROR_SUCCESS) return status;
+            if (const LONG status = FindChild(id, parts[i], child); status != ERROR_SUCCESS) return status;
             if (child == 0) break;
             id = child;
             ++reached;
@@ -435,9 +526,10 @@ struct CStoreRegistry::Impl {
         run.Int(1, id);
         int rc;
         while ((rc = run.Step()) == SQLITE_ROW) {
-            const std::string_view name = run.ColumnBytes(0);
-            const std::string_view keyClass = run.ColumnBytes(1);
-            ChildList::Entry entry{list->text.size(), name.size(), 0, keyClass.size(), run.Column(2)};
+            const std::string_view name = run.ColumnBytes(1);
+            const std::string_view keyClass = run.ColumnBytes(2);
+            ChildList::Entry entry{run.Column(0), list->text.size(), name.size(), 0, keyClass.size(),
+                                   run.Column(3)};
             list->text.append(name);
             entry.classAt = list->text.size();
             list->text.append(keyClass);
@@ -473,6 +565,76 @@ struct CStoreRegistry::Impl {
         return ERROR_SUCCESS;
     }
 
+    // Several reads as one transaction: one set of file locks instead of one
+    // per statement, and one consistent view.
+    class CRead {
+    public:
+        explicit CRead(Impl& impl) : m_impl(impl) {
+            m_open = sqlite3_get_autocommit(impl.db.get()) && impl.Exec(impl.beginRead) == SQLITE_OK;
+        }
+        ~CRead() {
+            if (m_open) m_impl.Exec(m_impl.commit);
+        }
+        CRead(const CRead&) = delete;
+        CRead& operator=(const CRead&) = delete;
+
+    private:
+        Impl& m_impl;
+        bool m_open;
+    };
+
+    // Makes the key's subkey snapshot current, going to the file only when
+    // something may have been committed since it was last checked.
+    LONG FreshChildren(const KeyRef& ref) {
+        const std::uint64_t now = stamp.Current();
+        ChildList* list = ref.cache->children.get();
+        if (list != nullptr && now != 0 && list->stamp == now) return ERROR_SUCCESS;
+        CRead read(*this);
+        std::int64_t generation = 0;
+        if (const LONG status = KeyState(ref.id, &generation, nullptr, nullptr); status != ERROR_SUCCESS)
+            return status;
+        if (list == nullptr || list->generation != generation) {
+            if (const LONG status = LoadChildren(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
+                return status;
+        }
+        ref.cache->children->stamp = now;
+        return ERROR_SUCCESS;
+    }
+
+    LONG FreshValues(const KeyRef& ref) {
+        const std::uint64_t now = stamp.Current();
+        ValueList* list = ref.cache->values.get();
+        if (list != nullptr && now != 0 && list->stamp == now) return ERROR_SUCCESS;
+        CRead read(*this);
+        std::int64_t generation = 0;
+        if (const LONG status = KeyState(ref.id, nullptr, &generation, nullptr); status != ERROR_SUCCESS)
+            return status;
+        if (list == nullptr || list->generation != generation) {
+            if (const LONG status = LoadValues(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
+                return status;
+        }
+        ref.cache->values->stamp = now;
+        return ERROR_SUCCESS;
+    }
+
+    // The child's id from a subkey snapshot that is still current: -1 when
+    // the snapshot cannot answer, 0 when there is no such child.
+    std::int64_t ChildFromSnapshot(const KeyRef& ref, std::string_view name) const {
+        const ChildList* list = ref.cache->children.get();
+        const std::uint64_t now = stamp.Current();
+        if (list == nullptr || now == 0 || list->stamp != now) return -1;
+        std::size_t low = 0, high = list->entries.size();
+        while (low < high) {
+            const std::size_t middle = low + (high - low) / 2;
+            const ChildList::Entry& entry = list->entries[middle];
+            const int order = CompareFolded({list->text.data() + entry.nameAt, entry.nameLength}, name);
+            if (order == 0) return entry.id;
+            if (order < 0) low = middle + 1;
+            else high = middle;
+        }
+        return 0;
+    }
+
     // Runs a write as one transaction, or inside a batch as a savepoint so
     // that a failed call leaves the rest of the batch intact.
     class CWrite {
@@ -483,6 +645,8 @@ struct CStoreRegistry::Impl {
                 m_status = m_impl.Fail(rc);
                 m_done = true;
                 m_impl.NoteFailureInBatch();
+            } else if (!m_nested) {
+                m_ticket = m_impl.stamp.BeginWrite();
             }
         }
         ~CWrite() {
@@ -493,6 +657,7 @@ struct CStoreRegistry::Impl {
                 m_impl.NoteFailureInBatch();
             } else {
                 m_impl.Exec(m_impl.rollback);
+                m_impl.stamp.EndWrite(m_ticket);
             }
         }
         CWrite(const CWrite&) = delete;
@@ -503,6 +668,7 @@ struct CStoreRegistry::Impl {
             const int rc = m_impl.Exec(m_nested ? m_impl.release : m_impl.commit);
             if (rc == SQLITE_OK) {
                 m_done = true;
+                if (!m_nested) m_impl.stamp.EndWrite(m_ticket);
                 return ERROR_SUCCESS;
             }
             return m_impl.Fail(rc);  // the destructor rolls back
@@ -513,13 +679,17 @@ struct CStoreRegistry::Impl {
         bool m_nested;
         bool m_done = false;
         LONG m_status = ERROR_SUCCESS;
+        std::uint64_t m_ticket = 0;
     };
 };
 
 CStoreRegistry::CStoreRegistry(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 CStoreRegistry::~CStoreRegistry() {
-    if (m_impl && m_impl->batchDepth > 0) m_impl->Exec(m_impl->rollback);
+    if (m_impl && m_impl->batchDepth > 0) {
+        m_impl->Exec(m_impl->rollback);
+        m_impl->stamp.EndWrite(m_impl->batchTicket);
+    }
 }
 
 std::string DefaultStorePath() {
@@ -634,6 +804,7 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
     };
     if (rc != SQLITE_OK) return failed("Cannot open the registry store");
     sqlite3_busy_timeout(impl->db.get(), kBusyTimeoutMs);
+    impl->stamp.Open(path + "-qvstamp");
 
     // Reading the schema is what tells a database from any other file.
     sqlite3_int64 tables = 0;
@@ -645,7 +816,10 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
     if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
     // NORMAL in WAL mode loses nothing when a process dies; only a power cut
     // may take back the last commits.
-    rc = sqlite3_exec(impl->db.get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    // A larger page cache keeps a whole load or batch import in memory
+    // rather than rereading pages from the file.
+    rc = sqlite3_exec(impl->db.get(), "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -32768", nullptr,
+                      nullptr, nullptr);
     if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
 
     if (tables != 0) {
@@ -792,14 +966,7 @@ LONG CStoreRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, 
     // Twice at most: a big value is read apart from the snapshot, and if the
     // key changed in between, the snapshot is taken again.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        std::int64_t generation = 0;
-        if (const LONG status = impl.KeyState(ref.id, nullptr, &generation, nullptr);
-            status != ERROR_SUCCESS)
-            return status;
-        if (!ref.cache->values || ref.cache->values->generation != generation) {
-            if (const LONG status = impl.LoadValues(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
-                return status;
-        }
+        if (const LONG status = impl.FreshValues(ref); status != ERROR_SUCCESS) return status;
         const ValueList& list = *ref.cache->values;
         if (dwIndex >= list.entries.size()) return ERROR_NO_MORE_ITEMS;
         const ValueList::Entry& entry = list.entries[dwIndex];
@@ -809,12 +976,14 @@ LONG CStoreRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, 
         const char* data = list.bytes.data() + entry.dataAt;
         if (lpData != nullptr && entry.size <= *lpcbData && !entry.inlined && entry.size > 0) {
             CRun run(impl.valueData);
-            run.Int(1, entry.id).Int(2, generation);
+            run.Int(1, entry.id).Int(2, list.generation);
             const int rc = run.Step();
-            if (rc == SQLITE_DONE) continue;  // changed since the snapshot
-            if (rc != SQLITE_ROW) return impl.Fail(rc);
-            fetched.assign(run.ColumnBytes(0));
-            if (fetched.size() != entry.size) continue;
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return impl.Fail(rc);
+            if (rc == SQLITE_ROW) fetched.assign(run.ColumnBytes(0));
+            if (rc == SQLITE_DONE || fetched.size() != entry.size) {
+                ref.cache->values.reset();  // changed since the snapshot
+                continue;
+            }
             data = fetched.data();
         }
         if (lpType != nullptr) *lpType = entry.type;
@@ -843,13 +1012,7 @@ LONG CStoreRegistry::RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD
     KeyRef ref;
     if (const LONG status = impl.Resolve(hKey, ref); status != ERROR_SUCCESS) return status;
     if (!(ref.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    std::int64_t generation = 0;
-    if (const LONG status = impl.KeyState(ref.id, &generation, nullptr, nullptr); status != ERROR_SUCCESS)
-        return status;
-    if (!ref.cache->children || ref.cache->children->generation != generation) {
-        if (const LONG status = impl.LoadChildren(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
-            return status;
-    }
+    if (const LONG status = impl.FreshChildren(ref); status != ERROR_SUCCESS) return status;
     const ChildList& list = *ref.cache->children;
     if (dwIndex >= list.entries.size()) return ERROR_NO_MORE_ITEMS;
     const ChildList::Entry& entry = list.entries[dwIndex];
@@ -969,6 +1132,7 @@ LONG CStoreRegistry::BeginBatch() {
     if (m_impl->batchDepth == 0) {
         const int rc = m_impl->Exec(m_impl->begin);
         if (rc != SQLITE_OK) return m_impl->Fail(rc);
+        m_impl->batchTicket = m_impl->stamp.BeginWrite();
     }
     ++m_impl->batchDepth;
     return ERROR_SUCCESS;
@@ -979,10 +1143,14 @@ LONG CStoreRegistry::CommitBatch() {
     if (m_impl->batchDepth == 0) return ERROR_INVALID_PARAMETER;
     if (--m_impl->batchDepth > 0) return ERROR_SUCCESS;
     const int rc = m_impl->Exec(m_impl->commit);
-    if (rc == SQLITE_OK) return ERROR_SUCCESS;
+    if (rc == SQLITE_OK) {
+        m_impl->stamp.EndWrite(m_impl->batchTicket);
+        return ERROR_SUCCESS;
+    }
     const LONG status = m_impl->Fail(rc);
     m_impl->Exec(m_impl->rollback);
     m_impl->DropCaches();
+    m_impl->stamp.EndWrite(m_impl->batchTicket);
     return status;
 }
 
@@ -992,6 +1160,7 @@ void CStoreRegistry::RollbackBatch() {
     m_impl->batchDepth = 0;
     m_impl->Exec(m_impl->rollback);
     m_impl->DropCaches();
+    m_impl->stamp.EndWrite(m_impl->batchTicket);
 }
 
 const std::string& CStoreRegistry::Path() const { return m_impl->path; }

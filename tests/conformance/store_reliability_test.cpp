@@ -395,6 +395,9 @@ TEST_F(StoreFile, AnotherConnectionSeesChangesAndDeletions) {
     second->RegCloseKey(other);
     EXPECT_EQ(Subkeys(*first, key), Names{"child"});
     ASSERT_EQ(second->RegDeleteKeyA(HKEY_USERS, "Shared\\child"), 0);
+    // Opening by name right after enumerating must not trust the old list.
+    HKEY child = nullptr;
+    EXPECT_EQ(first->RegOpenKeyExA(key, "child", 0, KEY_READ, &child), ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(second->RegDeleteKeyA(HKEY_USERS, "Shared"), 0);
     LONG end = 0;
     Subkeys(*first, key, &end);
