@@ -7,7 +7,6 @@
 
 namespace qv {
 
-extern const std::vector<DialogTemplate>& DialogTemplates();
 
 const DialogTemplate* FindDialogTemplate(UINT id) {
     for (const DialogTemplate& t : DialogTemplates())

@@ -41,6 +41,8 @@ struct DialogTemplate {
     std::vector<ControlTemplate> controls;
 };
 
+// Every dialog template of the program.
+const std::vector<DialogTemplate>& DialogTemplates();
 // The template with `id`, or null.
 const DialogTemplate* FindDialogTemplate(UINT id);
 // The ids of the radio group that starts at `firstId`, in template order.

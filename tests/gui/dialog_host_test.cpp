@@ -17,7 +17,6 @@
 #include "tests/support/scripted_ui.h"
 
 namespace qv {
-extern const std::vector<DialogTemplate>& DialogTemplates();
 }
 
 namespace qv::test {
