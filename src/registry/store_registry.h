@@ -25,7 +25,11 @@
 // has SQLite's text.
 //
 // Handles live in this object only. One object may be used from several
-// threads; several processes may open the same file at once.
+// threads; several processes may open the same file at once. Beside the
+// file the store keeps <file>-qvstamp, a change counter all processes share:
+// while nothing has been written, enumerations are answered from memory.
+// Changes made to the file with other tools than the store are therefore
+// noticed by open handles only after the store's next write.
 #pragma once
 
 #include <cstddef>
