@@ -123,3 +123,25 @@ void CQuorvaneDoc::OnFileSelect() {
 }
 
 }  // namespace qv
+
+namespace qv {
+
+void CQuorvaneDoc::FollowSelection(KeyNode* /*node*/, int /*pane*/) {
+    if (m_bSync == 0) return;
+}
+
+bool CQuorvaneDoc::OnCmdMsg(UINT id) {
+    switch (id) {
+    case ID_FILE_SELECT: OnFileSelect(); return true;
+    default: return false;
+    }
+}
+
+bool CQuorvaneDoc::OnUpdateCmdUI(CCmdUI& cmdUI) {
+    switch (cmdUI.m_nID) {
+    case ID_FILE_SELECT: cmdUI.Enable(true); return true;
+    default: return false;
+    }
+}
+
+}  // namespace qv

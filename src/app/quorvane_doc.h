@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cmd_target.h"
 #include "app/modal_ui.h"
 #include "app/view.h"
 #include "model/key_node.h"
@@ -17,7 +18,7 @@ enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
 
 inline bool IsLiveKind(int kind) { return kind == kSourceLocal || kind == kSourceNetwork; }
 
-class CQuorvaneDoc {
+class CQuorvaneDoc : public CCmdTarget {
 public:
     CQuorvaneDoc(IRegistry& registry, IModalUI& ui);
     ~CQuorvaneDoc();
@@ -49,6 +50,8 @@ public:
 
     // The Open command.
     void OnFileSelect();
+    // A tree pane's selection changed; in Sync mode the other pane follows.
+    void FollowSelection(KeyNode* node, int pane);
 
     // The side's data by pane number: 1 and 3 are the Slave, the rest the Master.
     int SideKind(int pane) const { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }
@@ -57,6 +60,9 @@ public:
         return IsSlavePane(pane) ? m_pSlaveRoot.get() : m_pMasterRoot.get();
     }
     static bool IsSlavePane(int pane) { return pane == 1 || pane == 3; }
+
+    bool OnCmdMsg(UINT id) override;
+    bool OnUpdateCmdUI(CCmdUI& cmdUI) override;
 
     IRegistry& Registry() const { return m_registry; }
     IModalUI& Ui() const { return m_ui; }

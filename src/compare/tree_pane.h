@@ -1,0 +1,72 @@
+// A tree pane: one side's key tree in a tree control. It loads a live key's
+// next level the first time the key is selected, reports selections to the
+// document, and shows the selected key's values in the value pane beside it.
+#pragma once
+
+#include <string>
+
+#include "app/cmd_target.h"
+#include "app/view.h"
+#include "compare/tree_ctrl.h"
+
+namespace qv {
+
+class CRegListView;
+class IModalUI;
+class IRegistry;
+
+// The frame's grid of panes, as the panes find each other in it.
+class IPaneGrid {
+public:
+    virtual ~IPaneGrid() = default;
+    virtual CView* GetPane(int row, int column) const = 0;
+};
+
+class CQuorvaneView : public ITreePane, public ITreeCtrlEvents {
+public:
+    explicit CQuorvaneView(ITreeCtrl& ctrl);
+    ~CQuorvaneView() override;
+
+    // While 0 the pane ignores its own selection changes.
+    int m_bSelNotify = 1;
+    IPaneGrid* m_pGrid = nullptr;
+
+    ITreeCtrl& GetTreeCtrl() const { return m_ctrl; }
+
+    void PopulateTree() override;
+    KeyNode* GetSelectedNode() const override { return m_ctrl.GetSelectedNode(); }
+    void OnTreesDiscarding() override;
+    void OnSelChanged() override;
+
+    // Items for every loaded descendant of `node`.
+    void InsertChildItems(KeyNode* node, int image);
+    // Shows `node`'s values in the value pane of `pane`'s row, row `row` selected.
+    void ShowValues(KeyNode* node, int pane, int row);
+    // The value pane in this pane's row.
+    CRegListView* GetValuePane() const;
+
+    // The checks before an operation that rewrites a subtree: a selection, a
+    // live side, not a root, and a Yes right below a root. Returns the
+    // selected node when the operation may go on.
+    KeyNode* GuardSubtree();
+
+    // This pane's side.
+    bool IsMaster() const { return m_nPane == 0; }
+    int SideKind() const;
+    bool IsLive() const;
+    const std::string& Computer() const;
+    KeyNode* SideRoot() const;
+    int KeyImage() const { return 2 * SideKind(); }
+
+protected:
+    IRegistry& Registry() const;
+    IModalUI& Ui() const;
+
+private:
+    ITreeCtrl& m_ctrl;
+};
+
+// Depth of a node counted from its tree's top node, which has depth 1.
+int NodeDepth(const KeyNode* node);
+
+}  // namespace qv
