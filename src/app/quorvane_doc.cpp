@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "app/open_dlg.h"
+#include "app/tree_choice_dlg.h"
+#include "compare/tree_pane.h"
+#include "compare/walk_dialogs.h"
 #include "files/tree_file.h"
 #include "model/loader.h"
 
@@ -122,17 +125,86 @@ void CQuorvaneDoc::OnFileSelect() {
     }
 }
 
-}  // namespace qv
 
-namespace qv {
+CQuorvaneView* CQuorvaneDoc::TreeView(int index) const {
+    return dynamic_cast<CQuorvaneView*>(GetTreePane(index));
+}
 
-void CQuorvaneDoc::FollowSelection(KeyNode* /*node*/, int /*pane*/) {
+void CQuorvaneDoc::FollowSelection(KeyNode* node, int pane) {
     if (m_bSync == 0) return;
+    CQuorvaneView* follower = TreeView(pane == 0 ? 1 : 0);
+    KeyNode* root = pane == 0 ? m_pSlaveRoot.get() : m_pMasterRoot.get();
+    if (follower == nullptr || follower->SyncTo(root, node) == 0) {
+        m_bSync = 0;
+        AfxMessageBox(m_ui, IDS_SYNC_LOST);
+    }
+}
+
+void CQuorvaneDoc::OnSync() {
+    if (m_bSync == 1) {
+        m_bSync = 0;
+        return;
+    }
+    m_bSync = 1;
+    CQuorvaneView* master = TreeView(0);
+    CQuorvaneView* slave = TreeView(1);
+    KeyNode* selected = master != nullptr ? master->GetSelectedNode() : nullptr;
+    if (slave == nullptr || slave->SyncTo(m_pSlaveRoot.get(), selected) == 0) {
+        m_bSync = 0;
+        AfxMessageBox(m_ui, IDS_SYNC_LOST);
+    }
+}
+
+void CQuorvaneDoc::OnCompare() {
+    CCompareDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    CQuorvaneView* master = TreeView(0);
+    CQuorvaneView* slave = TreeView(1);
+    if (master == nullptr || slave == nullptr) return;
+    if (dlg.m_bLoadFirst) {
+        master->ReadSubtree();
+        slave->ReadSubtree();
+    }
+    // Without a Master key there is nothing to walk against.
+    KeyNode* masterNode = master->GetSelectedNode();
+    if (masterNode == nullptr) {
+        AfxMessageBox(m_ui, IDS_SELECT_MASTER);
+        return;
+    }
+    {
+        CWaitCursor wait(m_ui);
+        slave->Compare(masterNode);
+    }
+    AfxMessageBox(m_ui, IDS_NO_MORE_DIFFERENCES);
+}
+
+void CQuorvaneDoc::OnFind() {
+    CFindDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    CQuorvaneView* pane = TreeView(dlg.m_nSide == 0 ? 0 : 1);
+    if (pane == nullptr) return;
+    if (dlg.m_bLoadFirst) pane->ReadSubtree();
+    CWaitCursor wait(m_ui);
+    pane->Find(dlg.m_strText, dlg.m_bFindKey, dlg.m_bFindValue);
+}
+
+void CQuorvaneDoc::OnReadSubtree() {
+    CReadTreeDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    if (dlg.m_nChoice == kChoiceMasterSubtree) {
+        if (CQuorvaneView* pane = TreeView(0)) pane->ReadSubtree();
+    } else if (dlg.m_nChoice == kChoiceSlaveSubtree) {
+        if (CQuorvaneView* pane = TreeView(1)) pane->ReadSubtree();
+    }
 }
 
 bool CQuorvaneDoc::OnCmdMsg(UINT id) {
     switch (id) {
     case ID_FILE_SELECT: OnFileSelect(); return true;
+    case ID_COMPARE: OnCompare(); return true;
+    case ID_FIND: OnFind(); return true;
+    case ID_READ_SUBTREE: OnReadSubtree(); return true;
+    case ID_SYNC: OnSync(); return true;
     default: return false;
     }
 }
@@ -140,6 +212,13 @@ bool CQuorvaneDoc::OnCmdMsg(UINT id) {
 bool CQuorvaneDoc::OnUpdateCmdUI(CCmdUI& cmdUI) {
     switch (cmdUI.m_nID) {
     case ID_FILE_SELECT: cmdUI.Enable(true); return true;
+    case ID_COMPARE:
+    case ID_FIND:
+    case ID_READ_SUBTREE: cmdUI.Enable(BothTrees()); return true;
+    case ID_SYNC:
+        cmdUI.Enable(BothTrees());
+        cmdUI.SetCheck(BothTrees() && m_bSync == 1 ? 1 : 0);
+        return true;
     default: return false;
     }
 }

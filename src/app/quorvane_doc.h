@@ -13,6 +13,8 @@
 
 namespace qv {
 
+class CQuorvaneView;
+
 // Where a side comes from; also the radio position in the Open dialog.
 enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
 
@@ -52,6 +54,16 @@ public:
     void OnFileSelect();
     // A tree pane's selection changed; in Sync mode the other pane follows.
     void FollowSelection(KeyNode* node, int pane);
+
+    // Command handlers.
+    void OnCompare();
+    void OnFind();
+    void OnReadSubtree();
+    void OnSync();
+
+    // The Master (0) or Slave (1) tree pane.
+    CQuorvaneView* TreeView(int index) const;
+    bool BothTrees() const { return m_pMasterRoot != nullptr && m_pSlaveRoot != nullptr; }
 
     // The side's data by pane number: 1 and 3 are the Slave, the rest the Master.
     int SideKind(int pane) const { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }

@@ -1,6 +1,8 @@
 #include "compare/tree_pane.h"
 
 #include "app/quorvane_doc.h"
+#include "compare/compare_walk.h"
+#include "compare/walk_dialogs.h"
 #include "edit/value_pane.h"
 #include "model/loader.h"
 
@@ -81,6 +83,102 @@ KeyNode* CQuorvaneView::GuardSubtree() {
     if (depth == 3 && AfxMessageBox(Ui(), IDS_CLOSE_TO_ROOT, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return nullptr;
     return node;
+}
+
+bool CQuorvaneView::StopAt(KeyNode* node, int row, UINT message) {
+    m_ctrl.SelectItem(node);
+    m_ctrl.Expand(node);
+    ShowValues(node, m_nPane, row);
+    CFindResultDlg dlg;
+    dlg.m_strMessage = LoadString(message);
+    return Ui().DoModal(dlg) == IDOK;
+}
+
+void CQuorvaneView::Compare(KeyNode* master) {
+    KeyNode* slave = m_ctrl.GetSelectedNode();
+    if (slave == nullptr) {
+        AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
+        return;
+    }
+    CompareNodes(slave, master, [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); });
+}
+
+void CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) {
+    KeyNode* node = m_ctrl.GetSelectedNode();
+    if (node == nullptr) {
+        AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
+        return;
+    }
+    FindIn(node, text, matchNames != 0, matchData != 0,
+           [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); });
+}
+
+void CQuorvaneView::ReadSubtree() {
+    KeyNode* node = GuardSubtree();
+    if (node == nullptr) return;
+    m_bSelNotify = 0;
+    m_ctrl.SetVisible(false);
+    m_ctrl.DeleteChildItems(node);
+    if (LoadLevel(node, Registry(), Computer(), true) == 1) InsertChildItems(node, KeyImage());
+    m_bSelNotify = 1;
+    m_ctrl.SetVisible(true);
+    ShowValues(node, m_nPane, 0);
+}
+
+void CQuorvaneView::LoadLevelWithItems(KeyNode* node) {
+    if (IsLive() && LoadLevel(node, Registry(), Computer(), false) == 1) InsertChildItems(node, KeyImage());
+}
+
+int CQuorvaneView::SyncTo(KeyNode* root, KeyNode* other) {
+    if (root == nullptr || other == nullptr) return 0;
+    m_bSelNotify = 0;
+    m_ctrl.SetVisible(false);
+    KeyNode* found = LocateCounterpart(root, other);
+    if (found != nullptr) {
+        m_ctrl.SelectItem(found);
+        m_ctrl.Expand(found);
+        ShowValues(found, m_nPane, 0);
+    }
+    m_ctrl.SetVisible(true);
+    m_bSelNotify = 1;
+    return found != nullptr ? 1 : 0;
+}
+
+KeyNode* CQuorvaneView::LocateCounterpart(KeyNode* root, KeyNode* other) {
+    if (other->parent == nullptr) return root;
+    // The names from below the other tree's top node down to `other`, each
+    // followed by a backslash.
+    std::vector<const std::string*> names;
+    for (const KeyNode* n = other; n->parent != nullptr; n = n->parent) names.push_back(&n->name);
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        path += **it;
+        path += '\\';
+    }
+    return FindPath(root, path);
+}
+
+KeyNode* CQuorvaneView::FindPath(KeyNode* node, std::string_view path) {
+    // Level by level without recursion; every key on the way is loaded.
+    for (;;) {
+        const std::size_t slash = path.find('\\');
+        const std::string_view head = path.substr(0, slash);
+        const std::string_view rest = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        LoadLevelWithItems(node);
+        KeyNode* match = nullptr;
+        for (const auto& k : node->subkeys)
+            if (k->name == head) {
+                match = k.get();
+                break;
+            }
+        if (match == nullptr) return nullptr;
+        if (rest.empty()) {
+            LoadLevelWithItems(match);
+            return match;
+        }
+        node = match;
+        path = rest;
+    }
 }
 
 }  // namespace qv

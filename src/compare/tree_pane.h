@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/cmd_target.h"
 #include "app/view.h"
@@ -45,6 +46,18 @@ public:
     // The value pane in this pane's row.
     CRegListView* GetValuePane() const;
 
+    // Walks the selected Slave key against `master`, stopping at every difference.
+    void Compare(KeyNode* master);
+    // Searches the selected key's subtree for `text`.
+    void Find(const std::string& text, int matchNames, int matchData);
+    // Reads the selected key's whole subtree from the registry again.
+    void ReadSubtree();
+    // Selects the key at the same path as `other` (a node of the other tree)
+    // below `root`, loading the levels on the way. Returns 1 when found.
+    int SyncTo(KeyNode* root, KeyNode* other);
+    KeyNode* LocateCounterpart(KeyNode* root, KeyNode* other);
+    KeyNode* FindPath(KeyNode* node, std::string_view path);
+
     // The checks before an operation that rewrites a subtree: a selection, a
     // live side, not a root, and a Yes right below a root. Returns the
     // selected node when the operation may go on.
@@ -63,6 +76,12 @@ protected:
     IModalUI& Ui() const;
 
 private:
+    // A stop of a walk at `node`: selects and expands it, shows its values
+    // with `row` selected and asks Next or Stop. True for Next.
+    bool StopAt(KeyNode* node, int row, UINT message);
+    // Loads a live key's level when it has nothing in memory, with its items.
+    void LoadLevelWithItems(KeyNode* node);
+
     ITreeCtrl& m_ctrl;
 };
 

@@ -14,12 +14,13 @@
 #include "tests/support/fake_controls.h"
 #include "tests/support/registry_builder.h"
 #include "tests/support/scripted_ui.h"
+#include "tests/unit/pane_fixture.h"
 
 namespace qv {
 namespace {
 
-namespace fs = std::filesystem;
-using test::CDialogDriver;
+
+using PanesTest = PaneFixture;
 
 TEST(ValueText, Forms) {
     auto number = [](DWORD n) { return ValueText(ValueEntry("n", REG_DWORD, &n)); };
@@ -35,79 +36,6 @@ TEST(ValueText, Forms) {
         EXPECT_EQ(ValueText(e), "It is Binary !!!");
     }
 }
-
-class PanesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-panes-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        std::string error;
-        store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
-        ASSERT_NE(store, nullptr) << error;
-        counting = std::make_unique<CCountingRegistry>(*store);
-        doc = std::make_unique<CQuorvaneDoc>(*counting, ui);
-        grid.panes[0][0] = &masterTree;
-        grid.panes[1][0] = &slaveTree;
-        grid.panes[0][1] = &masterValues;
-        grid.panes[1][1] = &slaveValues;
-        masterTree.m_pGrid = slaveTree.m_pGrid = &grid;
-        for (CView* v : std::initializer_list<CView*>{&masterTree, &slaveTree, &masterValues, &slaveValues})
-            doc->AddView(v);
-        ASSERT_EQ(BuildRegistry(*store,
-                                "HKLM\\Software\\Demo\n  Title = sz:old\n  Size = dword:29\n  Blob = hex:00,01\n"
-                                "  Path = expand_sz:%TEMP%\n"
-                                "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n",
-                                nullptr, &error),
-                  ERROR_SUCCESS)
-            << error;
-    }
-    void TearDown() override {
-        doc.reset();
-        if (counting) {
-            EXPECT_EQ(counting->OpenHandles(), 0u);
-        }
-        counting.reset();
-        store.reset();
-        fs::remove_all(dir);
-    }
-
-    std::string File(const std::string& name, const std::string& text) {
-        const std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-
-    void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
-        ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
-            auto& open = static_cast<COpenDlg&>(d);
-            open.m_nMasterKind = masterKind;
-            open.m_strMaster = master;
-            open.m_nSlaveKind = slaveKind;
-            open.m_strSlave = slave;
-            open.EndDialog(IDOK);
-        });
-        doc->OnFileSelect();
-    }
-
-    static KeyNode* Child(KeyNode* node, const std::string& name) {
-        for (auto& k : node->subkeys)
-            if (k->name == name) return k.get();
-        return nullptr;
-    }
-
-    fs::path dir;
-    std::unique_ptr<CStoreRegistry> store;
-    std::unique_ptr<CCountingRegistry> counting;
-    test::CScriptedUI ui;
-    test::CFakeTreeCtrl masterCtrl, slaveCtrl;
-    test::CFakeListCtrl masterList, slaveList;
-    CQuorvaneView masterTree{masterCtrl}, slaveTree{slaveCtrl};
-    CRegListView masterValues{masterList}, slaveValues{slaveList};
-    test::CFakeGrid grid;
-    std::unique_ptr<CQuorvaneDoc> doc;
-};
 
 TEST_F(PanesTest, FileSideShowsEveryKeyAtOnceLiveSideOnlyItsRoots) {
     const std::string master = File("m.qvf", "[\\HKEY_USERS]\r\n\r\n[\\HKEY_USERS\\A]\r\n\"v\"=\"1\"\r\n\r\n"
@@ -233,11 +161,11 @@ TEST_F(PanesTest, GuardOutcomes) {
     EXPECT_TRUE(ui.Messages().empty());
 }
 
-class EditTest : public PanesTest {
+class EditTest : public PaneFixture {
 protected:
     // Opens both sides live and selects Software\Demo in the Slave.
     void SetUp() override {
-        PanesTest::SetUp();
+        PaneFixture::SetUp();
         Open(kSourceLocal, "", kSourceLocal, "");
         KeyNode* hklm = Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE");
         slaveCtrl.Click(hklm);

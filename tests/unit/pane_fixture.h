@@ -1,0 +1,99 @@
+// A document with both tree panes and both value panes over fake controls,
+// a store in a temporary folder for the live sides, and a scripted UI.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/open_dlg.h"
+#include "app/quorvane_doc.h"
+#include "compare/tree_pane.h"
+#include "edit/value_pane.h"
+#include "registry/store_registry.h"
+#include "tests/support/counting_registry.h"
+#include "tests/support/fake_controls.h"
+#include "tests/support/registry_builder.h"
+#include "tests/support/scripted_ui.h"
+
+namespace qv {
+
+namespace fs = std::filesystem;
+using test::CDialogDriver;
+
+class PaneFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("qv-panes-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::string error;
+        store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+        ASSERT_NE(store, nullptr) << error;
+        counting = std::make_unique<CCountingRegistry>(*store);
+        doc = std::make_unique<CQuorvaneDoc>(*counting, ui);
+        grid.panes[0][0] = &masterTree;
+        grid.panes[1][0] = &slaveTree;
+        grid.panes[0][1] = &masterValues;
+        grid.panes[1][1] = &slaveValues;
+        masterTree.m_pGrid = slaveTree.m_pGrid = &grid;
+        for (CView* v : std::initializer_list<CView*>{&masterTree, &slaveTree, &masterValues, &slaveValues})
+            doc->AddView(v);
+        ASSERT_EQ(BuildRegistry(*store, RegistryText(), nullptr, &error), ERROR_SUCCESS) << error;
+    }
+    // What the store holds at the start (builder text).
+    virtual std::string RegistryText() const {
+        return "HKLM\\Software\\Demo\n  Title = sz:old\n  Size = dword:29\n  Blob = hex:00,01\n"
+               "  Path = expand_sz:%TEMP%\n"
+               "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
+    }
+    void TearDown() override {
+        doc.reset();
+        if (counting) {
+            EXPECT_EQ(counting->OpenHandles(), 0u);
+        }
+        counting.reset();
+        store.reset();
+        fs::remove_all(dir);
+    }
+
+    std::string File(const std::string& name, const std::string& text) {
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
+        ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
+            auto& open = static_cast<COpenDlg&>(d);
+            open.m_nMasterKind = masterKind;
+            open.m_strMaster = master;
+            open.m_nSlaveKind = slaveKind;
+            open.m_strSlave = slave;
+            open.EndDialog(IDOK);
+        });
+        doc->OnFileSelect();
+    }
+
+    static KeyNode* Child(KeyNode* node, const std::string& name) {
+        for (auto& k : node->subkeys)
+            if (k->name == name) return k.get();
+        return nullptr;
+    }
+
+    fs::path dir;
+    std::unique_ptr<CStoreRegistry> store;
+    std::unique_ptr<CCountingRegistry> counting;
+    test::CScriptedUI ui;
+    test::CFakeTreeCtrl masterCtrl, slaveCtrl;
+    test::CFakeListCtrl masterList, slaveList;
+    CQuorvaneView masterTree{masterCtrl}, slaveTree{slaveCtrl};
+    CRegListView masterValues{masterList}, slaveValues{slaveList};
+    test::CFakeGrid grid;
+    std::unique_ptr<CQuorvaneDoc> doc;
+};
+
+
+}  // namespace qv

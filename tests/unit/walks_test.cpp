@@ -1,0 +1,368 @@
+// Compare, Find, Sync and Load Subtree: the walks on trees in memory, and the
+// panes and commands around them on file and live sides.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/tree_choice_dlg.h"
+#include "compare/compare_walk.h"
+#include "compare/walk_dialogs.h"
+#include "files/tree_file.h"
+#include "tests/unit/pane_fixture.h"
+
+namespace qv {
+namespace {
+
+// A tree read from tree-file text.
+std::unique_ptr<KeyNode> Tree(const std::string& text) {
+    const fs::path path = fs::temp_directory_path() / "qv-walks-tree.qvf";
+    std::ofstream(path, std::ios::binary) << text;
+    auto top = std::make_unique<KeyNode>("t");
+    CStdioFile file(path.string(), CStdioFile::modeRead);
+    EXPECT_EQ(ReadTreeFile(top.get(), file), 0);
+    fs::remove(path);
+    return top;
+}
+
+KeyNode* At(KeyNode* top, std::initializer_list<const char*> names) {
+    KeyNode* n = top;
+    for (const char* name : names) {
+        KeyNode* next = nullptr;
+        for (auto& k : n->subkeys)
+            if (k->name == name) {
+                next = k.get();
+                break;
+            }
+        if (next == nullptr) return nullptr;
+        n = next;
+    }
+    return n;
+}
+
+struct Stop {
+    std::string key;
+    int row;
+    std::string message;
+    bool operator==(const Stop&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Stop& s) {
+    return os << "{" << s.key << ", " << s.row << ", " << s.message << "}";
+}
+
+// Records every stop; answers Next until `stopAfter` stops were seen.
+struct Recorder {
+    std::vector<Stop> stops;
+    std::size_t stopAfter = 1000;
+    WalkStop Fn() {
+        return [this](KeyNode* n, int row, UINT message) {
+            stops.push_back({n->name, row, LoadString(message)});
+            return stops.size() < stopAfter;
+        };
+    }
+};
+
+const char* kMaster =
+    "[\\R]\r\n\"same\"=\"x\"\r\n\"num\"=dword:00000001\r\n\"bin\"=\r\n\r\n"
+    "[\\R\\A]\r\n\"v\"=\"1\"\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000005\r\n\r\n"
+    "[\\R\\B]\r\n\r\n";
+
+TEST(CompareWalk, IdenticalTreesNeverStop) {
+    auto m = Tree(kMaster), s = Tree(kMaster);
+    Recorder r;
+    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 1);
+    EXPECT_TRUE(r.stops.empty());
+}
+
+TEST(CompareWalk, EveryKindOfDifferenceInWalkOrder) {
+    auto m = Tree(kMaster);
+    // Slave: "same" differs in case of data, "num" differs, "Bin" named in
+    // other case, an extra value, A\Deep's number differs, B missing, an extra key a.
+    auto s = Tree("[\\R]\r\n\"same\"=\"X\"\r\n\"num\"=dword:00000002\r\n\"Bin\"=\r\n\"extra\"=\"e\"\r\n\r\n"
+                  "[\\R\\A]\r\n\"v\"=dword:00000001\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000006\r\n\r\n"
+                  "[\\R\\b]\r\n\r\n[\\R\\a]\r\n\r\n");
+    Recorder r;
+    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 1);
+    EXPECT_EQ(r.stops, (std::vector<Stop>{
+                           {"R", 0, "Different number of value entries."},
+                           {"R", 0, "Values are different."},
+                           {"R", 1, "Values are different."},
+                           {"R", 2, "Value entry missing."},
+                           {"R", 3, "Value entry missing."},
+                           {"R", 0, "Different number of key entries."},
+                           {"A", 0, "Value types are different."},
+                           {"Deep", 0, "Values are different."},
+                           {"b", 0, "Key missing"},
+                           {"a", 0, "Key missing"},
+                       }));
+}
+
+TEST(CompareWalk, BinaryValuesWithEqualNamesAndTypesNeverDiffer) {
+    KeyNode m("m"), s("s");
+    for (KeyNode* n : {&m, &s}) {
+        auto e = std::make_unique<ValueEntry>();
+        e->type = REG_BINARY;
+        std::snprintf(e->name, sizeof e->name, "blob");
+        e->data[0] = n == &m ? 1 : 2;
+        e->cbData = 1;
+        n->AppendValue(std::move(e));
+    }
+    Recorder r;
+    EXPECT_EQ(CompareNodes(&s, &m, r.Fn()), 1);
+    EXPECT_TRUE(r.stops.empty());
+}
+
+TEST(CompareWalk, StopEndsTheWholeWalk) {
+    auto m = Tree(kMaster);
+    auto s = Tree("[\\R]\r\n\"same\"=\"y\"\r\n\"num\"=dword:00000002\r\n\"bin\"=\r\n\r\n[\\R\\Z]\r\n\r\n");
+    Recorder r;
+    r.stopAfter = 1;
+    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 0);
+    EXPECT_EQ(r.stops.size(), 1u);
+}
+
+TEST(CompareWalk, EntriesAddedAtAStopAreWalkedAndFirstMatchWins) {
+    // Many subkeys: the look-up goes through the index, which must keep the
+    // first of two equal names and see keys appended during the walk.
+    KeyNode m("m"), s("s");
+    for (int i = 0; i < 40; ++i) {
+        m.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
+        s.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
+    }
+    KeyNode* firstDup = m.AppendSubkey(std::make_unique<KeyNode>("dup"));
+    m.AppendSubkey(std::make_unique<KeyNode>("dup"))->AppendValue(std::make_unique<ValueEntry>("x", REG_SZ, "1"));
+    s.AppendSubkey(std::make_unique<KeyNode>("dup"));
+    (void)firstDup;
+    s.AppendSubkey(std::make_unique<KeyNode>("late"));
+    std::vector<Stop> stops;
+    bool added = false;
+    CompareNodes(&s, &m, [&](KeyNode* n, int row, UINT message) {
+        stops.push_back({n->name, row, LoadString(message)});
+        if (!added) {  // the first stop brings an entry into memory, as a load would
+            added = true;
+            s.AppendSubkey(std::make_unique<KeyNode>("appended"));
+        }
+        return true;
+    });
+    // "dup" matched the first (empty) Master key, so no stop for it; "late"
+    // is missing, and so is the key appended at that stop.
+    EXPECT_EQ(stops, (std::vector<Stop>{{"late", 0, "Key missing"}, {"appended", 0, "Key missing"}}));
+}
+
+TEST(FindWalk, OrderAndWholeCaseSensitiveMatching) {
+    auto t = Tree("[\\R]\r\n\"hit\"=\"hit\"\r\n\"HIT\"=\"hit!\"\r\n\r\n"
+                  "[\\R\\hit]\r\n\"a\"=\"hit\"\r\n\r\n[\\R\\hit\\x]\r\n\"hit\"=dword:00000001\r\n\r\n"
+                  "[\\R\\other]\r\n\"v\"=\"Hit\"\r\n\r\n");
+    Recorder r;
+    EXPECT_EQ(FindIn(At(t.get(), {"R"}), "hit", true, true, r.Fn()), 1);
+    EXPECT_EQ(r.stops, (std::vector<Stop>{{"R", 0, "Find entry matching criteria."},
+                                          {"R", 0, "Find entry matching criteria."},
+                                          {"hit", 0, "Find entry matching criteria."},
+                                          {"hit", 0, "Find entry matching criteria."},
+                                          {"x", 0, "Find entry matching criteria."}}));
+    // The starting key's own name is never tested; neither box set: nothing.
+    Recorder names;
+    FindIn(At(t.get(), {"R", "hit"}), "hit", true, false, names.Fn());
+    EXPECT_EQ(names.stops, (std::vector<Stop>{{"x", 0, "Find entry matching criteria."}}));
+    Recorder none;
+    FindIn(At(t.get(), {"R"}), "hit", false, false, none.Fn());
+    EXPECT_TRUE(none.stops.empty());
+    Recorder stopped;
+    stopped.stopAfter = 1;
+    EXPECT_EQ(FindIn(At(t.get(), {"R"}), "hit", true, true, stopped.Fn()), 0);
+    EXPECT_EQ(stopped.stops.size(), 1u);
+}
+
+// The commands on panes, with both sides from files or from the store.
+class WalkCommands : public PaneFixture {
+protected:
+    std::string RegistryText() const override {
+        return "HKLM\\Software\\M\n  v = sz:1\nHKLM\\Software\\M\\Child\n  c = sz:m\n"
+               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n"
+               "HKCU\\Only\\There\n";
+    }
+    KeyNode* Live(KeyNode* top, std::initializer_list<const char*> names, test::CFakeTreeCtrl& ctrl) {
+        KeyNode* n = top;
+        for (const char* name : names) {
+            ctrl.Click(n);
+            n = At(n, {name});
+            if (n == nullptr) return nullptr;
+        }
+        ctrl.Click(n);
+        return n;
+    }
+    void AnswerStops(std::initializer_list<int> answers) {
+        for (int a : answers)
+            ui.AnswerDialog([a](CDialog&, CDialogDriver& d) { d.Click(a); });
+    }
+    std::vector<std::string> StopMessages() const {
+        std::vector<std::string> out;
+        for (const auto& e : ui.events)
+            if (e.kind == test::CScriptedUI::Event::Dialog && e.type == IDD_FIND_RESULT) out.push_back(e.text);
+        return out;
+    }
+};
+
+TEST_F(WalkCommands, CompareStopsSelectAndShowTheSlaveKey) {
+    const std::string m = File("m.qvf", kMaster);
+    const std::string s = File("s.qvf", "[\\R]\r\n\"same\"=\"x\"\r\n\"num\"=dword:00000009\r\n\"bin\"=\r\n\r\n"
+                                         "[\\R\\A]\r\n\"v\"=\"1\"\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000005\r\n\r\n"
+                                         "[\\R\\C]\r\n\r\n");
+    Open(kSourceFile, m, kSourceFile, s);
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"R"}));
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });  // Compare options
+    std::vector<std::pair<std::string, int>> shown;
+    ui.AnswerDialog([&](CDialog& dlg, CDialogDriver& d) {
+        EXPECT_EQ(static_cast<CFindResultDlg&>(dlg).m_strMessage, "Values are different.");
+        EXPECT_EQ(d.GetDlgItemText(1026), "Values are different.");
+        shown.emplace_back(slaveCtrl.GetSelectedNode()->name, slaveValues.GetFirstSelectedRow());
+        d.Click(IDOK);
+    });
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        shown.emplace_back(slaveCtrl.GetSelectedNode()->name, slaveValues.GetFirstSelectedRow());
+        EXPECT_TRUE(slaveCtrl.expanded.count(slaveCtrl.GetSelectedNode()));
+        d.Click(IDCANCEL);  // Stop
+    });
+    doc->OnCmdMsg(ID_COMPARE);
+    // C has no values, so no row is selected there.
+    EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"R", 1}, {"C", -1}}));
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"No more differences found."});
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(WalkCommands, CompareNeedsBothSelections) {
+    const std::string m = File("m.qvf", kMaster);
+    Open(kSourceFile, m, kSourceFile, m);
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
+    doc->OnCmdMsg(ID_COMPARE);  // no Master selection: no walk, no closing message
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
+    doc->OnCmdMsg(ID_COMPARE);
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
+    doc->OnCmdMsg(ID_COMPARE);  // Cancel says nothing
+    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Please select from Master tree.",
+                                                        "Select subtree to perform operation.",
+                                                        "No more differences found."}));
+}
+
+TEST_F(WalkCommands, AStopThatLoadsALiveKeyWalksWhatItLoaded) {
+    Open(kSourceLocal, "", kSourceLocal, "");
+    KeyNode* m = Live(doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"}, masterCtrl);
+    KeyNode* s = Live(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"}, slaveCtrl);
+    // Child is loaded in the Master only; the Slave's Child is loaded by the stop.
+    masterCtrl.Click(At(m, {"Child"}));
+    masterCtrl.Click(m);
+    slaveCtrl.Click(s);
+    ASSERT_FALSE(At(s, {"Child"})->IsLoaded());
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
+    AnswerStops({IDOK, IDOK});
+    doc->OnCmdMsg(ID_COMPARE);
+    // Stop 1: Child's value count (0 against 1) selects Child, which loads it;
+    // stop 2: its now loaded value differs.
+    EXPECT_EQ(StopMessages().size(), 2u);
+    EXPECT_EQ(slaveCtrl.GetSelectedNode(), At(s, {"Child"}));
+    EXPECT_TRUE(At(s, {"Child"})->IsLoaded());
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(WalkCommands, FindSearchesTheChosenSideFromItsSelection) {
+    const std::string f = File("m.qvf", kMaster);
+    Open(kSourceFile, f, kSourceFile, f);
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"R"}));
+    ui.AnswerDialog([](CDialog& dlg, CDialogDriver& d) {
+        auto& find = static_cast<CFindDlg&>(dlg);
+        EXPECT_EQ(d.IsDlgButtonChecked(1008), 1);  // Slave by default
+        EXPECT_EQ(d.IsDlgButtonChecked(1024), 1);  // key names
+        EXPECT_EQ(d.IsDlgButtonChecked(1025), 0);
+        d.Type(1006, "Deep");
+        d.Click(IDOK);
+        EXPECT_EQ(find.m_strText, "Deep");
+    });
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(slaveCtrl.GetSelectedNode()->name, "Deep");
+        d.Click(IDOK);
+    });
+    doc->OnCmdMsg(ID_FIND);
+    EXPECT_TRUE(ui.Messages().empty());  // no closing message
+    EXPECT_EQ(ui.waitDepth, 0);
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(WalkCommands, SyncFollowsBothWaysAndLoadsThePath) {
+    Open(kSourceLocal, "", kSourceLocal, "");
+    KeyNode* mtop = doc->m_pMasterRoot.get();
+    masterCtrl.Click(mtop);
+    doc->OnCmdMsg(ID_SYNC);
+    EXPECT_EQ(doc->m_bSync, 1);
+    EXPECT_EQ(slaveCtrl.GetSelectedNode(), doc->m_pSlaveRoot.get());
+
+    // Selecting deep in the Master loads the Slave's levels on the way.
+    Live(mtop, {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"}, masterCtrl);
+    KeyNode* followed = slaveCtrl.GetSelectedNode();
+    ASSERT_NE(followed, nullptr);
+    EXPECT_EQ(FilePathOf(followed), "\\HKEY_LOCAL_MACHINE\\Software\\M\\Child");
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
+    EXPECT_EQ(slaveList.rows.size(), 1u);
+    // ... and back from the Slave.
+    KeyNode* sS = At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"});
+    slaveCtrl.Click(sS);
+    EXPECT_EQ(masterCtrl.GetSelectedNode(), At(mtop, {"HKEY_LOCAL_MACHINE", "Software", "S"}));
+    EXPECT_TRUE(ui.Messages().empty());
+
+    CCmdUI check(ID_SYNC);
+    doc->OnUpdateCmdUI(check);
+    EXPECT_EQ(check.m_nCheck, 1);
+    Open(kSourceLocal, "", kSourceLocal, "");
+    EXPECT_EQ(doc->m_bSync, 0);
+}
+
+TEST_F(WalkCommands, SyncIsLostOnceWhereThePathsPart) {
+    const std::string m = File("m.qvf", kMaster);
+    Open(kSourceFile, m, kSourceLocal, "");
+    doc->OnCmdMsg(ID_SYNC);  // no Master selection
+    EXPECT_EQ(doc->m_bSync, 0);
+    masterCtrl.Click(doc->m_pMasterRoot.get());
+    doc->OnCmdMsg(ID_SYNC);
+    EXPECT_EQ(doc->m_bSync, 1);
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));  // no R in the store
+    EXPECT_EQ(doc->m_bSync, 0);
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R", "A"}));
+    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Synchronization has been lost.",
+                                                        "Synchronization has been lost."}));
+    // The Sync command while on just turns it off.
+    masterCtrl.Click(doc->m_pMasterRoot.get());
+    doc->OnCmdMsg(ID_SYNC);
+    doc->OnCmdMsg(ID_SYNC);
+    EXPECT_EQ(doc->m_bSync, 0);
+    EXPECT_EQ(ui.Messages().size(), 2u);
+}
+
+TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
+    Open(kSourceLocal, "", kSourceLocal, "");
+    KeyNode* m = Live(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"}, slaveCtrl);
+    std::string error;
+    ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\M\\New\\Deeper\n", nullptr, &error), 0) << error;
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child"), 0);
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(1015); });  // Slave subtree
+    doc->OnCmdMsg(ID_READ_SUBTREE);
+    EXPECT_EQ(slaveCtrl.ChildTexts(m), std::vector<std::string>{"New"});
+    EXPECT_EQ(slaveCtrl.ChildTexts(At(m, {"New"})), std::vector<std::string>{"Deeper"});
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
+    EXPECT_EQ(slaveCtrl.GetSelectedNode(), m);
+    EXPECT_EQ(slaveList.rows.size(), 1u);
+
+    // Refused on roots, asked right below a root, silent on a file side.
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
+    slaveTree.ReadSubtree();
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"}));
+    ui.AnswerQuestion(IDNO);
+    counting->ResetCounts();
+    slaveTree.ReadSubtree();
+    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
+    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{
+                                 "Can't operate on roots.",
+                                 "Selected element is close to Root. Operation may take long time. Are You sure?"}));
+}
+
+}  // namespace
+}  // namespace qv
