@@ -31,11 +31,22 @@ step configure
 cmake --build --preset mingw
 step build
 
+# Wine's service processes inherit the output of whoever starts them, so
+# the server and the boot write to a log: a pipe reading this script's
+# output is not held open by them.
 mkdir -p "$WINEPREFIX"
-stop_wineserver() { wineserver -k 2>/dev/null || true; }
-trap stop_wineserver EXIT
-wineserver -p
-wine wineboot --init
+wine_log="$build_dir/wineboot.log"
+if wineserver -p >"$wine_log" 2>&1 </dev/null; then
+  # Stop only the server started here, whatever way the script ends.
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+else
+  echo "wine-tests: a wineserver already runs for $WINEPREFIX; using it"
+fi
+if ! wine wineboot --init >>"$wine_log" 2>&1 </dev/null; then
+  cat "$wine_log" >&2
+  echo "wine-tests: the Wine prefix did not boot" >&2
+  exit 1
+fi
 step "Wine prefix"
 
 status=0
