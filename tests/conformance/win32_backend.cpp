@@ -28,8 +28,9 @@ BackendTraits WineTraits() {
     traits.sortsValuesByName = true;
     traits.foldsToLowerCase = true;
     // Key names of 256 characters are accepted, 257 give
-    // ERROR_INVALID_PARAMETER. (From about 300 on the A call answers
-    // ERROR_MORE_DATA instead, which the suite does not ask.)
+    // ERROR_INVALID_PARAMETER. Not in the traits, as the suite asks for no
+    // such path: the ...A calls refuse a whole subkey path of more than 260
+    // characters with ERROR_MORE_DATA, however short its names.
     traits.maxKeyNameLength = 256;
     traits.keyNameTooLongStatus = ERROR_INVALID_PARAMETER;
     traits.maxValueNameLength = 16383;
@@ -40,6 +41,8 @@ BackendTraits WineTraits() {
     // but enumerating it succeeds, so one status cannot describe it.
     traits.dynDataStatus = 0;
     traits.performanceDataStatus = ERROR_INVALID_HANDLE;
+    // Wine has no remote registry: every name but this computer's own gives
+    // ERROR_BAD_NETPATH at once; its own name gives the root itself.
     traits.unknownComputerStatus = ERROR_BAD_NETPATH;
     return traits;
 }
