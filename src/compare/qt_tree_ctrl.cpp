@@ -176,14 +176,21 @@ void CKeyItemModel::AppendChildren(Item* item, int image) {
     fresh.reserve(item->node->subkeys.size());
     for (const auto& sub : item->node->subkeys)
         if (!m_items.contains(sub.get())) fresh.push_back(sub.get());
-    if (fresh.empty()) return;
+    AppendNodes(item, fresh, image);
+}
 
+void CKeyItemModel::AppendChild(Item* item, KeyNode* node, int image) {
+    if (!m_items.contains(node)) AppendNodes(item, {node}, image);
+}
+
+void CKeyItemModel::AppendNodes(Item* item, const std::vector<KeyNode*>& nodes, int image) {
+    if (nodes.empty()) return;
     const int first = static_cast<int>(item->children.size());
-    beginInsertRows(IndexOf(item), first, first + static_cast<int>(fresh.size()) - 1);
+    beginInsertRows(IndexOf(item), first, first + static_cast<int>(nodes.size()) - 1);
     std::vector<Item*> pending;
-    item->children.reserve(item->children.size() + fresh.size());
-    for (KeyNode* sub : fresh) {
-        item->children.push_back(NewItem(sub, item, static_cast<int>(item->children.size()), image));
+    item->children.reserve(item->children.size() + nodes.size());
+    for (KeyNode* node : nodes) {
+        item->children.push_back(NewItem(node, item, static_cast<int>(item->children.size()), image));
         pending.push_back(item->children.back());
     }
     // Below the new items nothing has an item yet; iterative, trees may be deep.
@@ -320,6 +327,11 @@ void CQtTreeCtrl::InsertRootItem(KeyNode* top, int image, int selectedImage) {
 
 void CQtTreeCtrl::InsertChildItems(KeyNode* node, int image) {
     if (Item* item = m_model->Find(node)) m_model->AppendChildren(item, image);
+}
+
+void CQtTreeCtrl::InsertItem(KeyNode* node, int image) {
+    if (node->parent == nullptr) return;
+    if (Item* parent = m_model->Find(node->parent)) m_model->AppendChild(parent, node, image);
 }
 
 template <class Remove>

@@ -46,6 +46,8 @@ public:
     // Items for `item`'s node's subkeys that have none yet, as its last
     // children, with everything below them: one insertion.
     void AppendChildren(Item* item, int image);
+    // An item for `node`, a subkey of `item`'s node without one yet, likewise.
+    void AppendChild(Item* item, KeyNode* node, int image);
     void RemoveItem(Item* item);
     void RemoveChildren(Item* item);
 
@@ -59,6 +61,7 @@ public:
     std::size_t MemoryBytes() const;
 
 private:
+    void AppendNodes(Item* item, const std::vector<KeyNode*>& nodes, int image);
     Item* NewItem(KeyNode* node, Item* parent, int row, int image);
     void FreeSubtree(Item* item);
 
@@ -84,6 +87,7 @@ public:
     void DeleteAllItems() override;
     void InsertRootItem(KeyNode* top, int image, int selectedImage) override;
     void InsertChildItems(KeyNode* node, int image) override;
+    void InsertItem(KeyNode* node, int image);
     void DeleteChildItems(KeyNode* node) override;
     void DeleteItem(KeyNode* node) override;
     KeyNode* GetSelectedNode() const override;

@@ -1,0 +1,205 @@
+// The Qt tree control: items mirror what was inserted, selection
+// notifications come once per real change, expansion survives edits.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QtTest/QTest>
+
+#include "app/icons.h"
+#include "compare/qt_tree_ctrl.h"
+#include "model/key_node.h"
+
+namespace qv::test {
+namespace {
+
+// Records the selection the control reports at each notification.
+struct SelSink : ITreeCtrlEvents {
+    explicit SelSink(ITreeCtrl& c) : ctrl(c) { ctrl.SetEvents(this); }
+    void OnSelChanged() override { seen.push_back(ctrl.GetSelectedNode()); }
+    ITreeCtrl& ctrl;
+    std::vector<KeyNode*> seen;
+};
+
+KeyNode* Add(KeyNode* parent, const char* name) { return parent->AppendSubkey(std::make_unique<KeyNode>(name)); }
+
+bool SameImage(const QPixmap& a, const QPixmap& b) { return a.toImage() == b.toImage(); }
+
+class TreeCtrlTest : public ::testing::Test {
+protected:
+    // top: A (a1, a2), B, C (c1 (c1x)); shown as a file side.
+    void SetUp() override {
+        a = Add(&top, "A");
+        a1 = Add(a, "a1");
+        a2 = Add(a, "a2");
+        b = Add(&top, "B");
+        c = Add(&top, "C");
+        c1 = Add(c, "c1");
+        c1x = Add(c1, "c1x");
+        Show();
+    }
+    void Show() {
+        ctrl.DeleteAllItems();
+        ctrl.InsertRootItem(&top, kImageDocument, kImageDocument + 1);
+        ctrl.InsertChildItems(&top, kImageFileKey);
+    }
+    QString Text(const KeyNode* n) const { return ctrl.IndexOf(n).data().toString(); }
+    bool Expanded(const KeyNode* n) const { return ctrl.isExpanded(ctrl.IndexOf(n)); }
+
+    KeyNode top{"top"};
+    KeyNode *a, *a1, *a2, *b, *c, *c1, *c1x;
+    CQtTreeCtrl ctrl;
+    QAbstractItemModelTester checker{&ctrl.KeyModel(), QAbstractItemModelTester::FailureReportingMode::Fatal};
+    SelSink sink{ctrl};
+};
+
+TEST_F(TreeCtrlTest, ItemsMirrorTheInsertedNodesInOrder) {
+    const CKeyItemModel& m = ctrl.KeyModel();
+    ASSERT_EQ(m.rowCount(), 1);
+    const QModelIndex root = m.index(0, 0);
+    EXPECT_EQ(ctrl.NodeAt(root), &top);
+    ASSERT_EQ(m.rowCount(root), 3);
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(ctrl.NodeAt(m.index(row, 0, root)), top.subkeys[row].get());
+    EXPECT_EQ(Text(a2), "a2");
+    EXPECT_EQ(ctrl.NodeAt(ctrl.IndexOf(c1x).parent()), c1);
+    EXPECT_EQ(m.ItemCount(), 8u);
+    EXPECT_TRUE(m.hasChildren(ctrl.IndexOf(a)));
+    EXPECT_FALSE(m.hasChildren(ctrl.IndexOf(b)));
+    KeyNode stray("stray");
+    EXPECT_FALSE(ctrl.HasItem(&stray));
+
+    // A level loaded later goes after what is there, without repeating it.
+    KeyNode* b1 = Add(b, "Schlüssel");
+    KeyNode* a3 = Add(a, "a3");
+    Add(a3, "a3x");
+    QSignalSpy inserts(&m, &QAbstractItemModel::rowsInserted);
+    ctrl.InsertChildItems(b, kImageFileKey);
+    ctrl.InsertChildItems(a, kImageFileKey);
+    ctrl.InsertItem(a3, kImageFileKey);  // has one already
+    EXPECT_EQ(inserts.count(), 2);
+    EXPECT_EQ(Text(b1), QString::fromUtf8("Schlüssel"));
+    EXPECT_EQ(ctrl.IndexOf(a3).row(), 2);
+    EXPECT_EQ(m.rowCount(ctrl.IndexOf(a)), 3);
+    KeyNode* a4 = Add(a, "a4");
+    Add(a4, "a4x");
+    ctrl.InsertItem(a4, kImageFileKey);
+    EXPECT_EQ(ctrl.IndexOf(a4).row(), 3);
+    EXPECT_TRUE(ctrl.HasItem(a4->subkeys[0].get()));
+}
+
+TEST_F(TreeCtrlTest, WholeSubtreeIsOneInsertion) {
+    ctrl.DeleteAllItems();
+    QSignalSpy inserts(&ctrl.KeyModel(), &QAbstractItemModel::rowsInserted);
+    ctrl.InsertRootItem(&top, kImageComputer, kImageComputer + 1);
+    ctrl.InsertChildItems(&top, kImageLocalKey);
+    EXPECT_EQ(inserts.count(), 2);  // root item, then everything below it
+    EXPECT_TRUE(ctrl.HasItem(c1x));
+}
+
+TEST_F(TreeCtrlTest, EachItemShowsItsImagePair) {
+    auto icon = [&](const KeyNode* n) { return ctrl.IndexOf(n).data(Qt::DecorationRole).value<QIcon>(); };
+    EXPECT_TRUE(SameImage(icon(&top).pixmap(16, QIcon::Normal), TreeImage(kImageDocument)));
+    EXPECT_TRUE(SameImage(icon(&top).pixmap(16, QIcon::Selected), TreeImage(kImageDocument + 1)));
+    EXPECT_TRUE(SameImage(icon(c1x).pixmap(16, QIcon::Normal), TreeImage(kImageFileKey)));
+    EXPECT_TRUE(SameImage(icon(c1x).pixmap(16, QIcon::Selected), TreeImage(kImageFileKey + 1)));
+}
+
+TEST(TreeImages, TenDistinctImagesSelectedOnesOnBlue) {
+    for (int i = 0; i < 10; ++i) {
+        const QImage image = TreeImage(i).toImage();
+        ASSERT_EQ(image.size(), QSize(16, 16));
+        EXPECT_EQ(image.pixelColor(0, 0) == QColor(0, 0, 128), i % 2 == 1) << i;
+        for (int j = 0; j < i; ++j) EXPECT_NE(image, TreeImage(j).toImage()) << i << " " << j;
+    }
+    EXPECT_TRUE(TreeImage(10).isNull());
+}
+
+TEST_F(TreeCtrlTest, UserClicksAndKeysNotifyOnlyOnChange) {
+    ctrl.resize(300, 300);
+    ctrl.show();
+    ctrl.Expand(&top);
+    QWidget* port = ctrl.viewport();
+    QTest::mouseClick(port, Qt::LeftButton, {}, ctrl.visualRect(ctrl.IndexOf(b)).center());
+    QTest::mouseClick(port, Qt::LeftButton, {}, ctrl.visualRect(ctrl.IndexOf(b)).center());
+    QTest::mouseClick(port, Qt::LeftButton, Qt::ControlModifier, ctrl.visualRect(ctrl.IndexOf(b)).center());
+    QTest::mouseClick(port, Qt::LeftButton, {}, QPoint(5, port->height() - 5));  // below the items
+    EXPECT_EQ(sink.seen, std::vector<KeyNode*>{b});
+    QTest::keyClick(&ctrl, Qt::Key_Down);
+    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{b, c}));
+    EXPECT_EQ(ctrl.GetSelectedNode(), c);
+}
+
+TEST_F(TreeCtrlTest, SelectItemOpensAncestorsAndNotifiesOnChange) {
+    ctrl.SelectItem(c1x);
+    ctrl.SelectItem(c1x);
+    EXPECT_EQ(sink.seen, std::vector<KeyNode*>{c1x});
+    EXPECT_TRUE(Expanded(&top) && Expanded(c) && Expanded(c1));
+    EXPECT_FALSE(Expanded(a));
+    EXPECT_EQ(ctrl.currentIndex(), ctrl.IndexOf(c1x));
+    EXPECT_TRUE(ctrl.selectionModel()->isSelected(ctrl.IndexOf(c1x)));
+    ctrl.SelectItem(nullptr);
+    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{c1x, nullptr}));
+    EXPECT_TRUE(ctrl.selectionModel()->selectedIndexes().isEmpty());
+}
+
+TEST_F(TreeCtrlTest, DeletingTheSelectionMovesItToANeighbourOnce) {
+    struct Case {
+        KeyNode* selected;
+        KeyNode* deleted;
+        KeyNode* then;
+    };
+    // Next sibling, previous sibling, parent, and from inside a deleted subtree.
+    for (const Case& k : {Case{a1, a1, a2}, Case{a2, a2, a1}, Case{c1x, c1x, c1}, Case{c1x, c, b}}) {
+        Show();
+        ctrl.SelectItem(k.selected);
+        sink.seen.clear();
+        ctrl.DeleteItem(k.deleted);
+        EXPECT_EQ(sink.seen, std::vector<KeyNode*>{k.then}) << k.deleted->name;
+        EXPECT_EQ(ctrl.currentIndex(), ctrl.IndexOf(k.then));
+        EXPECT_FALSE(ctrl.HasItem(k.deleted));
+    }
+    Show();
+    ctrl.SelectItem(c1x);
+    sink.seen.clear();
+    ctrl.DeleteItem(a);  // elsewhere: no change
+    ctrl.DeleteChildItems(c);
+    EXPECT_EQ(sink.seen, std::vector<KeyNode*>{c});
+    EXPECT_FALSE(ctrl.HasItem(c1));
+    EXPECT_FALSE(ctrl.KeyModel().hasChildren(ctrl.IndexOf(c)));
+    ctrl.DeleteAllItems();
+    EXPECT_EQ(sink.seen.size(), 1u);
+    EXPECT_EQ(ctrl.GetSelectedNode(), nullptr);
+    EXPECT_EQ(ctrl.KeyModel().rowCount(), 0);
+}
+
+TEST_F(TreeCtrlTest, CollapsingMovesTheSelectionUp) {
+    ctrl.SelectItem(c1x);
+    ctrl.collapse(ctrl.IndexOf(c));
+    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{c1x, c}));
+}
+
+TEST_F(TreeCtrlTest, EditsElsewhereKeepExpansion) {
+    for (KeyNode* n : {&top, a, c, c1}) ctrl.Expand(n);
+    Add(b, "b1");
+    ctrl.InsertChildItems(b, kImageFileKey);
+    ctrl.DeleteItem(a1);
+    ctrl.DeleteItem(b);  // C moves up a row
+    EXPECT_TRUE(Expanded(&top) && Expanded(a) && Expanded(c) && Expanded(c1));
+    EXPECT_EQ(ctrl.IndexOf(c).row(), 1);
+    EXPECT_EQ(ctrl.IndexOf(a2).row(), 0);
+}
+
+TEST_F(TreeCtrlTest, HidingNeverShowsAControlThatWasNotShown) {
+    ctrl.SetVisible(false);
+    ctrl.SetVisible(true);
+    EXPECT_FALSE(ctrl.isVisible());
+    ctrl.show();
+    ctrl.SetVisible(false);
+    EXPECT_FALSE(ctrl.isVisible());
+    EXPECT_FALSE(ctrl.updatesEnabled());
+    ctrl.SetVisible(true);
+    EXPECT_TRUE(ctrl.isVisible() && ctrl.updatesEnabled());
+}
+
+}  // namespace
+}  // namespace qv::test
