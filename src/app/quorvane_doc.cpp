@@ -6,6 +6,9 @@
 #include "app/tree_choice_dlg.h"
 #include "compare/tree_pane.h"
 #include "compare/walk_dialogs.h"
+#include "edit/edit_dialogs.h"
+#include "edit/key_edit.h"
+#include "edit/value_pane.h"
 #include "files/tree_file.h"
 #include "model/loader.h"
 
@@ -198,6 +201,57 @@ void CQuorvaneDoc::OnReadSubtree() {
     }
 }
 
+void CQuorvaneDoc::OnAddKey() {
+    CAddKeyDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    if (CQuorvaneView* slave = TreeView(1)) slave->AddKey(dlg.m_strName);
+}
+
+void CQuorvaneDoc::OnAddValue() {
+    CAddValueDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    CQuorvaneView* slave = TreeView(1);
+    if (slave == nullptr) return;
+    if (dlg.m_nType == 1) slave->AddNumberValue(dlg.m_strName, ParseNumberLikeAtol(dlg.m_strValue));
+    else slave->AddStringValue(dlg.m_strName, dlg.m_strValue);
+}
+
+void CQuorvaneDoc::OnDeleteKey() {
+    if (AfxMessageBox(m_ui, IDS_CONFIRM_DELETE, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (CQuorvaneView* slave = TreeView(1)) slave->DeleteKey();
+}
+
+void CQuorvaneDoc::OnDeleteValue() {
+    auto* values = dynamic_cast<CRegListView*>(GetValuePane(1));
+    const int row = values != nullptr ? values->GetFirstSelectedRow() : -1;
+    if (row < 0) {
+        AfxMessageBox(m_ui, IDS_SELECT_VALUE);
+        return;
+    }
+    if (AfxMessageBox(m_ui, IDS_CONFIRM_DELETE, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (CQuorvaneView* slave = TreeView(1)) slave->DeleteValues(row);
+}
+
+void CQuorvaneDoc::OnDeleteAllValues() {
+    if (AfxMessageBox(m_ui, IDS_CONFIRM_DELETE, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (CQuorvaneView* slave = TreeView(1)) slave->DeleteValues(-1);
+}
+
+void CQuorvaneDoc::OnCopy() {
+    CCopyDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    CQuorvaneView* master = TreeView(0);
+    CQuorvaneView* slave = TreeView(1);
+    if (master == nullptr || slave == nullptr) return;
+    if (dlg.m_bLoadFirst) master->ReadSubtree();
+    KeyNode* source = master->GetSelectedNode();
+    if (source == nullptr) {
+        AfxMessageBox(m_ui, IDS_SELECT_MASTER);
+        return;
+    }
+    slave->CopyFromMaster(source, dlg.m_bOverwrite, dlg.m_bRecursive);
+}
+
 bool CQuorvaneDoc::OnCmdMsg(UINT id) {
     switch (id) {
     case ID_FILE_SELECT: OnFileSelect(); return true;
@@ -205,6 +259,12 @@ bool CQuorvaneDoc::OnCmdMsg(UINT id) {
     case ID_FIND: OnFind(); return true;
     case ID_READ_SUBTREE: OnReadSubtree(); return true;
     case ID_SYNC: OnSync(); return true;
+    case ID_ADD_KEY: OnAddKey(); return true;
+    case ID_ADD_VALUE: OnAddValue(); return true;
+    case ID_DELETE_KEY: OnDeleteKey(); return true;
+    case ID_DELETE_VALUE: OnDeleteValue(); return true;
+    case ID_DELETE_ALL_VALUES: OnDeleteAllValues(); return true;
+    case ID_COPY: OnCopy(); return true;
     default: return false;
     }
 }
@@ -215,6 +275,12 @@ bool CQuorvaneDoc::OnUpdateCmdUI(CCmdUI& cmdUI) {
     case ID_COMPARE:
     case ID_FIND:
     case ID_READ_SUBTREE: cmdUI.Enable(BothTrees()); return true;
+    case ID_ADD_KEY:
+    case ID_ADD_VALUE:
+    case ID_DELETE_KEY:
+    case ID_DELETE_VALUE:
+    case ID_DELETE_ALL_VALUES:
+    case ID_COPY: cmdUI.Enable(SlaveWritable()); return true;
     case ID_SYNC:
         cmdUI.Enable(BothTrees());
         cmdUI.SetCheck(BothTrees() && m_bSync == 1 ? 1 : 0);

@@ -60,10 +60,17 @@ public:
     void OnFind();
     void OnReadSubtree();
     void OnSync();
+    void OnAddKey();
+    void OnAddValue();
+    void OnDeleteKey();
+    void OnDeleteValue();
+    void OnDeleteAllValues();
+    void OnCopy();
 
     // The Master (0) or Slave (1) tree pane.
     CQuorvaneView* TreeView(int index) const;
     bool BothTrees() const { return m_pMasterRoot != nullptr && m_pSlaveRoot != nullptr; }
+    bool SlaveWritable() const { return IsLiveKind(m_nSlaveKind) && m_pSlaveRoot != nullptr; }
 
     // The side's data by pane number: 1 and 3 are the Slave, the rest the Master.
     int SideKind(int pane) const { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }

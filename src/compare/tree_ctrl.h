@@ -38,6 +38,9 @@ public:
     // Items for every subkey of `node` (which has an item), as its last
     // children, each followed by items for everything in memory below it.
     virtual void InsertChildItems(KeyNode* node, int image) = 0;
+    // An item for `node` (whose parent has an item) as its parent's last
+    // child, followed by items for everything in memory below `node`.
+    virtual void InsertItem(KeyNode* node, int image) = 0;
     // Removes the items of `node`'s children with everything below them.
     virtual void DeleteChildItems(KeyNode* node) = 0;
     // Removes `node`'s item with everything below it; when the selection was

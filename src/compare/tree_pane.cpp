@@ -2,6 +2,9 @@
 
 #include "app/quorvane_doc.h"
 #include "compare/compare_walk.h"
+#include "compare/copy.h"
+#include "edit/key_edit.h"
+#include "model/registry_errors.h"
 #include "compare/walk_dialogs.h"
 #include "edit/value_pane.h"
 #include "model/loader.h"
@@ -179,6 +182,132 @@ KeyNode* CQuorvaneView::FindPath(KeyNode* node, std::string_view path) {
         node = match;
         path = rest;
     }
+}
+
+KeyNode* CQuorvaneView::EditableSelection() {
+    KeyNode* node = m_ctrl.GetSelectedNode();
+    if (node == nullptr) {
+        AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
+        return nullptr;
+    }
+    if (SideKind() >= kSourceFile) return nullptr;
+    return node;
+}
+
+void CQuorvaneView::DeleteKey() {
+    KeyNode* node = EditableSelection();
+    if (node == nullptr) return;
+    const int depth = NodeDepth(node);
+    if (depth <= 2) {
+        AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
+        return;
+    }
+    if (depth == 3 && AfxMessageBox(Ui(), IDS_CLOSE_TO_ROOT, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+
+    // Reload first so that keys the tree never showed are deleted too.
+    m_bSelNotify = 0;
+    m_ctrl.SetVisible(false);
+    m_ctrl.DeleteChildItems(node);
+    LoadLevel(node, Registry(), Computer(), true);
+    std::unique_ptr<KeyNode> detached;
+    if (DeleteFromRegistry(node, Registry(), Computer(), &detached) == 0) {
+        // Part of the subtree may be gone already: show what is left.
+        LoadLevel(node, Registry(), Computer(), true);
+        InsertChildItems(node, KeyImage());
+        m_ctrl.SetVisible(true);
+        m_bSelNotify = 1;
+        ShowValues(node, m_nPane, 0);
+        AfxMessageBox(Ui(), IDS_CANT_UPDATE_REGISTRY);
+        return;
+    }
+    m_ctrl.SetVisible(true);
+    m_bSelNotify = 1;
+    // The selection moves on (and the value pane with it) before the node goes.
+    m_ctrl.DeleteItem(node);
+    CRegListView* values = GetValuePane();
+    if (values != nullptr && values->m_pNode == node) values->ShowNode(nullptr, 0);
+    detached.reset();
+}
+
+void CQuorvaneView::DeleteValues(int index) {
+    KeyNode* node = EditableSelection();
+    if (node == nullptr) return;
+    const int result = DeleteValuesFromRegistry(node, Registry(), Computer(), index);
+    // The rows follow memory also when some values could not be deleted.
+    ShowValues(node, m_nPane, 0);
+    if (result == 0) AfxMessageBox(Ui(), IDS_CANT_UPDATE_REGISTRY);
+}
+
+void CQuorvaneView::AddKey(const std::string& name) {
+    KeyNode* node = EditableSelection();
+    if (node == nullptr) return;
+    if (node->parent == nullptr) {
+        AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
+        return;
+    }
+    auto key = std::make_unique<KeyNode>(name);
+    KeyNode* created = key.get();
+    LONG status = 0;
+    if (CreateSubkey(node, Registry(), Computer(), key, &status) == 0) {
+        const std::string full = FullKeyName(node) + '\\' + name;
+        Ui().MessageBox("Can't create the key \"" + full + "\": " + RegistryErrorText(status),
+                        MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_ctrl.InsertItem(created, KeyImage());
+    m_ctrl.SelectItem(created);
+    m_ctrl.Expand(created);
+    ShowValues(created, m_nPane, 0);
+}
+
+void CQuorvaneView::AddValue(std::unique_ptr<ValueEntry> entry) {
+    KeyNode* node = EditableSelection();
+    if (node == nullptr) return;
+    if (node->parent == nullptr) {
+        AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
+        return;
+    }
+    if (CreateValue(node, Registry(), Computer(), entry) == 0) {
+        AfxMessageBox(Ui(), IDS_CANT_UPDATE_REGISTRY);
+        return;
+    }
+    ShowValues(node, m_nPane, 0);
+}
+
+void CQuorvaneView::AddStringValue(const std::string& name, const std::string& text) {
+    AddValue(std::make_unique<ValueEntry>(name.c_str(), REG_SZ, text.c_str()));
+}
+
+void CQuorvaneView::AddNumberValue(const std::string& name, std::uint32_t number) {
+    AddValue(std::make_unique<ValueEntry>(name.c_str(), REG_DWORD, &number));
+}
+
+void CQuorvaneView::CopyFromMaster(KeyNode* master, int overwrite, int recursive) {
+    KeyNode* target = GuardSubtree();
+    if (target == nullptr) return;
+    m_bSelNotify = 0;
+    m_ctrl.SetVisible(false);
+    m_ctrl.DeleteChildItems(target);
+    const int done = overwrite ? OverwriteFrom(target, Registry(), Computer(), master, recursive != 0)
+                               : AppendCopyOf(target, Registry(), Computer(), master, recursive != 0);
+    // A copy that stopped half way leaves memory as the registry has it.
+    if (done == 0) LoadLevel(target, Registry(), Computer(), true);
+    InsertChildItems(target, KeyImage());
+    m_bSelNotify = 1;
+    m_ctrl.SetVisible(true);
+    ShowValues(target, m_nPane, 0);
+    if (done == 0) AfxMessageBox(Ui(), IDS_ERROR_UPDATING);
+}
+
+std::string FullKeyName(const KeyNode* node) {
+    std::vector<const std::string*> names;
+    for (const KeyNode* n = node; n->parent != nullptr; n = n->parent) names.push_back(&n->name);
+    std::string full;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (!full.empty()) full += '\\';
+        full += **it;
+    }
+    return full;
 }
 
 }  // namespace qv

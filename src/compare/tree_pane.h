@@ -3,6 +3,8 @@
 // document, and shows the selected key's values in the value pane beside it.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,7 @@
 namespace qv {
 
 class CRegListView;
+struct ValueEntry;
 class IModalUI;
 class IRegistry;
 
@@ -58,6 +61,15 @@ public:
     KeyNode* LocateCounterpart(KeyNode* root, KeyNode* other);
     KeyNode* FindPath(KeyNode* node, std::string_view path);
 
+    // Editing the selected key (Slave pane).
+    void DeleteKey();
+    void DeleteValues(int index);
+    void AddKey(const std::string& name);
+    void AddStringValue(const std::string& name, const std::string& text);
+    void AddNumberValue(const std::string& name, std::uint32_t number);
+    // Brings the selected Slave key into line with `master`.
+    void CopyFromMaster(KeyNode* master, int overwrite, int recursive);
+
     // The checks before an operation that rewrites a subtree: a selection, a
     // live side, not a root, and a Yes right below a root. Returns the
     // selected node when the operation may go on.
@@ -81,11 +93,16 @@ private:
     bool StopAt(KeyNode* node, int row, UINT message);
     // Loads a live key's level when it has nothing in memory, with its items.
     void LoadLevelWithItems(KeyNode* node);
+    // The first checks of every edit: a selected key of a live side.
+    KeyNode* EditableSelection();
+    void AddValue(std::unique_ptr<ValueEntry> entry);
 
     ITreeCtrl& m_ctrl;
 };
 
 // Depth of a node counted from its tree's top node, which has depth 1.
 int NodeDepth(const KeyNode* node);
+// The key's name with its root, e.g. HKEY_LOCAL_MACHINE\Software\Demo.
+std::string FullKeyName(const KeyNode* node);
 
 }  // namespace qv

@@ -31,6 +31,12 @@ void CFakeTreeCtrl::InsertChildItems(KeyNode* node, int image) {
     }
 }
 
+void CFakeTreeCtrl::InsertItem(KeyNode* node, int image) {
+    m_items[node] = Item{node, node->parent, {}, image, image + 1};
+    m_items[node->parent].children.push_back(node);
+    InsertChildItems(node, image);
+}
+
 void CFakeTreeCtrl::Forget(KeyNode* node) {
     std::vector<KeyNode*> pending{node};
     while (!pending.empty()) {

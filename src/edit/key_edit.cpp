@@ -1,0 +1,131 @@
+#include "edit/key_edit.h"
+
+#include <cctype>
+#include <cstdint>
+#include <vector>
+
+#include "model/open_key.h"
+
+namespace qv {
+
+int DeleteKeyTree(KeyNode* node, IRegistry& registry, HKEY handle, const std::string& path) {
+    // Children first, deepest first, without recursion.
+    struct Frame {
+        KeyNode* node;
+        std::string path;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> stack{{node, path}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next < f.node->subkeys.size()) {
+            KeyNode* child = f.node->subkeys[f.next++].get();
+            std::string childPath = f.path.empty() ? child->name : f.path + '\\' + child->name;
+            stack.push_back({child, std::move(childPath)});
+            continue;
+        }
+        if (registry.RegDeleteKeyA(handle, f.path.c_str()) != ERROR_SUCCESS) return 0;
+        stack.pop_back();
+    }
+    return 1;
+}
+
+int DeleteFromRegistry(KeyNode* node, IRegistry& registry, const std::string& computer,
+                       std::unique_ptr<KeyNode>* detached) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) return 0;
+    CRegHandle connected(registry);
+    HKEY handle = root;
+    if (!computer.empty()) {
+        if (registry.RegConnectRegistryA(computer.c_str(), root, connected.Receive()) != ERROR_SUCCESS) return 0;
+        handle = connected.Get();
+    }
+    if (DeleteKeyTree(node, registry, handle, path) == 0) return 0;
+    if (detached != nullptr && node->parent != nullptr) *detached = node->parent->DetachSubkey(node);
+    return 1;
+}
+
+int DeleteValuesFromRegistry(KeyNode* node, IRegistry& registry, const std::string& computer, int index) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) return 0;
+    if (index != -1 && (index < 0 || static_cast<std::size_t>(index) >= node->values.size())) return 0;
+    COpenedKey key(registry);
+    if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    if (index != -1) {
+        const auto at = node->values.begin() + index;
+        if (registry.RegDeleteValueA(key.Key(), (*at)->name) != ERROR_SUCCESS) return 0;
+        node->values.erase(at);
+        return 1;
+    }
+    // Memory follows the registry value by value, also when one fails.
+    std::size_t done = 0;
+    int result = 1;
+    for (; done < node->values.size(); ++done) {
+        if (registry.RegDeleteValueA(key.Key(), node->values[done]->name) != ERROR_SUCCESS) {
+            result = 0;
+            break;
+        }
+    }
+    node->values.erase(node->values.begin(), node->values.begin() + static_cast<std::ptrdiff_t>(done));
+    return result;
+}
+
+std::string SubkeyPath(const KeyNode* node, const std::string& name) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    return path.empty() ? name : path + '\\' + name;
+}
+
+int CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& computer,
+                 std::unique_ptr<KeyNode>& key, LONG* status) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) {
+        if (status != nullptr) *status = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    COpenedKey opened(registry);
+    const LONG result = opened.Open(computer, root, SubkeyPath(node, key->name), KEY_WRITE);
+    if (status != nullptr) *status = result;
+    if (result != 0) return 0;
+    node->AppendSubkey(std::move(key));
+    return 1;
+}
+
+int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
+                std::unique_ptr<ValueEntry>& entry) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) return 0;
+    COpenedKey key(registry);
+    if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    if (registry.RegSetValueExA(key.Key(), entry->name, 0, entry->type, entry->data, entry->WriteSize()) !=
+        ERROR_SUCCESS)
+        return 0;
+    node->AppendValue(std::move(entry));
+    return 1;
+}
+
+std::uint32_t ParseNumberLikeAtol(const std::string& text) {
+    std::size_t p = 0;
+    while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
+    bool negative = false;
+    if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+    std::int64_t value = 0;
+    for (; p < text.size() && text[p] >= '0' && text[p] <= '9'; ++p) {
+        value = value * 10 + (text[p] - '0');
+        if (value > 2147483648LL) value = 2147483648LL;  // enough to saturate either way
+    }
+    if (negative) value = -value;
+    if (value > 2147483647LL) value = 2147483647LL;
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+}
+
+}  // namespace qv
