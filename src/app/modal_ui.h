@@ -3,6 +3,7 @@
 // desktop program implements it with Qt; tests answer it from a script.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/string_table.h"
@@ -11,6 +12,11 @@
 namespace qv {
 
 class CDialog;
+class CDC;
+
+// A print job: draws its pages on the printer's device context.
+using PrintJob = std::function<void(CDC&)>;
+enum class PrintMode { Dialog, Direct, Preview };
 
 struct FileDialogRequest {
     bool bOpen = true;                  // file-open, else file-save
@@ -32,6 +38,11 @@ public:
     virtual int DoModal(CDialog& dialog) = 0;
     // Returns true and the full path on OK.
     virtual bool GetFileName(const FileDialogRequest& request, std::string& path) = 0;
+    // Runs the print dialog (or prints at once, or previews) and then the
+    // job; false when the user cancelled.
+    virtual bool Print(const PrintJob& job, PrintMode mode) = 0;
+    // The printer set-up dialog.
+    virtual void PrintSetup() = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
 };

@@ -7,6 +7,11 @@
 #include <QPushButton>
 
 #include "app/qt_dialog_host.h"
+#include "app/qt_print.h"
+
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
 
 namespace qv {
 
@@ -115,6 +120,32 @@ void CQtModalUI::BeginWaitCursor() {
 void CQtModalUI::EndWaitCursor() {
     if (m_nWaitDepth == 0) return;  // unmatched: nothing of ours to remove
     if (--m_nWaitDepth == 0) QApplication::restoreOverrideCursor();
+}
+
+bool CQtModalUI::Print(const PrintJob& job, PrintMode mode) {
+    if (!m_printer) m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrinter& printer = *m_printer;
+    PreparePrinter(printer);
+    if (mode == PrintMode::Preview) {
+        QPrintPreviewDialog preview(&printer, Owner());
+        QObject::connect(&preview, &QPrintPreviewDialog::paintRequested,
+                         [&job](QPrinter* p) { RunPrintJob(*p, job); });
+        return preview.exec() == QDialog::Accepted;
+    }
+    if (mode == PrintMode::Dialog) {
+        QPrintDialog dialog(&printer, Owner());
+        if (dialog.exec() != QDialog::Accepted) return false;
+    }
+    BeginWaitCursor();
+    const bool printed = RunPrintJob(printer, job);
+    EndWaitCursor();
+    return printed;
+}
+
+void CQtModalUI::PrintSetup() {
+    if (!m_printer) m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPageSetupDialog dialog(m_printer.get(), Owner());
+    dialog.exec();
 }
 
 }  // namespace qv

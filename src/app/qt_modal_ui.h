@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QPointer>
+#include <QPrinter>
+#include <memory>
 
 #include "app/modal_ui.h"
 
@@ -22,6 +24,8 @@ public:
     int MessageBox(const std::string& text, unsigned type) override;
     int DoModal(CDialog& dialog) override;
     bool GetFileName(const FileDialogRequest& request, std::string& path) override;
+    bool Print(const PrintJob& job, PrintMode mode) override;
+    void PrintSetup() override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
 
@@ -32,6 +36,7 @@ private:
     QWidget* Owner() const;
 
     QPointer<QWidget> m_mainWindow;
+    std::unique_ptr<QPrinter> m_printer;  // kept between jobs, as Print Setup left it
     int m_nWaitDepth = 0;
 };
 

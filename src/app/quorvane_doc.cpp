@@ -10,6 +10,7 @@
 #include "edit/key_edit.h"
 #include "edit/value_pane.h"
 #include "files/tree_file.h"
+#include "files/tree_printer.h"
 #include "model/loader.h"
 
 namespace qv {
@@ -106,12 +107,15 @@ void CQuorvaneDoc::OnFileSelect() {
     dlg.m_strMaster = m_strMaster;
     dlg.m_strSlave = m_strSlave;
     if (m_ui.DoModal(dlg) != IDOK) return;
+    OpenSides(dlg.m_nMasterKind, dlg.m_strMaster, dlg.m_nSlaveKind, dlg.m_strSlave);
+}
 
+void CQuorvaneDoc::OpenSides(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
     m_bSync = 0;
-    m_nMasterKind = dlg.m_nMasterKind;
-    m_nSlaveKind = dlg.m_nSlaveKind;
-    m_strMaster = dlg.m_strMaster;
-    m_strSlave = dlg.m_strSlave;
+    m_nMasterKind = masterKind;
+    m_nSlaveKind = slaveKind;
+    m_strMaster = master;
+    m_strSlave = slave;
 
     // Nothing may reach a node of the old trees while they go and while the
     // messages of the rebuild are on screen.
@@ -252,6 +256,85 @@ void CQuorvaneDoc::OnCopy() {
     slave->CopyFromMaster(source, dlg.m_bOverwrite, dlg.m_bRecursive);
 }
 
+void CQuorvaneDoc::OnFileSaveTree() {
+    CSaveTreeDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return;
+    FileDialogRequest request;
+    request.bOpen = false;
+    request.defaultExtension = "qvf";
+    request.initialName = "*.qvf";
+    request.filterName = "qvf";
+    request.filterPattern = "*.qvf";
+    request.bOverwritePrompt = true;
+    std::string path;
+    if (!m_ui.GetFileName(request, path)) return;
+    KeyNode* node = nullptr;
+    switch (dlg.m_nChoice) {
+    case kChoiceMasterTree: node = m_pMasterRoot.get(); break;
+    case kChoiceSlaveTree: node = m_pSlaveRoot.get(); break;
+    case kChoiceMasterSubtree:
+        node = TreeView(0) != nullptr ? TreeView(0)->GetSelectedNode() : nullptr;
+        if (node == nullptr) {
+            AfxMessageBox(m_ui, IDS_SELECT_MASTER);
+            return;
+        }
+        break;
+    case kChoiceSlaveSubtree:
+        node = TreeView(1) != nullptr ? TreeView(1)->GetSelectedNode() : nullptr;
+        if (node == nullptr) {
+            AfxMessageBox(m_ui, IDS_SELECT_SLAVE);
+            return;
+        }
+        break;
+    default: return;
+    }
+    if (node != nullptr) SaveToFile(path, node);
+}
+
+void CQuorvaneDoc::SaveToFile(const std::string& path, KeyNode* node) {
+    try {
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+        SaveTree(node, file);
+        file.Close();
+    } catch (const CFileException& e) {
+        std::string text = e.GetErrorMessage();
+        if (text.empty()) text = LoadString(IDS_WRITE_ERROR);
+        m_ui.MessageBox(text, MB_OK | MB_ICONERROR);
+    }
+}
+
+int CQuorvaneDoc::ChoosePrintRoot() {
+    CPrintTreeDlg dlg;
+    if (m_ui.DoModal(dlg) != IDOK) return 0;
+    m_pPrintRoot = nullptr;
+    switch (dlg.m_nChoice) {
+    case kChoiceMasterTree: m_pPrintRoot = m_pMasterRoot.get(); break;
+    case kChoiceSlaveTree: m_pPrintRoot = m_pSlaveRoot.get(); break;
+    case kChoiceMasterSubtree: m_pPrintRoot = TreeView(0) ? TreeView(0)->GetSelectedNode() : nullptr; break;
+    case kChoiceSlaveSubtree: m_pPrintRoot = TreeView(1) ? TreeView(1)->GetSelectedNode() : nullptr; break;
+    default: break;
+    }
+    if (m_pPrintRoot == nullptr) {
+        AfxMessageBox(m_ui, IDS_SELECT_SUBTREE);
+        return 0;
+    }
+    return 1;
+}
+
+bool CQuorvaneDoc::OnPrintCommand(UINT id) {
+    PrintMode mode;
+    switch (id) {
+    case ID_FILE_PRINT: mode = PrintMode::Dialog; break;
+    case ID_FILE_PRINT_DIRECT: mode = PrintMode::Direct; break;
+    case ID_FILE_PRINT_PREVIEW: mode = PrintMode::Preview; break;
+    default: return false;
+    }
+    if (ChoosePrintRoot() != 1) return true;
+    KeyNode* root = m_pPrintRoot;
+    m_ui.Print([root](CDC& dc) { PrintTree(root, dc); }, mode);
+    return true;
+}
+
 bool CQuorvaneDoc::OnCmdMsg(UINT id) {
     switch (id) {
     case ID_FILE_SELECT: OnFileSelect(); return true;
@@ -265,6 +348,7 @@ bool CQuorvaneDoc::OnCmdMsg(UINT id) {
     case ID_DELETE_VALUE: OnDeleteValue(); return true;
     case ID_DELETE_ALL_VALUES: OnDeleteAllValues(); return true;
     case ID_COPY: OnCopy(); return true;
+    case ID_FILE_SAVE_TREE: OnFileSaveTree(); return true;
     default: return false;
     }
 }
@@ -272,6 +356,10 @@ bool CQuorvaneDoc::OnCmdMsg(UINT id) {
 bool CQuorvaneDoc::OnUpdateCmdUI(CCmdUI& cmdUI) {
     switch (cmdUI.m_nID) {
     case ID_FILE_SELECT: cmdUI.Enable(true); return true;
+    case ID_FILE_SAVE_TREE:
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
     case ID_COMPARE:
     case ID_FIND:
     case ID_READ_SUBTREE: cmdUI.Enable(BothTrees()); return true;

@@ -52,6 +52,9 @@ public:
 
     // The Open command.
     void OnFileSelect();
+    // What an accepted Open does with the choice: new sides, both trees
+    // rebuilt, the panes numbered and filled.
+    void OpenSides(int masterKind, const std::string& master, int slaveKind, const std::string& slave);
     // A tree pane's selection changed; in Sync mode the other pane follows.
     void FollowSelection(KeyNode* node, int pane);
 
@@ -66,6 +69,14 @@ public:
     void OnDeleteValue();
     void OnDeleteAllValues();
     void OnCopy();
+    void OnFileSaveTree();
+
+    // Asks which tree to print; sets m_pPrintRoot. 1 to go on printing.
+    int ChoosePrintRoot();
+    // Writes the tree below `node` to the file at `path`; reports failures.
+    void SaveToFile(const std::string& path, KeyNode* node);
+    // The print commands, as the panes receive them.
+    bool OnPrintCommand(UINT id);
 
     // The Master (0) or Slave (1) tree pane.
     CQuorvaneView* TreeView(int index) const;

@@ -35,6 +35,11 @@ void CQuorvaneView::ShowValues(KeyNode* node, int pane, int row) {
     if (values != nullptr) values->ShowNode(node, row);
 }
 
+bool CQuorvaneView::OnCmdMsg(UINT id) {
+    // The panes handle the print commands themselves.
+    return m_pDocument != nullptr && m_pDocument->OnPrintCommand(id);
+}
+
 void CQuorvaneView::OnTreesDiscarding() {
     m_bSelNotify = 0;
     m_ctrl.DeleteAllItems();

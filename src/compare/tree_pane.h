@@ -41,6 +41,7 @@ public:
     KeyNode* GetSelectedNode() const override { return m_ctrl.GetSelectedNode(); }
     void OnTreesDiscarding() override;
     void OnSelChanged() override;
+    bool OnCmdMsg(UINT id) override;
 
     // Items for every loaded descendant of `node`.
     void InsertChildItems(KeyNode* node, int image);

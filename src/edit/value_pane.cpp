@@ -39,6 +39,10 @@ CRegListView::CRegListView(IListCtrl& ctrl) : m_ctrl(ctrl) { m_ctrl.SetEvents(th
 
 CRegListView::~CRegListView() { m_ctrl.SetEvents(nullptr); }
 
+bool CRegListView::OnCmdMsg(UINT id) {
+    return m_pDocument != nullptr && m_pDocument->OnPrintCommand(id);
+}
+
 void CRegListView::OnTreesDiscarding() {
     m_pNode = nullptr;
     m_ctrl.DeleteAllItems();

@@ -41,6 +41,7 @@ public:
     int GetFirstSelectedRow() const;
 
     void OnDblClick() override;
+    bool OnCmdMsg(UINT id) override;
 
 private:
     IListCtrl& m_ctrl;

@@ -115,6 +115,18 @@ bool CScriptedUI::GetFileName(const FileDialogRequest& request, std::string& pat
     return true;
 }
 
+bool CScriptedUI::Print(const PrintJob& job, PrintMode mode) {
+    printModes.push_back(mode);
+    if (m_prints.empty()) {
+        ADD_FAILURE() << "unexpected print dialog";
+        return false;
+    }
+    const bool ok = m_prints.front();
+    m_prints.pop_front();
+    if (ok && printer != nullptr) job(*printer);
+    return ok;
+}
+
 void CScriptedUI::BeginWaitCursor() {
     ++waitDepth;
     events.push_back({Event::WaitCursor, "begin", 0});
@@ -136,6 +148,7 @@ void CScriptedUI::ExpectAllAnswersUsed() const {
     EXPECT_TRUE(m_answers.empty()) << m_answers.size() << " question answers unused";
     EXPECT_TRUE(m_dialogs.empty()) << m_dialogs.size() << " dialog scripts unused";
     EXPECT_TRUE(m_files.empty()) << m_files.size() << " file answers unused";
+    EXPECT_TRUE(m_prints.empty()) << m_prints.size() << " print answers unused";
 }
 
 }  // namespace qv::test

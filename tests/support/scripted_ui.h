@@ -82,6 +82,12 @@ public:
     int MessageBox(const std::string& text, unsigned type) override;
     int DoModal(CDialog& dialog) override;
     bool GetFileName(const FileDialogRequest& request, std::string& path) override;
+    // Prints onto `printer` when one is set and the next answer is true.
+    bool Print(const PrintJob& job, PrintMode mode) override;
+    void PrintSetup() override { events.push_back({Event::Dialog, "Print Setup", 0}); }
+    void AnswerPrint(bool ok) { m_prints.push_back(ok); }
+    CDC* printer = nullptr;
+    std::vector<PrintMode> printModes;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
 
@@ -98,6 +104,7 @@ private:
     std::deque<int> m_answers;
     std::deque<DialogScript> m_dialogs;
     std::deque<std::optional<std::string>> m_files;
+    std::deque<bool> m_prints;
 };
 
 }  // namespace qv::test
