@@ -1,0 +1,42 @@
+// quorvane-reg: reg.exe's sub-commands against this computer's registry store.
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "registry/store_registry.h"
+#include "tools/reg_commands.h"
+
+namespace {
+
+class CStdinInput final : public qv::IConsoleInput {
+public:
+    bool IsTerminal() const override { return isatty(STDIN_FILENO) != 0; }
+    bool ReadLine(std::string& line) override { return static_cast<bool>(std::getline(std::cin, line)); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::unique_ptr<qv::CStoreRegistry> store;
+    CStdinInput input;
+    qv::ToolContext context{
+        std::cout, std::cerr, input,
+        [&store](std::string& error) -> qv::IRegistry* {
+            const std::string path = qv::DefaultStorePath();
+            if (path.empty()) {
+                error = "there is no store path (set QUORVANE_REGISTRY or HOME)";
+                return nullptr;
+            }
+            store = qv::CStoreRegistry::Open(path, &error);
+            if (!store) error = path + ": " + error;
+            return store.get();
+        },
+        [&store] { return store ? store->LastError() : std::string(); }};
+    const int code = qv::RunRegTool(args, context);
+    std::cout.flush();
+    return code;
+}

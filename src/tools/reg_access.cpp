@@ -1,0 +1,186 @@
+#include "tools/reg_access.h"
+
+#include <vector>
+
+namespace qv {
+
+std::string StatusText(LONG status) {
+    const char* text;
+    switch (status) {
+    case 2: text = "The system was unable to find the specified registry key or value."; break;
+    case 3: text = "The system cannot find the path specified."; break;
+    case 5: text = "Access is denied."; break;
+    case 6: text = "The handle is invalid."; break;
+    case 8:
+    case 14: text = "Not enough memory resources are available to complete this operation."; break;
+    case 53: text = "The network path was not found."; break;
+    case 87: text = "The parameter is incorrect."; break;
+    case 112: text = "There is not enough space on the disk."; break;
+    case 161: text = "The specified path is invalid."; break;
+    case 1015: text = "The registry is corrupted."; break;
+    case 1016: text = "An I/O operation initiated by the registry failed unrecoverably."; break;
+    case 1018: text = "Illegal operation attempted on a registry key that has been marked for deletion."; break;
+    default: text = "The registry refused the operation."; break;
+    }
+    return std::string(text) + " (status " + std::to_string(status) + ")";
+}
+
+LONG CToolKey::Connect(const RegKeyName& name) {
+    m_key.Close();
+    m_base.Close();
+    if (name.computer.empty()) {
+        *m_base.Receive() = name.root;
+        return ERROR_SUCCESS;
+    }
+    return m_registry.RegConnectRegistryA(name.computer.c_str(), name.root, m_base.Receive());
+}
+
+LONG CToolKey::Open(const RegKeyName& name, REGSAM access) {
+    if (const LONG status = Connect(name); status != ERROR_SUCCESS) return status;
+    return m_registry.RegOpenKeyExA(m_base.Get(), name.path.c_str(), 0, access, m_key.Receive());
+}
+
+LONG CToolKey::Create(const RegKeyName& name) {
+    if (const LONG status = Connect(name); status != ERROR_SUCCESS) return status;
+    char keyClass[] = "";
+    DWORD disposition = 0;
+    return m_registry.RegCreateKeyExA(m_base.Get(), name.path.c_str(), 0, keyClass,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                      m_key.Receive(), &disposition);
+}
+
+LONG ReadValues(IRegistry& registry, HKEY key, std::vector<RegValue>& values) {
+    values.clear();
+    std::vector<char> name(256);
+    std::vector<BYTE> data(256);
+    for (DWORD index = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG status =
+            registry.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status == ERROR_MORE_DATA) {
+            // Either buffer may be short; the data's size is reported, the
+            // name's is not, so the name buffer grows whenever the data fits.
+            if (dataSize > data.size()) data.resize(dataSize);
+            else if (name.size() < (1u << 24)) name.resize(name.size() * 4);
+            else return status;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) return status;
+        RegValue& value = values.emplace_back();
+        value.name.assign(name.data(), nameSize);
+        value.type = type;
+        value.data.assign(reinterpret_cast<const char*>(data.data()), dataSize);
+        ++index;
+    }
+}
+
+LONG ReadSubkeyNames(IRegistry& registry, HKEY key, std::vector<std::string>& names) {
+    names.clear();
+    std::vector<char> name(256);
+    for (DWORD index = 0;;) {
+        DWORD size = static_cast<DWORD>(name.size());
+        FILETIME lastWrite{};
+        const LONG status =
+            registry.RegEnumKeyExA(key, index, name.data(), &size, nullptr, nullptr, nullptr, &lastWrite);
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status == ERROR_MORE_DATA && name.size() < (1u << 16)) {
+            name.resize(name.size() * 4);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) return status;
+        names.emplace_back(name.data(), size);
+        ++index;
+    }
+}
+
+LONG ReadTree(IRegistry& registry, HKEY key, RegTree& node, bool recurse) {
+    if (const LONG status = ReadValues(registry, key, node.values); status != ERROR_SUCCESS) return status;
+    std::vector<std::string> names;
+    if (const LONG status = ReadSubkeyNames(registry, key, names); status != ERROR_SUCCESS) return status;
+    for (std::string& name : names) {
+        auto child = std::make_unique<RegTree>();
+        child->name = std::move(name);
+        if (recurse) {
+            // The registry's depth limit bounds this recursion.
+            CRegHandle sub(registry);
+            const LONG status = registry.RegOpenKeyExA(key, child->name.c_str(), 0, KEY_READ, sub.Receive());
+            if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) continue;
+            if (status != ERROR_SUCCESS) return status;
+            if (const LONG s = ReadTree(registry, sub.Get(), *child, true); s != ERROR_SUCCESS) return s;
+        }
+        node.subkeys.push_back(std::move(child));
+    }
+    return ERROR_SUCCESS;
+}
+
+std::string StoredSpelling(IRegistry& registry, HKEY base, const std::string& path) {
+    std::string result;
+    std::unique_ptr<CRegHandle> current;
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        const HKEY parent = current ? current->Get() : base;
+        std::string spelled = part;
+        if (ReadSubkeyNames(registry, parent, names) == ERROR_SUCCESS)
+            for (const std::string& n : names)
+                if (NamesEqual(n, part)) spelled = n;
+        result = JoinKey(result, spelled);
+        auto next = std::make_unique<CRegHandle>(registry);
+        if (registry.RegOpenKeyExA(parent, part.c_str(), 0, KEY_READ, next->Receive()) != ERROR_SUCCESS) {
+            // Nothing more to look up: keep the rest as typed.
+            if (start < path.size()) result = JoinKey(result, path.substr(start));
+            return result;
+        }
+        current = std::move(next);
+    }
+    return result;
+}
+
+LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
+    {
+        CRegHandle key(registry);
+        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
+            status != ERROR_SUCCESS)
+            return status;
+        std::vector<std::string> names;
+        if (const LONG status = ReadSubkeyNames(registry, key.Get(), names); status != ERROR_SUCCESS) return status;
+        for (const std::string& name : names)
+            if (const LONG status = DeleteKeyTree(registry, key.Get(), name); status != ERROR_SUCCESS) return status;
+    }
+    return registry.RegDeleteKeyA(parent, subkey.c_str());
+}
+
+const RegValue* FindValue(const std::vector<RegValue>& values, std::string_view name) {
+    for (const RegValue& v : values)
+        if (NamesEqual(v.name, name)) return &v;
+    return nullptr;
+}
+
+CWriteBatch::CWriteBatch(IRegistry& registry) : m_batch(dynamic_cast<IRegistryBatch*>(&registry)) {}
+
+CWriteBatch::~CWriteBatch() {
+    if (m_open) m_batch->RollbackBatch();
+}
+
+LONG CWriteBatch::Begin() {
+    if (m_batch == nullptr) return ERROR_SUCCESS;
+    const LONG status = m_batch->BeginBatch();
+    m_open = status == ERROR_SUCCESS;
+    return status;
+}
+
+LONG CWriteBatch::Commit() {
+    if (!m_open) return ERROR_SUCCESS;
+    m_open = false;
+    return m_batch->CommitBatch();
+}
+
+}  // namespace qv

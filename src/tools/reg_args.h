@@ -1,0 +1,70 @@
+// Command-line vocabulary of quorvane-reg: key names as administrators type
+// them, switches in reg.exe's manner, data given to "add", usage texts.
+#pragma once
+
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/registry_types.h"
+
+namespace qv {
+
+struct RegKeyName {
+    std::string computer;  // empty: this computer
+    HKEY root = nullptr;
+    std::string rootName;  // long form: HKEY_LOCAL_MACHINE, ...
+    std::string path;      // below the root, without outer backslashes
+
+    // "ROOT\path", as keys are printed and written to .reg files.
+    std::string Full() const;
+};
+
+// Reads [\\computer\]ROOT[\path]. Root names are long or short, in any case.
+bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer = true);
+
+// Long root name for a short or long one in any case; null when unknown.
+const char* LongRootName(std::string_view name, HKEY* handle = nullptr);
+
+std::string JoinKey(std::string_view parent, std::string_view child);
+
+// ASCII letters compare without case, as the registry compares names.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+struct SwitchSpec {
+    const char* name;  // lower case, without the leading '/' or '-'
+    bool takesArgument;
+};
+
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> switches;  // by lower-case name
+    bool help = false;
+
+    bool Has(const std::string& name) const { return switches.count(name) != 0; }
+    std::string Get(const std::string& name) const;
+};
+
+// Sorts `args` into switches and positional arguments. Only switches named in
+// `specs` are switches (also "/?"); anything else is positional, so file
+// paths starting with '/' stay paths. The argument of a switch is the next
+// word, whatever it looks like. False with a reason on a repeated switch or
+// a missing argument.
+bool ParseArguments(std::span<const std::string> args, std::span<const SwitchSpec> specs,
+                    ParsedArgs& out, std::string& error);
+
+// REG_SZ, REG_DWORD, ... as "add /t" takes them.
+bool ParseAddType(std::string_view text, DWORD& type);
+
+// Registry bytes for "add /d": text types with their terminating zero,
+// numbers decimal or 0x-hexadecimal, binary as hex digits, multi-strings
+// split at `separator` ("\0" by default).
+bool MakeAddData(DWORD type, std::string_view text, std::string_view separator, std::string& data,
+                 std::string& error);
+
+// The usage text for one sub-command ("" or unknown: the overview).
+std::string UsageText(std::string_view command);
+
+}  // namespace qv

@@ -1,0 +1,548 @@
+#include "tools/reg_commands.h"
+
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "files/tree_file.h"
+#include "model/loader.h"
+#include "tools/reg_access.h"
+#include "tools/reg_args.h"
+#include "tools/reg_file.h"
+#include "tools/reg_format.h"
+
+namespace qv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+constexpr int kDifferent = 2;
+constexpr char kDone[] = "The operation completed successfully.\n";
+constexpr char kCancelled[] = "The operation was cancelled by the user.\n";
+
+enum class Answer { kYes, kNo, kRefused };
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string DisplayKey(const RegKeyName& key) {
+    return key.computer.empty() ? key.Full() : "\\\\" + key.computer + "\\" + key.Full();
+}
+
+// What the tree file keeps of a value as it stands: REG_SZ text up to 255
+// bytes with its terminator, a REG_DWORD, a name of up to 254 bytes.
+bool FitsTreeFile(const RegValue& v) {
+    if (v.name.size() > ValueEntry::kMaxText - 1 || v.data.size() > ValueEntry::kMaxText) return false;
+    if (v.type == REG_DWORD) return v.data.size() == 4;
+    return v.type == REG_SZ && !v.data.empty() && v.data.find('\0') == v.data.size() - 1;
+}
+
+std::size_t CountUnfit(const RegTree& node) {
+    std::size_t n = 0;
+    for (const RegValue& v : node.values) n += !FitsTreeFile(v);
+    for (const auto& sub : node.subkeys) n += CountUnfit(*sub);
+    return n;
+}
+
+void FromKeyNode(const KeyNode& node, RegTree& tree, bool recurse) {
+    for (const auto& entry : node.values) {
+        RegValue& v = tree.values.emplace_back();
+        v.name = entry->Name();
+        v.type = entry->type;
+        if (entry->type == REG_SZ) v.data = std::string(entry->Text()) + '\0';
+        else v.data.assign(reinterpret_cast<const char*>(entry->data), entry->WriteSize());
+    }
+    for (const auto& sub : node.subkeys) {
+        auto child = std::make_unique<RegTree>();
+        child->name = sub->name;
+        if (recurse) FromKeyNode(*sub, *child, true);  // depth bounded by the reader
+        tree.subkeys.push_back(std::move(child));
+    }
+}
+
+bool IsTreeFilePath(const std::string& text) {
+    std::error_code ignored;
+    if (fs::is_regular_file(text, ignored)) return true;
+    return text.size() > 4 && Lower(text.substr(text.size() - 4)) == ".qvf";
+}
+
+class CRunner {
+public:
+    CRunner(ToolContext& context, std::string command) : m_io(context), m_command(std::move(command)) {}
+
+    int Run(const ParsedArgs& args) {
+        m_args = &args;
+        if (m_command == "query") return Query();
+        if (m_command == "add") return Add();
+        if (m_command == "delete") return Delete();
+        if (m_command == "import") return Import();
+        if (m_command == "export") return Export();
+        if (m_command == "save") return Save();
+        return Compare();
+    }
+
+private:
+    int Error(const std::string& text) {
+        m_io.err << "ERROR: " << text << '\n';
+        return kFailure;
+    }
+
+    int Syntax(const std::string& reason) {
+        m_io.err << "ERROR: Invalid syntax. " << reason << "\nType \"quorvane-reg " << m_command
+                 << " /?\" for usage.\n";
+        return kFailure;
+    }
+
+    int StatusError(LONG status, const std::string& what = {}) {
+        std::string text = what.empty() ? StatusText(status) : what + ": " + StatusText(status);
+        if ((status == 14 || status == 112 || status == 1015 || status == 1016) && m_io.failureDetail) {
+            const std::string detail = m_io.failureDetail();
+            if (!detail.empty()) text += " [" + detail + "]";
+        }
+        return Error(text);
+    }
+
+    bool Registry() {
+        if (m_registry != nullptr) return true;
+        std::string reason;
+        m_registry = m_io.openRegistry(reason);
+        if (m_registry == nullptr) Error("This computer's registry cannot be opened: " + reason);
+        return m_registry != nullptr;
+    }
+
+    // Reads one key argument; false (with the error shown) when it is not one.
+    bool KeyArg(const std::string& text, RegKeyName& key) {
+        if (ParseKeyName(text, key)) return true;
+        Error("Invalid key name \"" + text + "\". A key starts with HKLM, HKCU, HKCR, HKU or HKCC.");
+        return false;
+    }
+
+    bool Positional(std::size_t count) {
+        if (m_args->positional.size() == count) return true;
+        Syntax(m_args->positional.size() < count ? "An argument is missing." : "Too many arguments.");
+        return false;
+    }
+
+    Answer Ask(const std::string& question, const char* forceSwitch) {
+        if (!m_io.input.IsTerminal()) {
+            Error("Cannot ask \"" + question + "\": standard input is not a terminal. Give " + forceSwitch +
+                  " to go ahead without asking.");
+            return Answer::kRefused;
+        }
+        std::string line;
+        for (;;) {
+            m_io.out << question << ' ' << std::flush;
+            if (!m_io.input.ReadLine(line)) return Answer::kNo;
+            const std::string answer = Lower(line.substr(0, line.find_last_not_of(" \t\r") + 1));
+            if (answer == "y" || answer == "yes") return Answer::kYes;
+            if (answer == "n" || answer == "no") return Answer::kNo;
+        }
+    }
+
+    // -1 to go ahead, else the exit code to end with.
+    int Confirm(const std::string& question, bool forced, const char* forceSwitch) {
+        if (forced) return -1;
+        switch (Ask(question, forceSwitch)) {
+        case Answer::kYes: return -1;
+        case Answer::kNo: m_io.out << kCancelled; return kSuccess;
+        default: return kFailure;
+        }
+    }
+
+    int Query() {
+        RegKeyName key;
+        if (!Positional(1) || !KeyArg(m_args->positional[0], key)) return kFailure;
+        if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
+        if (!Registry()) return kFailure;
+        CToolKey opened(*m_registry);
+        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS) return StatusError(status);
+        const bool recurse = m_args->Has("s");
+        RegTree tree;
+        if (const LONG status = ReadTree(*m_registry, opened.Key(), tree, recurse); status != ERROR_SUCCESS)
+            return StatusError(status);
+        std::string out = "\n";
+        const std::string name = DisplayKey(key);
+        if (m_args->Has("v") || m_args->Has("ve")) {
+            const std::string valueName = m_args->Get("v");
+            const std::size_t matches = FormatValueSearch(tree, name, valueName, recurse, out);
+            if (recurse) {
+                out += "End of search: " + std::to_string(matches) + " match(es) found.\n";
+            } else if (matches == 0) {
+                if (!m_args->Has("ve")) return StatusError(ERROR_FILE_NOT_FOUND);
+                out += name + "\n    (Default)    REG_SZ    (value not set)\n\n";
+            }
+        } else {
+            FormatQuery(tree, name, recurse, out);
+        }
+        m_io.out << out;
+        return kSuccess;
+    }
+
+    int Add() {
+        RegKeyName key;
+        if (!Positional(1) || !KeyArg(m_args->positional[0], key)) return kFailure;
+        if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
+        DWORD type = REG_SZ;
+        if (m_args->Has("t") && !ParseAddType(m_args->Get("t"), type))
+            return Error("Unsupported type \"" + m_args->Get("t") + "\".");
+        if (m_args->Has("s") && (type != REG_MULTI_SZ || m_args->Get("s").empty()))
+            return Syntax("/s takes a separator and goes with /t REG_MULTI_SZ only.");
+        // Without /v or /ve, /t or /d still address the default value.
+        const bool setsValue = m_args->Has("v") || m_args->Has("ve") || m_args->Has("t") || m_args->Has("d");
+        const std::string name = m_args->Get("v");
+        std::string data, reason;
+        if (setsValue && !MakeAddData(type, m_args->Get("d"), m_args->Get("s"), data, reason)) return Error(reason);
+        if (!Registry()) return kFailure;
+
+        CToolKey target(*m_registry);
+        if (setsValue && target.Open(key, KEY_READ) == ERROR_SUCCESS) {
+            std::vector<RegValue> values;
+            if (const LONG status = ReadValues(*m_registry, target.Key(), values); status != ERROR_SUCCESS)
+                return StatusError(status);
+            if (FindValue(values, name) != nullptr) {
+                const std::string shown = name.empty() ? "(Default)" : name;
+                if (const int end = Confirm("Value " + shown + " exists, overwrite(Yes/No)?", m_args->Has("f"), "/f");
+                    end >= 0)
+                    return end;
+            }
+        }
+        if (const LONG status = target.Create(key); status != ERROR_SUCCESS) return StatusError(status);
+        if (setsValue) {
+            const LONG status = m_registry->RegSetValueExA(target.Key(), name.c_str(), 0, type,
+                                                           reinterpret_cast<const BYTE*>(data.data()),
+                                                           static_cast<DWORD>(data.size()));
+            if (status != ERROR_SUCCESS) return StatusError(status);
+        }
+        m_io.out << kDone;
+        return kSuccess;
+    }
+
+    int Delete() {
+        RegKeyName key;
+        if (!Positional(1) || !KeyArg(m_args->positional[0], key)) return kFailure;
+        const int valueSwitches = m_args->Has("v") + m_args->Has("ve") + m_args->Has("va");
+        if (valueSwitches > 1) return Syntax("/v, /ve and /va exclude each other.");
+        if (valueSwitches == 0 && key.path.empty()) return Error("A root key cannot be deleted.");
+        if (!Registry()) return kFailure;
+        CToolKey target(*m_registry);
+        if (const LONG status = target.Open(key, KEY_ALL_ACCESS); status != ERROR_SUCCESS)
+            return StatusError(status);
+        const bool forced = m_args->Has("f");
+        CWriteBatch batch(*m_registry);
+
+        if (valueSwitches == 0) {
+            if (const int end = Confirm("Permanently delete the registry key " + DisplayKey(key) + " (Yes/No)?",
+                                        forced, "/f");
+                end >= 0)
+                return end;
+            const HKEY base = target.Base();
+            if (const LONG status = batch.Begin(); status != ERROR_SUCCESS) return StatusError(status);
+            if (const LONG status = DeleteKeyTree(*m_registry, base, key.path); status != ERROR_SUCCESS)
+                return StatusError(status);
+        } else {
+            std::vector<RegValue> values;
+            if (const LONG status = ReadValues(*m_registry, target.Key(), values); status != ERROR_SUCCESS)
+                return StatusError(status);
+            std::vector<std::string> doomed;
+            std::string question;
+            if (m_args->Has("va")) {
+                for (const RegValue& v : values) doomed.push_back(v.name);
+                question = "Delete all values under the registry key " + DisplayKey(key) + " (Yes/No)?";
+            } else {
+                const RegValue* found = FindValue(values, m_args->Get("v"));
+                if (found == nullptr) return StatusError(ERROR_FILE_NOT_FOUND);
+                doomed.push_back(found->name);
+                question = "Delete the registry value " + (found->name.empty() ? std::string("(Default)") : found->name) +
+                           " (Yes/No)?";
+            }
+            if (const int end = Confirm(question, forced, "/f"); end >= 0) return end;
+            if (const LONG status = batch.Begin(); status != ERROR_SUCCESS) return StatusError(status);
+            for (const std::string& name : doomed)
+                if (const LONG status = m_registry->RegDeleteValueA(target.Key(), name.c_str()); status != ERROR_SUCCESS)
+                    return StatusError(status);
+        }
+        if (const LONG status = batch.Commit(); status != ERROR_SUCCESS) return StatusError(status);
+        m_io.out << kDone;
+        return kSuccess;
+    }
+
+    bool ReadWholeFile(const std::string& path, std::string& bytes) {
+        std::ifstream in(path, std::ios::binary);
+        if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in && !in.bad()) return true;
+        Error("Cannot read " + path + ": " + std::error_code(errno, std::generic_category()).message() + ".");
+        return false;
+    }
+
+    int Import() {
+        if (!Positional(1)) return kFailure;
+        const std::string& path = m_args->positional[0];
+        std::string bytes, reason;
+        if (!ReadWholeFile(path, bytes)) return kFailure;
+        RegFileContent content;
+        if (!ParseRegFile(bytes, content, reason)) return Error(path + ", " + reason + ". Nothing was imported.");
+        if (!Registry()) return kFailure;
+
+        CWriteBatch batch(*m_registry);
+        if (const LONG status = batch.Begin(); status != ERROR_SUCCESS) return StatusError(status);
+        CRegHandle current(*m_registry);
+        for (const RegFileOp& op : content.ops) {
+            LONG status = ERROR_SUCCESS;
+            switch (op.kind) {
+            case RegFileOp::kKey: {
+                char keyClass[] = "";
+                DWORD disposition = 0;
+                status = m_registry->RegCreateKeyExA(op.key.root, op.key.path.c_str(), 0, keyClass,
+                                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                                     current.Receive(), &disposition);
+                break;
+            }
+            case RegFileOp::kDeleteKey:
+                current.Close();
+                status = DeleteKeyTree(*m_registry, op.key.root, op.key.path);
+                if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+                break;
+            case RegFileOp::kSetValue:
+                status = m_registry->RegSetValueExA(current.Get(), op.value.name.c_str(), 0, op.value.type,
+                                                    reinterpret_cast<const BYTE*>(op.value.data.data()),
+                                                    static_cast<DWORD>(op.value.data.size()));
+                break;
+            case RegFileOp::kDeleteValue:
+                status = m_registry->RegDeleteValueA(current.Get(), op.value.name.c_str());
+                if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+                break;
+            }
+            if (status != ERROR_SUCCESS)
+                return StatusError(status, path + ", line " + std::to_string(op.line) + " (nothing was imported)");
+        }
+        current.Close();
+        if (const LONG status = batch.Commit(); status != ERROR_SUCCESS)
+            return StatusError(status, path + " (nothing was imported)");
+        m_io.out << kDone;
+        return kSuccess;
+    }
+
+    // Opens the key of an export or save and asks before replacing the file.
+    // Returns -1 to go ahead, else the exit code.
+    int PrepareOutput(const RegKeyName& key, CToolKey& opened) {
+        const std::string& file = m_args->positional[1];
+        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS) return StatusError(status);
+        std::error_code ignored;
+        if (fs::exists(file, ignored))
+            return Confirm("File " + file + " already exists, overwrite(Yes/No)?", m_args->Has("y"), "/y");
+        return -1;
+    }
+
+    int Export() {
+        RegKeyName key;
+        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !Registry()) return kFailure;
+        const std::string& file = m_args->positional[1];
+        CToolKey opened(*m_registry);
+        if (const int end = PrepareOutput(key, opened); end >= 0) return end;
+        RegTree tree;
+        if (const LONG status = ReadTree(*m_registry, opened.Key(), tree, true); status != ERROR_SUCCESS)
+            return StatusError(status);
+        const std::string fullName = JoinKey(key.rootName, StoredSpelling(*m_registry, opened.Base(), key.path));
+        const RegFileFormat format = m_args->Has("regedit4") ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
+        std::string bytes, reason;
+        if (!WriteRegFile(tree, fullName, format, bytes, reason)) return Error("Cannot export: " + reason + ".");
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) return Error("Cannot write " + file + ": " + std::error_code(errno, std::generic_category()).message() + ".");
+        m_io.out << kDone;
+        return kSuccess;
+    }
+
+    int Save() {
+        RegKeyName key;
+        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !Registry()) return kFailure;
+        const std::string& file = m_args->positional[1];
+        CToolKey opened(*m_registry);
+        if (const int end = PrepareOutput(key, opened); end >= 0) return end;
+
+        // A chain of nodes from the top to KEY, with KEY's subtree loaded:
+        // saved from the top, the file holds KEY at its own path, values too.
+        KeyNode top(key.computer.empty() ? std::string("local_computer") : key.computer);
+        KeyNode* node = top.AppendSubkey(std::make_unique<KeyNode>(key.rootName));
+        const std::string spelled = StoredSpelling(*m_registry, opened.Base(), key.path);
+        for (std::size_t start = 0; start < spelled.size();) {
+            std::size_t end = spelled.find('\\', start);
+            if (end == std::string::npos) end = spelled.size();
+            if (end > start) node = node->AppendSubkey(std::make_unique<KeyNode>(spelled.substr(start, end - start)));
+            start = end + 1;
+        }
+        if (const LONG status = ReloadSubtree(node, *m_registry, key.computer, key.root, key.path); status != 0)
+            return StatusError(status);
+        RegTree full;
+        if (const LONG status = ReadTree(*m_registry, opened.Key(), full, true); status != ERROR_SUCCESS)
+            return StatusError(status);
+        try {
+            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+            SaveTree(&top, out);
+            out.Close();
+        } catch (const CFileException& e) {
+            const std::string text = e.GetErrorMessage();
+            return Error(text.empty() ? "Cannot write " + file + "." : text);
+        }
+        if (const std::size_t unfit = CountUnfit(full); unfit != 0)
+            m_io.err << "WARNING: " << unfit
+                     << " value(s) could not be kept whole: a tree file keeps REG_SZ data of up to 255 bytes and "
+                        "REG_DWORD data only.\n";
+        m_io.out << kDone;
+        return kSuccess;
+    }
+
+    struct Side {
+        bool isFile = false;
+        std::string file;
+        RegKeyName key;
+    };
+
+    bool ReadSide(const Side& side, const Side& other, bool recurse, RegTree& tree, std::string& name) {
+        if (!side.isFile) {
+            name = DisplayKey(side.key);
+            CToolKey opened(*m_registry);
+            LONG status = opened.Open(side.key, KEY_READ);
+            if (status == ERROR_SUCCESS) status = ReadTree(*m_registry, opened.Key(), tree, recurse);
+            if (status != ERROR_SUCCESS) StatusError(status, name);
+            return status == ERROR_SUCCESS;
+        }
+        KeyNode top(side.file);
+        try {
+            CStdioFile in(side.file, CStdioFile::modeRead | CStdioFile::typeText);
+            const int result = ReadTreeFile(&top, in);
+            in.Close();
+            if (result != 0) {
+                Error(side.file + " is not a tree file.");
+                return false;
+            }
+        } catch (const CFileException& e) {
+            const std::string text = e.GetErrorMessage();
+            Error(text.empty() ? "Cannot read " + side.file + "." : text);
+            return false;
+        }
+        // A subtree saved by the program starts with an empty "[]" key line.
+        const KeyNode* node = &top;
+        if (top.subkeys.size() == 1 && top.subkeys[0]->name.empty()) node = top.subkeys[0].get();
+        name.clear();
+        if (!other.isFile) {
+            // Compared at the other side's key, as the file holds it.
+            std::vector<std::string> parts{other.key.rootName};
+            for (std::size_t start = 0; start < other.key.path.size();) {
+                std::size_t end = other.key.path.find('\\', start);
+                if (end == std::string::npos) end = other.key.path.size();
+                if (end > start) parts.push_back(other.key.path.substr(start, end - start));
+                start = end + 1;
+            }
+            for (const std::string& part : parts) {
+                const KeyNode* next = nullptr;
+                for (const auto& sub : node->subkeys)
+                    if (next == nullptr && NamesEqual(sub->name, part)) next = sub.get();
+                if (next == nullptr) {
+                    StatusError(ERROR_FILE_NOT_FOUND, side.file + ", " + other.key.Full());
+                    return false;
+                }
+                node = next;
+                name = JoinKey(name, next->name);
+            }
+        }
+        FromKeyNode(*node, tree, recurse);
+        return true;
+    }
+
+    int Compare() {
+        if (!Positional(2)) return kFailure;
+        if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
+        const int outputs = m_args->Has("oa") + m_args->Has("od") + m_args->Has("os") + m_args->Has("on");
+        if (outputs > 1) return Syntax("Only one of /oa, /od, /os and /on may be given.");
+        Side sides[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string& text = m_args->positional[static_cast<std::size_t>(i)];
+            sides[i].isFile = IsTreeFilePath(text) && !ParseKeyName(text, sides[i].key);
+            if (sides[i].isFile) sides[i].file = text;
+            else if (!KeyArg(text, sides[i].key)) return kFailure;
+        }
+        if ((!sides[0].isFile || !sides[1].isFile) && !Registry()) return kFailure;
+        CompareOptions options;
+        options.recurse = m_args->Has("s");
+        options.oneValue = m_args->Has("v") || m_args->Has("ve");
+        options.valueName = m_args->Get("v");
+        options.output = m_args->Has("oa")   ? CompareOutput::kAll
+                         : m_args->Has("os") ? CompareOutput::kSame
+                         : m_args->Has("on") ? CompareOutput::kNone
+                                             : CompareOutput::kDifferences;
+        RegTree trees[2];
+        std::string names[2];
+        for (int i = 0; i < 2; ++i)
+            if (!ReadSide(sides[i], sides[1 - i], options.recurse, trees[i], names[i])) return kFailure;
+        std::string out;
+        const bool identical = CompareTrees(trees[0], names[0], trees[1], names[1], options, out);
+        out += identical ? "\nResult Compared: Identical\n" : "\nResult Compared: Different\n";
+        m_io.out << out << kDone;
+        return identical ? kSuccess : kDifferent;
+    }
+
+    ToolContext& m_io;
+    std::string m_command;
+    const ParsedArgs* m_args = nullptr;
+    IRegistry* m_registry = nullptr;
+};
+
+const SwitchSpec kQuerySwitches[] = {{"v", true}, {"ve", false}, {"s", false}};
+const SwitchSpec kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true}, {"s", true}, {"d", true}, {"f", false}};
+const SwitchSpec kDeleteSwitches[] = {{"v", true}, {"ve", false}, {"va", false}, {"f", false}};
+const SwitchSpec kExportSwitches[] = {{"y", false}, {"regedit4", false}, {"reg:32", false}, {"reg:64", false}};
+const SwitchSpec kSaveSwitches[] = {{"y", false}, {"reg:32", false}, {"reg:64", false}};
+const SwitchSpec kCompareSwitches[] = {{"v", true},   {"ve", false}, {"s", false}, {"oa", false},
+                                       {"od", false}, {"os", false}, {"on", false}};
+
+}  // namespace
+
+int RunRegTool(std::span<const std::string> args, ToolContext& context) {
+    if (args.empty()) {
+        context.out << UsageText("");
+        return kFailure;
+    }
+    const std::string command = Lower(args[0]);
+    if (command == "/?" || command == "-?") {
+        context.out << UsageText("");
+        return kSuccess;
+    }
+    std::span<const SwitchSpec> specs;
+    if (command == "query") specs = kQuerySwitches;
+    else if (command == "add") specs = kAddSwitches;
+    else if (command == "delete") specs = kDeleteSwitches;
+    else if (command == "import") specs = {};
+    else if (command == "export") specs = kExportSwitches;
+    else if (command == "save") specs = kSaveSwitches;
+    else if (command == "compare") specs = kCompareSwitches;
+    else {
+        context.err << "ERROR: Invalid operation \"" << args[0] << "\".\nType \"quorvane-reg /?\" for usage.\n";
+        return kFailure;
+    }
+    ParsedArgs parsed;
+    std::string error;
+    if (!ParseArguments(args.subspan(1), specs, parsed, error)) {
+        context.err << "ERROR: Invalid syntax. " << error << "\nType \"quorvane-reg " << command
+                    << " /?\" for usage.\n";
+        return kFailure;
+    }
+    if (parsed.help) {
+        context.out << UsageText(command);
+        return kSuccess;
+    }
+    CRunner runner(context, command);
+    return runner.Run(parsed);
+}
+
+}  // namespace qv

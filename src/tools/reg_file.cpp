@@ -1,0 +1,489 @@
+#include "tools/reg_file.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace qv {
+
+namespace {
+
+constexpr std::string_view kVersion5Header = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kRegedit4Header = "REGEDIT4";
+constexpr char kHex[] = "0123456789abcdef";
+
+void PutUnit(std::string& out, std::uint32_t unit) {
+    out += static_cast<char>(unit & 0xff);
+    out += static_cast<char>(unit >> 8);
+}
+
+void PutUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool IsUtf8(std::string_view text) {
+    std::string ignored;
+    return Utf8ToUtf16le(text, ignored);
+}
+
+// Characters a line takes in the file: UTF-16 units in version 5, bytes in
+// REGEDIT4. regedit wraps by this count.
+std::size_t Width(std::string_view text, RegFileFormat format) {
+    if (format == RegFileFormat::kRegedit4) return text.size();
+    std::size_t width = 0;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b & 0xC0) != 0x80) ++width;
+        if (b >= 0xF0) ++width;  // a surrogate pair
+    }
+    return width;
+}
+
+std::string_view TrimLeft(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    return s;
+}
+
+std::string_view Trim(std::string_view s) {
+    s = TrimLeft(s);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && NamesEqual(text.substr(0, prefix.size()), prefix);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t& value) {
+    if (text.empty() || text.size() > maxDigits) return false;
+    value = 0;
+    for (const char c : text) {
+        const int d = HexValue(c);
+        if (d < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    return true;
+}
+
+// A quoted string at the start of `text` with \\ and \" unescaped; any other
+// backslash stays as it stands. `text` is left after the closing quote.
+bool ReadQuoted(std::string_view& text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"') {
+            text.remove_prefix(i + 1);
+            return true;
+        }
+        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) c = text[++i];
+        out += c;
+    }
+    return false;
+}
+
+std::string Escape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+class CParser {
+public:
+    CParser(std::vector<std::string_view> lines, RegFileContent& content, std::string& error)
+        : m_lines(std::move(lines)), m_content(content), m_error(error) {}
+
+    bool Run() {
+        const std::string_view header = Trim(m_lines.empty() ? std::string_view() : m_lines[0]);
+        if (header == kVersion5Header) m_content.format = RegFileFormat::kVersion5;
+        else if (header == kRegedit4Header) m_content.format = RegFileFormat::kRegedit4;
+        else return Fail(1, "not a registry file: the first line must be \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+        for (m_index = 1; m_index < m_lines.size(); ++m_index) {
+            const std::string_view line = Trim(m_lines[m_index]);
+            if (line.empty() || line.front() == ';') continue;
+            const bool ok = line.front() == '[' ? KeyLine(line)
+                            : (line.front() == '"' || line.front() == '@') ? ValueLine(line)
+                                                                           : Fail(LineNo(), "not a key, value or comment line");
+            if (!ok) return false;
+        }
+        return true;
+    }
+
+private:
+    std::size_t LineNo() const { return m_index + 1; }
+
+    bool Fail(std::size_t line, const std::string& reason) {
+        m_error = "line " + std::to_string(line) + ": " + reason;
+        return false;
+    }
+
+    bool KeyLine(std::string_view line) {
+        const std::size_t close = line.rfind(']');
+        if (close == std::string_view::npos || !Trim(line.substr(close + 1)).empty())
+            return Fail(LineNo(), "a key line must end with ']'");
+        std::string_view inner = line.substr(1, close - 1);
+        const bool remove = !inner.empty() && inner.front() == '-';
+        if (remove) inner.remove_prefix(1);
+        RegFileOp op;
+        op.kind = remove ? RegFileOp::kDeleteKey : RegFileOp::kKey;
+        op.line = LineNo();
+        if (!ParseKeyName(inner, op.key, false))
+            return Fail(LineNo(), "\"" + std::string(inner) + "\" does not start with a root key");
+        if (remove && op.key.path.empty()) return Fail(LineNo(), "a root key cannot be deleted");
+        m_section = remove ? kDeleted : kOpen;
+        m_content.ops.push_back(std::move(op));
+        return true;
+    }
+
+    bool ValueLine(std::string_view line) {
+        if (m_section == kNone) return Fail(LineNo(), "a value before the first key line");
+        if (m_section == kDeleted) return Fail(LineNo(), "a value in the section of a deleted key");
+        RegFileOp op;
+        op.kind = RegFileOp::kSetValue;
+        op.line = LineNo();
+        if (line.front() == '@') {
+            line.remove_prefix(1);
+        } else if (!ReadQuoted(line, op.value.name)) {
+            return Fail(LineNo(), "the value name has no closing quote");
+        }
+        line = TrimLeft(line);
+        if (line.empty() || line.front() != '=') return Fail(LineNo(), "'=' expected after the value name");
+        line = TrimLeft(line.substr(1));
+        if (!Data(line, op)) return false;
+        m_content.ops.push_back(std::move(op));
+        return true;
+    }
+
+    bool Data(std::string_view data, RegFileOp& op) {
+        RegValue& value = op.value;
+        if (data == "-") {
+            op.kind = RegFileOp::kDeleteValue;
+            return true;
+        }
+        if (!data.empty() && data.front() == '"') {
+            if (!ReadQuoted(data, value.data) || !Trim(data).empty())
+                return Fail(LineNo(), "a string must end with a single closing quote");
+            value.type = REG_SZ;
+            value.data += '\0';
+            return true;
+        }
+        if (StartsWithNoCase(data, "dword:")) {
+            std::uint32_t number = 0;
+            if (!ParseHexNumber(Trim(data.substr(6)), 8, number))
+                return Fail(LineNo(), "dword: needs one to eight hex digits");
+            value.type = REG_DWORD;
+            for (int i = 0; i < 4; ++i) value.data += static_cast<char>((number >> (8 * i)) & 0xff);
+            return true;
+        }
+        if (StartsWithNoCase(data, "hex:")) {
+            value.type = REG_BINARY;
+            data.remove_prefix(4);
+        } else if (StartsWithNoCase(data, "hex(")) {
+            const std::size_t close = data.find("):");
+            if (close == std::string_view::npos || !ParseHexNumber(data.substr(4, close - 4), 8, value.type))
+                return Fail(LineNo(), "hex(N): needs a hex type number");
+            data.remove_prefix(close + 2);
+        } else {
+            return Fail(LineNo(), "the data must be a quoted string, dword:, hex: or hex(N):, or '-'");
+        }
+        const std::size_t first = LineNo();
+        if (!HexBytes(data, value.data)) return false;
+        if (m_content.format == RegFileFormat::kVersion5 && IsTextType(value.type)) {
+            std::string text;
+            if (!Utf16leToUtf8(value.data, text))
+                return Fail(first, "the text of hex(" + std::to_string(value.type) + ") is not valid UTF-16");
+            value.data = std::move(text);
+        }
+        return true;
+    }
+
+    // Comma-separated bytes; a trailing backslash continues on the next line.
+    bool HexBytes(std::string_view text, std::string& out) {
+        for (;;) {
+            text = Trim(text);
+            const bool continued = !text.empty() && text.back() == '\\';
+            if (continued) text.remove_suffix(1);
+            std::size_t start = 0;
+            while (start <= text.size()) {
+                std::size_t comma = text.find(',', start);
+                const bool last = comma == std::string_view::npos;
+                if (last) comma = text.size();
+                const std::string_view item = Trim(text.substr(start, comma - start));
+                std::uint32_t byte = 0;
+                if (item.empty() ? !last : !ParseHexNumber(item, 2, byte))
+                    return Fail(LineNo(), "\"" + std::string(item) + "\" is not a hex byte");
+                if (!item.empty()) out += static_cast<char>(byte);
+                start = comma + 1;
+            }
+            if (!continued) return true;
+            if (++m_index >= m_lines.size()) return Fail(m_index, "the file ends inside a continued line");
+            text = m_lines[m_index];
+        }
+    }
+
+    enum Section { kNone, kOpen, kDeleted };
+    std::vector<std::string_view> m_lines;
+    RegFileContent& m_content;
+    std::string& m_error;
+    std::size_t m_index = 0;
+    Section m_section = kNone;
+};
+
+class CWriter {
+public:
+    CWriter(RegFileFormat format, std::string& error) : m_format(format), m_error(error) {}
+
+    bool Key(const RegTree& node, const std::string& fullName) {
+        if (!Printable(fullName, "the key " + fullName)) return false;
+        m_text += '[';
+        m_text += fullName;
+        m_text += "]\n";
+        for (const RegValue& v : node.values)
+            if (!Value(v, fullName)) return false;
+        m_text += '\n';
+        for (const auto& sub : node.subkeys)
+            if (!Key(*sub, fullName + '\\' + sub->name)) return false;
+        return true;
+    }
+
+    bool Finish(std::string& bytes) {
+        const std::string_view header = m_format == RegFileFormat::kVersion5 ? kVersion5Header : kRegedit4Header;
+        std::string text;
+        text.reserve(m_text.size() * 2);
+        text += header;
+        text += "\r\n\r\n";
+        for (const char c : m_text) {
+            if (c == '\n') text += '\r';
+            text += c;
+        }
+        if (m_format == RegFileFormat::kRegedit4) {
+            bytes = std::move(text);
+            return true;
+        }
+        bytes = "\xff\xfe";
+        std::string utf16;
+        if (!Utf8ToUtf16le(text, utf16)) {
+            m_error = "the text is not UTF-8";
+            return false;
+        }
+        bytes += utf16;
+        return true;
+    }
+
+private:
+    // Names and key paths go into the file as they stand.
+    bool Printable(std::string_view text, const std::string& what) {
+        if (text.find_first_of("\r\n") != std::string_view::npos) {
+            m_error = what + " has a line break in its name; a .reg file cannot hold it";
+            return false;
+        }
+        if (m_format == RegFileFormat::kVersion5 && !IsUtf8(text)) {
+            m_error = what + " has a name that is not UTF-8; write a REGEDIT4 file (/regedit4) to keep it";
+            return false;
+        }
+        return true;
+    }
+
+    bool PlainString(const RegValue& v) const {
+        if (v.type != REG_SZ || v.data.empty() || v.data.back() != '\0') return false;
+        const std::string_view text(v.data.data(), v.data.size() - 1);
+        if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return false;
+        return m_format == RegFileFormat::kRegedit4 || IsUtf8(text);
+    }
+
+    bool Value(const RegValue& v, const std::string& keyName) {
+        const std::string what = "the value \"" + v.name + "\" of " + keyName;
+        if (!Printable(v.name, what)) return false;
+        std::string line = v.name.empty() ? std::string("@") : '"' + Escape(v.name) + '"';
+        line += '=';
+        if (PlainString(v)) {
+            line += '"';
+            line += Escape(std::string_view(v.data.data(), v.data.size() - 1));
+            line += '"';
+        } else if (v.type == REG_DWORD && v.data.size() == 4) {
+            line += "dword:";
+            for (int i = 3; i >= 0; --i) {
+                const auto b = static_cast<unsigned char>(v.data[static_cast<std::size_t>(i)]);
+                line += kHex[b >> 4];
+                line += kHex[b & 15];
+            }
+        } else {
+            std::string converted;
+            std::string_view bytes = v.data;
+            if (m_format == RegFileFormat::kVersion5 && IsTextType(v.type)) {
+                if (!Utf8ToUtf16le(v.data, converted)) {
+                    m_error = what + " is not UTF-8 text; write a REGEDIT4 file (/regedit4) to keep it";
+                    return false;
+                }
+                bytes = converted;
+            }
+            if (v.type == REG_BINARY) {
+                line += "hex:";
+            } else {
+                char type[16];
+                std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
+                line += type;
+            }
+            AppendWrapped(line, bytes);
+        }
+        m_text += line;
+        m_text += '\n';
+        return true;
+    }
+
+    // regedit's wrapping: no line passes 80 columns with its trailing
+    // backslash; continuation lines are indented by two spaces.
+    void AppendWrapped(std::string& line, std::string_view bytes) const {
+        std::size_t column = Width(line, m_format);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (column > 76) {
+                line += "\\\n  ";
+                column = 2;
+            }
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            line += kHex[b >> 4];
+            line += kHex[b & 15];
+            column += 2;
+            if (i + 1 < bytes.size()) {
+                line += ',';
+                ++column;
+            }
+        }
+    }
+
+    RegFileFormat m_format;
+    std::string& m_error;
+    std::string m_text;  // UTF-8 (or REGEDIT4's bytes), "\n" line ends
+};
+
+}  // namespace
+
+bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt) {
+    out.clear();
+    out.reserve(utf8.size() * 2);
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        std::size_t length;
+        std::uint32_t cp;
+        if (b0 < 0x80) length = 1, cp = b0;
+        else if (b0 >= 0xC2 && b0 <= 0xDF) length = 2, cp = b0 & 0x1Fu;
+        else if (b0 >= 0xE0 && b0 <= 0xEF) length = 3, cp = b0 & 0x0Fu;
+        else if (b0 >= 0xF0 && b0 <= 0xF4) length = 4, cp = b0 & 0x07u;
+        else length = 0, cp = 0;
+        bool ok = length != 0 && i + length <= utf8.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            const auto b = static_cast<unsigned char>(utf8[i + k]);
+            ok = (b & 0xC0) == 0x80;
+            cp = (cp << 6) | (b & 0x3Fu);
+        }
+        if (ok && length == 3) ok = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+        if (ok && length == 4) ok = cp >= 0x10000 && cp <= 0x10FFFF;
+        if (!ok) {
+            if (badAt != nullptr) *badAt = i;
+            return false;
+        }
+        if (cp >= 0x10000) {
+            PutUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+            PutUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            PutUnit(out, cp);
+        }
+        i += length;
+    }
+    return true;
+}
+
+bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt) {
+    out.clear();
+    auto unit = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[at])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[at + 1])) << 8;
+    };
+    for (std::size_t i = 0; i < utf16.size(); i += 2) {
+        bool ok = i + 1 < utf16.size();
+        std::uint32_t cp = ok ? unit(i) : 0;
+        if (ok && cp >= 0xD800 && cp <= 0xDBFF) {
+            const std::uint32_t low = i + 3 < utf16.size() ? unit(i + 2) : 0;
+            ok = low >= 0xDC00 && low <= 0xDFFF;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (ok && cp >= 0xDC00 && cp <= 0xDFFF) {
+            ok = false;
+        }
+        if (!ok) {
+            if (badAt != nullptr) *badAt = i;
+            return false;
+        }
+        PutUtf8(out, cp);
+    }
+    return true;
+}
+
+bool IsTextType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_LINK || type == REG_MULTI_SZ;
+}
+
+bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& error) {
+    content = RegFileContent{};
+    std::string decoded;
+    std::string_view text = bytes;
+    if (bytes.substr(0, 2) == "\xff\xfe") {
+        if (!Utf16leToUtf8(bytes.substr(2), decoded)) {
+            // The decoder stops at the fault: the lines before it are whole.
+            std::size_t line = 1;
+            for (const char c : decoded) line += c == '\n';
+            error = "line " + std::to_string(line) + ": the file is not valid UTF-16 text";
+            return false;
+        }
+        text = decoded;
+    } else if (bytes.substr(0, 2) == "\xfe\xff") {
+        error = "line 1: UTF-16 big-endian files are not supported; save the file as UTF-16LE (\"Unicode\")";
+        return false;
+    } else if (bytes.substr(0, 3) == "\xef\xbb\xbf") {
+        text.remove_prefix(3);
+    }
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    CParser parser(std::move(lines), content, error);
+    if (parser.Run()) return true;
+    content.ops.clear();
+    return false;
+}
+
+bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format, std::string& bytes,
+                  std::string& error) {
+    CWriter writer(format, error);
+    return writer.Key(tree, fullName) && writer.Finish(bytes);
+}
+
+}  // namespace qv

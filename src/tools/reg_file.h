@@ -1,0 +1,53 @@
+// regedit's .reg files: "Windows Registry Editor Version 5.00" (UTF-16LE
+// with a byte-order mark) and "REGEDIT4" (8-bit). Text in the registry store
+// is UTF-8, so version 5 text (strings, names, and the data of hex(1),
+// hex(2), hex(6), hex(7)) is converted at the file boundary; REGEDIT4 text
+// is taken byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/reg_access.h"
+#include "tools/reg_args.h"
+
+namespace qv {
+
+enum class RegFileFormat { kVersion5, kRegedit4 };
+
+// Strict conversions: false on anything that is not well-formed (lone
+// surrogates, an odd byte count, overlong or truncated UTF-8). `*badAt`
+// gets the input offset of the fault.
+bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt = nullptr);
+bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt = nullptr);
+
+// Types whose data is text in the registry (converted in version 5 files).
+bool IsTextType(DWORD type);
+
+struct RegFileOp {
+    enum Kind { kKey, kDeleteKey, kSetValue, kDeleteValue };
+    Kind kind = kKey;
+    RegKeyName key;  // kKey, kDeleteKey: the section's key
+    RegValue value;  // kSetValue; the name only for kDeleteValue
+    std::size_t line = 0;
+};
+
+struct RegFileContent {
+    RegFileFormat format = RegFileFormat::kVersion5;
+    std::vector<RegFileOp> ops;  // in file order; values follow their key
+};
+
+// Reads a whole .reg file. False, with "line N: reason" in `error`, on the
+// first mistake.
+bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& error);
+
+// The file regedit writes for `tree`, whose key is called `fullName`
+// ("HKEY_...\path"): header, a section per key depth first, each followed by
+// an empty line. False, naming the value, when version 5 is asked for and a
+// name or text is not UTF-8.
+bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format,
+                  std::string& bytes, std::string& error);
+
+}  // namespace qv

@@ -1,0 +1,76 @@
+// Printing end to end: the tree printer through Qt into a PDF, read back
+// with pdftotext, line for line and page for page.
+#include <gtest/gtest.h>
+
+#include <QPrinter>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "app/qt_print.h"
+#include "files/tree_printer.h"
+#include "model/key_node.h"
+
+namespace qv {
+namespace {
+
+// Pages of text that pdftotext reads from `pdf` (pages end with a form feed).
+std::vector<std::vector<std::string>> PdfPages(const QString& pdf) {
+    const std::string command = "pdftotext -layout '" + pdf.toStdString() + "' -";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return {};
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    pclose(pipe);
+    std::vector<std::vector<std::string>> pages(1);
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::size_t ff;
+        while ((ff = line.find('\f')) != std::string::npos) {
+            if (ff > 0) pages.back().push_back(line.substr(0, ff));
+            pages.emplace_back();
+            line.erase(0, ff + 1);
+        }
+        const auto first = line.find_first_not_of(' ');
+        if (first != std::string::npos) pages.back().push_back(line.substr(first));
+    }
+    while (!pages.empty() && pages.back().empty()) pages.pop_back();
+    return pages;
+}
+
+TEST(PrintToPdf, LinesAndPageBreaksSurviveIntoThePdf) {
+    if (std::system("command -v pdftotext > /dev/null") != 0) GTEST_SKIP() << "pdftotext is not installed";
+    KeyNode top("t");
+    KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_USERS"))
+                     ->AppendSubkey(std::make_unique<KeyNode>("Printed Key"));
+    for (int i = 0; i < 70; ++i) {
+        const std::string text = "text " + std::to_string(i);
+        k->AppendValue(std::make_unique<ValueEntry>(("v" + std::to_string(i)).c_str(), REG_SZ, text.c_str()));
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pdf = dir.filePath("tree.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    ASSERT_TRUE(RunPrintJob(printer, [&](CDC& dc) { PrintTree(&top, dc); }));
+    EXPECT_EQ(printer.resolution(), 600);
+
+    const auto pages = PdfPages(pdf);
+    ASSERT_EQ(pages.size(), 2u);
+    // Page 1: [\HKEY_USERS], a blank, the key line, then values up to the 60th line.
+    ASSERT_GE(pages[0].size(), 3u);
+    EXPECT_EQ(pages[0][0], "[\\HKEY_USERS]");
+    EXPECT_EQ(pages[0][1], "[\\HKEY_USERS\\Printed Key]");
+    EXPECT_EQ(pages[0][2], "\"v0\"=\"text 0\"");
+    EXPECT_EQ(pages[0].back(), "\"v56\"=\"text 56\"");  // the 60th line, at 6050
+    EXPECT_EQ(pages[0].size(), 59u);                    // 60 steps, one of them blank
+    EXPECT_EQ(pages[1].front(), "\"v57\"=\"text 57\"");
+    EXPECT_EQ(pages[1].back(), "\"v69\"=\"text 69\"");
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/registry_builder.h"
+#include "tests/tools/tool_fixture.h"
+#include "tools/reg_access.h"
+
+namespace qv {
+namespace {
+
+using namespace std::string_literals;
+
+class RegCommands : public ToolTest {
+protected:
+    void Build(const std::string& text) {
+        std::string error;
+        ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
+    }
+
+    // Every value of `key`, or a failure status as the only "value".
+    std::vector<RegValue> Values(const std::string& key) {
+        RegKeyName name;
+        EXPECT_TRUE(ParseKeyName(key, name));
+        CToolKey opened(*store);
+        std::vector<RegValue> values;
+        if (const LONG status = opened.Open(name, KEY_READ); status != ERROR_SUCCESS)
+            return {{"status", REG_NONE, std::to_string(status)}};
+        EXPECT_EQ(ReadValues(*store, opened.Key(), values), ERROR_SUCCESS);
+        return values;
+    }
+
+    bool Exists(const std::string& key) {
+        RegKeyName name;
+        EXPECT_TRUE(ParseKeyName(key, name));
+        CToolKey opened(*store);
+        return opened.Open(name, KEY_READ) == ERROR_SUCCESS;
+    }
+
+    void Set(const std::string& key, const RegValue& v) {
+        RegKeyName name;
+        ASSERT_TRUE(ParseKeyName(key, name));
+        CToolKey opened(*store);
+        ASSERT_EQ(opened.Create(name), ERROR_SUCCESS);
+        ASSERT_EQ(store->RegSetValueExA(opened.Key(), v.name.c_str(), 0, v.type,
+                                        reinterpret_cast<const BYTE*>(v.data.data()),
+                                        static_cast<DWORD>(v.data.size())),
+                  ERROR_SUCCESS);
+    }
+};
+
+std::vector<RegValue> EveryType() {
+    std::string binary(1000, '\0');
+    for (std::size_t i = 0; i < binary.size(); i += 7) binary[i] = static_cast<char>(i);
+    return {
+        {"", REG_SZ, "default\0"s},
+        {"quote \" and \\ back", REG_SZ, "C:\\dir\\ \"x\" \xC3\xA9\0"s},
+        {"long", REG_SZ, std::string(300, 'L') + '\0'},
+        {"bin", REG_BINARY, binary},
+        {"empty bin", REG_BINARY, ""},
+        {"multi", REG_MULTI_SZ, "one\0two \xE2\x82\xAC\0\0"s},
+        {"expand", REG_EXPAND_SZ, "%SystemRoot%\\x\0"s},
+        {"dw", REG_DWORD, "\x04\x03\x02\x01"s},
+        {"qw", REG_QWORD, "\x01\x00\x00\x00\x00\x00\x00\x80"s},
+        {"none", REG_NONE, "\x00\x01"s},
+        {"big endian", REG_DWORD_BIG_ENDIAN, "\x00\x00\x01\x00"s},
+        {"no terminator", REG_SZ, "abc"s},
+    };
+}
+
+TEST_F(RegCommands, EveryTypeSurvivesBothFormatsByteForByte) {
+    for (const RegValue& v : EveryType()) Set("HKLM\\Software\\Vendor", v);
+    Set("HKLM\\Software\\Vendor\\Sub\\Deeper", {"x", REG_DWORD, "\x01\0\0\0"s});
+
+    ASSERT_EQ(Run({"export", "HKLM\\SOFTWARE\\vendor", PathFor("v5.reg")}), 0) << err;
+    ASSERT_EQ(Run({"export", "HKLM\\Software\\Vendor", PathFor("v4.reg"), "/regedit4"}), 0) << err;
+    const std::string v5 = Slurp(PathFor("v5.reg"));
+    const std::string v4 = Slurp(PathFor("v4.reg"));
+    EXPECT_EQ(v5.rfind(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"), 0), 0u)
+        << "the stored spelling, not the typed one";
+    EXPECT_EQ(v4.rfind("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n", 0), 0u);
+
+    for (const char* file : {"v5.reg", "v4.reg"}) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(Run({"delete", "HKLM\\Software\\Vendor", "/f"}), 0) << err;
+        ASSERT_FALSE(Exists("HKLM\\Software\\Vendor"));
+        ASSERT_EQ(Run({"import", PathFor(file)}), 0) << err;
+        EXPECT_EQ(Values("HKLM\\Software\\Vendor"), EveryType());
+        EXPECT_EQ(Values("HKLM\\Software\\Vendor\\Sub\\Deeper").size(), 1u);
+        ASSERT_EQ(Run({"export", "HKLM\\Software\\Vendor", PathFor("again5.reg"), "/y"}), 0) << err;
+        ASSERT_EQ(Run({"export", "HKLM\\Software\\Vendor", PathFor("again4.reg"), "/y", "/regedit4"}), 0) << err;
+        EXPECT_EQ(Slurp(PathFor("again5.reg")), v5);
+        EXPECT_EQ(Slurp(PathFor("again4.reg")), v4);
+    }
+}
+
+TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
+    Build("HKCU\\Software\\Old\\Child\\Grandchild\n  v = sz:x\n"
+          "HKCU\\Software\\Keep\n  gone = sz:1\n  stays = sz:2\n");
+    Write("del.reg", Utf16File("Windows Registry Editor Version 5.00\r\n\r\n"
+                               "[-HKEY_CURRENT_USER\\Software\\Old]\r\n\r\n"
+                               "[-HKEY_CURRENT_USER\\Software\\Never There]\r\n\r\n"
+                               "[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"gone\"=-\r\n\"absent\"=-\r\n"));
+    ASSERT_EQ(Run({"import", PathFor("del.reg")}), 0) << err;
+    EXPECT_FALSE(Exists("HKCU\\Software\\Old"));
+    ASSERT_EQ(Values("HKCU\\Software\\Keep").size(), 1u);
+    EXPECT_EQ(Values("HKCU\\Software\\Keep")[0].name, "stays");
+
+    Write("bad.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"a\"=\"1\"\r\n"
+                     "[-HKEY_CURRENT_USER\\Software\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Software\\New2]\r\n"
+                     "\"b\"=hex:01,02,\\\r\n  0g\r\n");
+    EXPECT_EQ(Run({"import", PathFor("bad.reg")}), 1);
+    EXPECT_NE(err.find("line 9:"), std::string::npos) << err;
+    EXPECT_FALSE(Exists("HKCU\\Software\\New"));
+    EXPECT_TRUE(Exists("HKCU\\Software\\Keep"));
+
+    // A file the registry refuses half way (a key name over 255 bytes) is
+    // undone as a whole.
+    Write("refused.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Early]\r\n\"a\"=\"1\"\r\n\r\n"
+                         "[HKEY_CURRENT_USER\\Software\\" + std::string(300, 'k') + "]\r\n");
+    EXPECT_EQ(Run({"import", PathFor("refused.reg")}), 1);
+    EXPECT_NE(err.find("line 6 (nothing was imported): The parameter is incorrect. (status 87)"), std::string::npos)
+        << err;
+    EXPECT_FALSE(Exists("HKCU\\Software\\Early"));
+
+    EXPECT_EQ(Run({"import", PathFor("missing.reg")}), 1);
+    EXPECT_EQ(err.rfind("ERROR: Cannot read ", 0), 0u) << err;
+}
+
+TEST_F(RegCommands, QueryLayout) {
+    Build("HKLM\\Software\\Q\n  @ = sz:top\n  n = dword:0x1f\n  b = hex:00,ab\n  m = multi_sz:\"a\",\"b\"\n"
+          "HKLM\\Software\\Q\\Empty\n"
+          "HKLM\\Software\\Q\\Sub\n  n = qword:0x100000000\n");
+    ASSERT_EQ(Run({"query", "hklm\\Software\\Q"}), 0) << err;
+    EXPECT_EQ(out,
+              "\nHKEY_LOCAL_MACHINE\\Software\\Q\n"
+                  "    (Default)    REG_SZ    top\n    n    REG_DWORD    0x1f\n    b    REG_BINARY    00AB\n"
+                  "    m    REG_MULTI_SZ    a\\0b\n\n"
+                  "HKEY_LOCAL_MACHINE\\Software\\Q\\Empty\nHKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n");
+
+    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q\\Empty", "/s"}), 0);
+    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\Software\\Q\\Empty\n");
+    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q", "/S"}), 0);
+    EXPECT_NE(out.find("00AB\n    m    REG_MULTI_SZ    a\\0b\n\nHKEY_LOCAL_MACHINE\\Software\\Q\\Empty\n"
+                       "HKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    n    REG_QWORD    0x100000000\n\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("End of search"), std::string::npos);
+
+    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "N", "/s"}), 0);
+    EXPECT_EQ(out,
+              "\nHKEY_LOCAL_MACHINE\\Software\\Q\n    n    REG_DWORD    0x1f\n\n"
+              "HKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    n    REG_QWORD    0x100000000\n\n"
+              "End of search: 2 match(es) found.\n");
+    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q\\Sub", "-ve"}), 0);
+    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    (Default)    REG_SZ    (value not set)\n\n");
+
+    EXPECT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "nothing"}), 1);
+    EXPECT_EQ(err, "ERROR: The system was unable to find the specified registry key or value. (status 2)\n");
+    EXPECT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "n", "/ve"}), 1);
+    EXPECT_EQ(err.rfind("ERROR: Invalid syntax.", 0), 0u);
+    EXPECT_EQ(Run({"query", "\\\\far\\HKLM\\Software"}), 1);
+    EXPECT_EQ(err, "ERROR: The network path was not found. (status 53)\n");
+}
+
+TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
+    Build("HKCU\\A\n  v = sz:old\nHKCU\\A\\B\\C\n  w = dword:1\n");
+    EXPECT_EQ(Run({"add", "HKCU\\A", "/v", "V", "/d", "new"}), 1);
+    EXPECT_NE(err.find("not a terminal"), std::string::npos) << err;
+    EXPECT_EQ(Run({"delete", "HKCU\\A"}), 1);
+    EXPECT_EQ(Run({"delete", "HKCU\\A", "/v", "v"}), 1);
+    EXPECT_EQ(Values("HKCU\\A")[0].data, "old\0"s);
+
+    input.terminal = true;
+    input.answers = {"no"};
+    EXPECT_EQ(Run({"add", "HKCU\\A", "/v", "V", "/d", "new"}), 0);
+    EXPECT_EQ(out, "Value V exists, overwrite(Yes/No)? The operation was cancelled by the user.\n");
+    EXPECT_EQ(Values("HKCU\\A")[0].data, "old\0"s);
+    input.answers = {"perhaps", "Y"};
+    EXPECT_EQ(Run({"add", "HKCU\\A", "/v", "V", "/d", "new"}), 0);
+    EXPECT_EQ(Values("HKCU\\A")[0].data, "new\0"s);
+    EXPECT_EQ(Values("HKCU\\A")[0].name, "v") << "the registry keeps the first spelling";
+
+    input.answers = {"yes"};
+    EXPECT_EQ(Run({"delete", "HKCU\\A"}), 0) << err;
+    EXPECT_EQ(out, "Permanently delete the registry key HKEY_CURRENT_USER\\A (Yes/No)? "
+                   "The operation completed successfully.\n");
+    EXPECT_FALSE(Exists("HKCU\\A")) << "children first, then the key";
+
+    input.terminal = false;
+    EXPECT_EQ(Run({"add", "HKCU\\N\\M", "/v", "x", "/t", "REG_MULTI_SZ", "/s", "|", "/d", "a|b"}), 0) << err;
+    EXPECT_EQ(Values("HKCU\\N\\M")[0].data, "a\0b\0\0"s);
+    EXPECT_EQ(Run({"delete", "HKCU\\N\\M", "/va", "/f"}), 0);
+    EXPECT_TRUE(Values("HKCU\\N\\M").empty());
+    EXPECT_EQ(Run({"delete", "HKCU\\N\\M", "/v", "x", "/f"}), 1);
+    EXPECT_EQ(Run({"delete", "HKCU", "/f"}), 1);
+    EXPECT_EQ(Run({"add", "HKCU\\N", "/v", "x", "/t", "REG_DWORD", "/d", "many"}), 1);
+}
+
+TEST_F(RegCommands, CompareTwoKeysOfTheStore) {
+    Build("HKLM\\One\n  same = sz:s\n  diff = dword:1\n  Case = sz:c\n  mine = sz:m\nHKLM\\One\\Both\n  x = sz:1\n"
+          "HKLM\\One\\OnlyOne\n"
+          "HKLM\\Two\n  same = sz:s\n  diff = dword:2\n  case = sz:c\nHKLM\\Two\\Both\n  x = sz:2\nHKLM\\Two\\OnlyTwo\n");
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two"}), 2) << err;
+    EXPECT_EQ(out,
+              "< Value: HKEY_LOCAL_MACHINE\\One  diff  REG_DWORD  0x1\n"
+              "> Value: HKEY_LOCAL_MACHINE\\Two  diff  REG_DWORD  0x2\n"
+              "< Value: HKEY_LOCAL_MACHINE\\One  Case  REG_SZ  c\n"
+              "< Value: HKEY_LOCAL_MACHINE\\One  mine  REG_SZ  m\n"
+              "> Value: HKEY_LOCAL_MACHINE\\Two  case  REG_SZ  c\n"
+              "< Key: HKEY_LOCAL_MACHINE\\One\\OnlyOne\n"
+              "> Key: HKEY_LOCAL_MACHINE\\Two\\OnlyTwo\n"
+              "\nResult Compared: Different\nThe operation completed successfully.\n");
+
+    EXPECT_EQ(Run({"compare", "HKLM\\One\\Both", "HKLM\\Two\\Both", "/os"}), 2);
+    EXPECT_EQ(out, "\nResult Compared: Different\nThe operation completed successfully.\n");
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/v", "SAME", "/oa"}), 0);
+    EXPECT_EQ(out, "= Value: HKEY_LOCAL_MACHINE\\One  same  REG_SZ  s\n"
+                   "\nResult Compared: Identical\nThe operation completed successfully.\n");
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\One", "/s", "/on"}), 0);
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/s"}), 2);
+    EXPECT_NE(out.find("< Value: HKEY_LOCAL_MACHINE\\One\\Both  x  REG_SZ  1\n"
+                       "> Value: HKEY_LOCAL_MACHINE\\Two\\Both  x  REG_SZ  2\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Nowhere"}), 1);
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/oa", "/os"}), 1);
+}
+
+TEST_F(RegCommands, CompareAgainstATreeFile) {
+    Build("HKCU\\Software\\T\n  text = sz:hello\n  num = dword:7\nHKCU\\Software\\T\\Sub\n  deep = sz:d\n");
+    ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t.qvf")}), 0) << err;
+    EXPECT_EQ(Slurp(PathFor("t.qvf")),
+              "[\\HKEY_CURRENT_USER]\r\n\r\n[\\HKEY_CURRENT_USER\\Software]\r\n\r\n"
+              "[\\HKEY_CURRENT_USER\\Software\\T]\r\n\"text\"=\"hello\"\r\n\"num\"=dword:00000007\r\n\r\n"
+              "[\\HKEY_CURRENT_USER\\Software\\T\\Sub]\r\n\"deep\"=\"d\"\r\n\r\n");
+    EXPECT_EQ(Run({"compare", "HKCU\\Software\\T", PathFor("t.qvf"), "/s"}), 0) << err << out;
+    EXPECT_EQ(Run({"compare", PathFor("t.qvf"), PathFor("t.qvf")}), 0) << err;
+
+    Set("HKCU\\Software\\T\\Sub", {"deep", REG_SZ, "changed\0"s});
+    Set("HKCU\\Software\\T", {"blob", REG_BINARY, "\x01"s});
+    EXPECT_EQ(Run({"compare", PathFor("t.qvf"), "HKCU\\Software\\T", "/s"}), 2) << err;
+    EXPECT_EQ(out,
+              "> Value: HKEY_CURRENT_USER\\Software\\T  blob  REG_BINARY  01\n"
+              "< Value: HKEY_CURRENT_USER\\Software\\T\\Sub  deep  REG_SZ  d\n"
+              "> Value: HKEY_CURRENT_USER\\Software\\T\\Sub  deep  REG_SZ  changed\n"
+              "\nResult Compared: Different\nThe operation completed successfully.\n");
+
+    EXPECT_EQ(Run({"compare", "HKCU\\Software\\Elsewhere", PathFor("t.qvf")}), 1);
+    EXPECT_EQ(Run({"compare", "HKCU\\Software\\T", PathFor("absent.qvf")}), 1);
+    EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
+
+    // What the tree file cannot hold is named when saving.
+    Set("HKCU\\Software\\T", {"long", REG_SZ, std::string(300, 'x') + '\0'});
+    ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t.qvf"), "/y"}), 0) << err;
+    EXPECT_EQ(err.rfind("WARNING: 2 value(s)", 0), 0u) << err;
+}
+
+TEST_F(RegCommands, UsageAndBadCommandLines) {
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_NE(out.find("query | add | delete | import | export | save | compare"), std::string::npos);
+    EXPECT_EQ(Run({"/?"}), 0);
+    EXPECT_EQ(Run({"EXPORT", "-?"}), 0);
+    EXPECT_EQ(out.rfind("quorvane-reg export KEY FILE", 0), 0u);
+    EXPECT_EQ(Run({"frobnicate"}), 1);
+    EXPECT_EQ(Run({"query", "HKLM", "extra"}), 1);
+    EXPECT_EQ(Run({"query", "NOTAROOT\\x"}), 1);
+    EXPECT_EQ(err.rfind("ERROR: Invalid key name", 0), 0u);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "tests/tools/tool_fixture.h"
+#include "tools/reg_file.h"
+
+namespace qv {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(RegFileText, ConversionsAreStrictBothWays) {
+    std::string u16, back;
+    ASSERT_TRUE(Utf8ToUtf16le("a\xC3\xA9\xF0\x9F\x98\x80"s, u16));
+    EXPECT_EQ(u16, "a\0\xE9\0\x3D\xD8\x00\xDE"s);
+    ASSERT_TRUE(Utf16leToUtf8(u16, back));
+    EXPECT_EQ(back, "a\xC3\xA9\xF0\x9F\x98\x80"s);
+
+    EXPECT_FALSE(Utf16leToUtf8("\x00\xD8\x41\x00"s, back)) << "high surrogate without its pair";
+    EXPECT_FALSE(Utf16leToUtf8("\x00\xDC"s, back)) << "lone low surrogate";
+    EXPECT_FALSE(Utf16leToUtf8("A\0B"s, back)) << "odd byte count";
+    EXPECT_FALSE(Utf8ToUtf16le("\xC0\xAF"s, u16)) << "overlong";
+    EXPECT_FALSE(Utf8ToUtf16le("\xED\xA0\x80"s, u16)) << "encoded surrogate";
+    EXPECT_FALSE(Utf8ToUtf16le("\xE2\x82"s, u16)) << "truncated";
+}
+
+TEST(RegFileParse, ReadsEveryFormOfLine) {
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n"
+        "; a comment\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\r\n"
+        "@=\"default\"\r\n"
+        "\"a \\\"quoted\\\" \\\\name\"=\"C:\\\\Program Files\\\\\"\r\n"
+        "\"Count\" = dword:0000001F\r\n"
+        "\"Bin\"=hex:00,01,\\\r\n"
+        "    ff\r\n"
+        "\"Path\"=hex(2):25,00,e9,00,00,00\r\n"
+        "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+        "\"Gone\"=-\r\n"
+        "[-HKCU\\Software\\Old]\r\n";
+    RegFileContent content;
+    std::string error;
+    ASSERT_TRUE(ParseRegFile(Utf16File(text), content, error)) << error;
+    EXPECT_EQ(content.format, RegFileFormat::kVersion5);
+    ASSERT_EQ(content.ops.size(), 9u);
+    EXPECT_EQ(content.ops[0].kind, RegFileOp::kKey);
+    EXPECT_EQ(content.ops[0].key.Full(), "HKEY_LOCAL_MACHINE\\Software\\Vendor");
+    EXPECT_EQ(content.ops[1].value.name, "");
+    EXPECT_EQ(content.ops[1].value.data, "default\0"s);
+    EXPECT_EQ(content.ops[2].value.name, "a \"quoted\" \\name");
+    EXPECT_EQ(content.ops[2].value.data, "C:\\Program Files\\\0"s);
+    EXPECT_EQ(content.ops[3].value.type, REG_DWORD);
+    EXPECT_EQ(content.ops[3].value.data, "\x1F\0\0\0"s);
+    EXPECT_EQ(content.ops[4].value.data, "\x00\x01\xFF"s);
+    EXPECT_EQ(content.ops[5].value.type, REG_EXPAND_SZ);
+    EXPECT_EQ(content.ops[5].value.data, "%\xC3\xA9\0"s) << "UTF-16 text becomes the store's UTF-8";
+    EXPECT_EQ(content.ops[6].value.type, REG_QWORD);
+    EXPECT_EQ(content.ops[7].kind, RegFileOp::kDeleteValue);
+    EXPECT_EQ(content.ops[8].kind, RegFileOp::kDeleteKey);
+    EXPECT_EQ(content.ops[8].key.Full(), "HKEY_CURRENT_USER\\Software\\Old");
+    EXPECT_EQ(content.ops[8].line, 13u);
+
+    // REGEDIT4 keeps hex(2) bytes as they are.
+    ASSERT_TRUE(ParseRegFile("REGEDIT4\n[HKCU\\A]\n\"P\"=hex(2):25,c3,a9,00\n", content, error)) << error;
+    EXPECT_EQ(content.format, RegFileFormat::kRegedit4);
+    EXPECT_EQ(content.ops[1].value.data, "%\xC3\xA9\0"s);
+}
+
+TEST(RegFileParse, RefusesMistakesWithTheirLineNumber) {
+    const struct {
+        std::string text;
+        const char* line;
+    } cases[] = {
+        {"REGEDIT5\n", "line 1:"},
+        {"REGEDIT4\n\n\"v\"=\"x\"\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"v=\"x\"\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A\n", "line 2:"},
+        {"REGEDIT4\n[HKEY_NOWHERE\\A]\n", "line 2:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"b\"=hex:01,\\\n  02,\\\n  zz\n", "line 5:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"b\"=hex:01,,02\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"d\"=dword:123456789\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"b\"=hex:01,\\\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A]\n\"s\"=\"x\" y\n", "line 3:"},
+        {"REGEDIT4\n[-HKCU\\A]\n\"v\"=\"x\"\n", "line 3:"},
+        {"REGEDIT4\n[-HKCU]\n", "line 2:"},
+        {"Windows Registry Editor Version 5.00\n[HKCU\\A]\n\"p\"=hex(2):41,00,42\n", "line 3:"},
+        {"Windows Registry Editor Version 5.00\n[HKCU\\A]\n\"p\"=hex(7):00,d8,41,00\n", "line 3:"},
+        {"REGEDIT4\n[HKCU\\A]\nvalue=1\n", "line 3:"},
+    };
+    for (const auto& c : cases) {
+        RegFileContent content;
+        std::string error;
+        EXPECT_FALSE(ParseRegFile(c.text, content, error)) << c.text;
+        EXPECT_EQ(error.rfind(c.line, 0), 0u) << c.text << " -> " << error;
+        EXPECT_TRUE(content.ops.empty());
+    }
+    // A fault in the UTF-16 itself is placed by the lines decoded before it.
+    std::string bytes = Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKCU\\A]\r\n");
+    bytes += "\x00\xDC"s;
+    RegFileContent content;
+    std::string error;
+    EXPECT_FALSE(ParseRegFile(bytes, content, error));
+    EXPECT_EQ(error.rfind("line 4:", 0), 0u) << error;
+}
+
+RegTree SampleTree() {
+    RegTree tree;
+    tree.values = {{"", REG_SZ, "x \"y\" \\z\0"s},
+                   {"n", REG_DWORD, "\x2A\0\0\0"s},
+                   {"line", REG_SZ, "a\nb\0"s},
+                   {"short", REG_DWORD, "\x01\x02"s},
+                   {"m", REG_MULTI_SZ, "a\0\0"s}};
+    auto sub = std::make_unique<RegTree>();
+    sub->name = "Sub";
+    tree.subkeys.push_back(std::move(sub));
+    return tree;
+}
+
+TEST(RegFileWrite, WritesWhatRegeditWrites) {
+    const std::string body =
+        "[HKEY_CURRENT_USER\\K]\r\n"
+        "@=\"x \\\"y\\\" \\\\z\"\r\n"
+        "\"n\"=dword:0000002a\r\n"
+        "\"line\"=hex(1):%\r\n"
+        "\"short\"=hex(4):01,02\r\n"
+        "\"m\"=hex(7):%\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\K\\Sub]\r\n"
+        "\r\n";
+    auto fill = [&](const char* line, const char* m) {
+        std::string text = body;
+        text.replace(text.find('%'), 1, line);
+        text.replace(text.find('%'), 1, m);
+        return text;
+    };
+    std::string bytes, error;
+    ASSERT_TRUE(WriteRegFile(SampleTree(), "HKEY_CURRENT_USER\\K", RegFileFormat::kVersion5, bytes, error));
+    EXPECT_EQ(bytes, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n" +
+                               fill("61,00,0a,00,62,00,00,00", "61,00,00,00,00,00")));
+    ASSERT_TRUE(WriteRegFile(SampleTree(), "HKEY_CURRENT_USER\\K", RegFileFormat::kRegedit4, bytes, error));
+    EXPECT_EQ(bytes, "REGEDIT4\r\n\r\n" + fill("61,0a,62,00", "61,00,00"));
+}
+
+TEST(RegFileWrite, WrapsHexAtEightyColumnsAndRefusesWhatVersion5CannotHold) {
+    RegTree tree;
+    tree.values.push_back({"Bin", REG_BINARY, std::string(49, '\x11')});
+    tree.values.push_back({std::string(80, 'N'), REG_BINARY, "\x01"s});
+    std::string bytes, error;
+    ASSERT_TRUE(WriteRegFile(tree, "HKEY_USERS\\K", RegFileFormat::kRegedit4, bytes, error));
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(bytes.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[3].size(), 80u);
+    EXPECT_EQ(lines[3].substr(0, 13), "\"Bin\"=hex:11,");
+    std::string full;
+    for (int i = 0; i < 25; ++i) full += "11,";
+    EXPECT_EQ(lines[4], "  " + full + "\\");
+    EXPECT_EQ(lines[5], "  11");
+    EXPECT_EQ(lines[6], "\"" + std::string(80, 'N') + "\"=hex:\\");
+    EXPECT_EQ(lines[7], "  01");
+
+    // Version 5 is UTF-16: bytes that are not UTF-8 text have no place in it.
+    RegTree latin;
+    latin.values.push_back({"v", REG_SZ, "caf\xE9\0"s});
+    EXPECT_FALSE(WriteRegFile(latin, "HKEY_USERS\\K", RegFileFormat::kVersion5, bytes, error));
+    EXPECT_NE(error.find("\"v\""), std::string::npos) << error;
+    EXPECT_TRUE(WriteRegFile(latin, "HKEY_USERS\\K", RegFileFormat::kRegedit4, bytes, error));
+    EXPECT_NE(bytes.find("\"v\"=\"caf\xE9\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv
