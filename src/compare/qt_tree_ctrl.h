@@ -87,7 +87,7 @@ public:
     void DeleteAllItems() override;
     void InsertRootItem(KeyNode* top, int image, int selectedImage) override;
     void InsertChildItems(KeyNode* node, int image) override;
-    void InsertItem(KeyNode* node, int image);
+    void InsertItem(KeyNode* node, int image) override;
     void DeleteChildItems(KeyNode* node) override;
     void DeleteItem(KeyNode* node) override;
     KeyNode* GetSelectedNode() const override;
