@@ -12,8 +12,8 @@ namespace qv {
 namespace {
 
 // First-match look-up by exact name in a list that may only grow while it is
-// used. Short lists are searched in order; longer ones through a map that is
-// extended as the list grows, keeping the first entry of each name.
+// used. Names are taken once; short lists are searched in order, longer ones
+// through a map that keeps the first entry of each name.
 template <typename List, typename NameOf>
 class FirstMatchIndex {
 public:
@@ -21,13 +21,13 @@ public:
 
     // Index of the first entry named `name`, or -1.
     std::ptrdiff_t Find(std::string_view name) {
-        if (m_list.size() <= kLinearLimit) {
-            for (std::size_t i = 0; i < m_list.size(); ++i)
-                if (m_nameOf(m_list[i]) == name) return static_cast<std::ptrdiff_t>(i);
+        while (m_names.size() < m_list.size()) m_names.push_back(m_nameOf(m_list[m_names.size()]));
+        if (m_names.size() <= kLinearLimit) {
+            for (std::size_t i = 0; i < m_names.size(); ++i)
+                if (m_names[i] == name) return static_cast<std::ptrdiff_t>(i);
             return -1;
         }
-        for (; m_indexed < m_list.size(); ++m_indexed)
-            m_map.emplace(m_nameOf(m_list[m_indexed]), m_indexed);
+        for (; m_mapped < m_names.size(); ++m_mapped) m_map.emplace(m_names[m_mapped], m_mapped);
         auto it = m_map.find(name);
         return it == m_map.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
     }
@@ -36,8 +36,9 @@ private:
     static constexpr std::size_t kLinearLimit = 16;
     const List& m_list;
     NameOf m_nameOf;
+    std::vector<std::string_view> m_names;
     std::unordered_map<std::string_view, std::size_t> m_map;
-    std::size_t m_indexed = 0;
+    std::size_t m_mapped = 0;
 };
 
 using Values = std::vector<std::unique_ptr<ValueEntry>>;
