@@ -110,38 +110,38 @@ std::string ParsedArgs::Get(const std::string& name) const {
     return it == switches.end() ? std::string() : it->second;
 }
 
-bool ParseArguments(std::span<const std::string> args, std::span<const SwitchSpec> specs,
+bool ParseArguments(std::span<const std::string> args, std::span<const SwitchDef> known,
                     ParsedArgs& out, std::string& error) {
     out = ParsedArgs{};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
-        const SwitchSpec* spec = nullptr;
+        const SwitchDef* def = nullptr;
         if (word.size() >= 2 && (word[0] == '/' || word[0] == '-')) {
             if (word.substr(1) == "?") {
                 out.help = true;
                 continue;
             }
             const std::string name = LowerCase(word.substr(1));
-            for (const SwitchSpec& s : specs)
-                if (name == s.name) spec = &s;
+            for (const SwitchDef& s : known)
+                if (name == s.name) def = &s;
         }
-        if (spec == nullptr) {
+        if (def == nullptr) {
             out.positional.push_back(word);
             continue;
         }
-        if (out.Has(spec->name)) {
+        if (out.Has(def->name)) {
             error = "The switch " + word + " is given twice.";
             return false;
         }
         std::string argument;
-        if (spec->takesArgument) {
+        if (def->takesArgument) {
             if (i + 1 >= args.size()) {
                 error = "The switch " + word + " needs an argument.";
                 return false;
             }
             argument = args[++i];
         }
-        out.switches.emplace(spec->name, std::move(argument));
+        out.switches.emplace(def->name, std::move(argument));
     }
     return true;
 }

@@ -33,7 +33,7 @@ std::string JoinKey(std::string_view parent, std::string_view child);
 // ASCII letters compare without case, as the registry compares names.
 bool NamesEqual(std::string_view a, std::string_view b);
 
-struct SwitchSpec {
+struct SwitchDef {
     const char* name;  // lower case, without the leading '/' or '-'
     bool takesArgument;
 };
@@ -48,11 +48,11 @@ struct ParsedArgs {
 };
 
 // Sorts `args` into switches and positional arguments. Only switches named in
-// `specs` are switches (also "/?"); anything else is positional, so file
+// `known` are switches (also "/?"); anything else is positional, so file
 // paths starting with '/' stay paths. The argument of a switch is the next
 // word, whatever it looks like. False with a reason on a repeated switch or
 // a missing argument.
-bool ParseArguments(std::span<const std::string> args, std::span<const SwitchSpec> specs,
+bool ParseArguments(std::span<const std::string> args, std::span<const SwitchDef> known,
                     ParsedArgs& out, std::string& error);
 
 // REG_SZ, REG_DWORD, ... as "add /t" takes them.

@@ -498,12 +498,12 @@ private:
     IRegistry* m_registry = nullptr;
 };
 
-const SwitchSpec kQuerySwitches[] = {{"v", true}, {"ve", false}, {"s", false}};
-const SwitchSpec kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true}, {"s", true}, {"d", true}, {"f", false}};
-const SwitchSpec kDeleteSwitches[] = {{"v", true}, {"ve", false}, {"va", false}, {"f", false}};
-const SwitchSpec kExportSwitches[] = {{"y", false}, {"regedit4", false}, {"reg:32", false}, {"reg:64", false}};
-const SwitchSpec kSaveSwitches[] = {{"y", false}, {"reg:32", false}, {"reg:64", false}};
-const SwitchSpec kCompareSwitches[] = {{"v", true},   {"ve", false}, {"s", false}, {"oa", false},
+const SwitchDef kQuerySwitches[] = {{"v", true}, {"ve", false}, {"s", false}};
+const SwitchDef kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true}, {"s", true}, {"d", true}, {"f", false}};
+const SwitchDef kDeleteSwitches[] = {{"v", true}, {"ve", false}, {"va", false}, {"f", false}};
+const SwitchDef kExportSwitches[] = {{"y", false}, {"regedit4", false}, {"reg:32", false}, {"reg:64", false}};
+const SwitchDef kSaveSwitches[] = {{"y", false}, {"reg:32", false}, {"reg:64", false}};
+const SwitchDef kCompareSwitches[] = {{"v", true},   {"ve", false}, {"s", false}, {"oa", false},
                                        {"od", false}, {"os", false}, {"on", false}};
 
 }  // namespace
@@ -518,21 +518,21 @@ int RunRegTool(std::span<const std::string> args, ToolContext& context) {
         context.out << UsageText("");
         return kSuccess;
     }
-    std::span<const SwitchSpec> specs;
-    if (command == "query") specs = kQuerySwitches;
-    else if (command == "add") specs = kAddSwitches;
-    else if (command == "delete") specs = kDeleteSwitches;
-    else if (command == "import") specs = {};
-    else if (command == "export") specs = kExportSwitches;
-    else if (command == "save") specs = kSaveSwitches;
-    else if (command == "compare") specs = kCompareSwitches;
+    std::span<const SwitchDef> known;
+    if (command == "query") known = kQuerySwitches;
+    else if (command == "add") known = kAddSwitches;
+    else if (command == "delete") known = kDeleteSwitches;
+    else if (command == "import") known = {};
+    else if (command == "export") known = kExportSwitches;
+    else if (command == "save") known = kSaveSwitches;
+    else if (command == "compare") known = kCompareSwitches;
     else {
         context.err << "ERROR: Invalid operation \"" << args[0] << "\".\nType \"quorvane-reg /?\" for usage.\n";
         return kFailure;
     }
     ParsedArgs parsed;
     std::string error;
-    if (!ParseArguments(args.subspan(1), specs, parsed, error)) {
+    if (!ParseArguments(args.subspan(1), known, parsed, error)) {
         context.err << "ERROR: Invalid syntax. " << error << "\nType \"quorvane-reg " << command
                     << " /?\" for usage.\n";
         return kFailure;

@@ -24,18 +24,18 @@ TEST(RegArgs, KeyNamesTakeEveryRootSpellingAndAComputer) {
 }
 
 TEST(RegArgs, OnlyKnownSwitchesAreSwitches) {
-    const SwitchSpec specs[] = {{"v", true}, {"f", false}};
+    const SwitchDef known[] = {{"v", true}, {"f", false}};
     ParsedArgs args;
     std::string error;
     const std::vector<std::string> words{"/tmp/x.reg", "-V", "/f", "/F2"};
-    ASSERT_TRUE(ParseArguments(words, specs, args, error)) << error;
+    ASSERT_TRUE(ParseArguments(words, known, args, error)) << error;
     EXPECT_EQ(args.positional, (std::vector<std::string>{"/tmp/x.reg", "/F2"}));
     EXPECT_EQ(args.Get("v"), "/f") << "a switch's argument is the next word, whatever it is";
     EXPECT_FALSE(args.Has("f"));
 
-    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/f", "/F"}, specs, args, error));
-    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/v"}, specs, args, error));
-    ASSERT_TRUE(ParseArguments(std::vector<std::string>{"-?"}, specs, args, error));
+    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/f", "/F"}, known, args, error));
+    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/v"}, known, args, error));
+    ASSERT_TRUE(ParseArguments(std::vector<std::string>{"-?"}, known, args, error));
     EXPECT_TRUE(args.help);
 }
 
