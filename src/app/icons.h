@@ -16,4 +16,15 @@ QPixmap TreeImage(int index);
 // QIcon::Selected mode, which the views draw for a selected item.
 QIcon TreeIcon(int image);
 
+// Number of tool bar images.
+constexpr int kToolbarImageCount = 16;
+
+// Tool bar image `index` (16x16) in button order: open, save, print, add
+// key, add value, delete key, delete value, delete all values, sync, load
+// subtree, copy, find, compare, about, about us, help. Null out of range.
+QPixmap ToolbarImage(int index);
+
+// The image as an icon; Qt greys it for a disabled button.
+QIcon ToolbarIcon(int index);
+
 }  // namespace qv
