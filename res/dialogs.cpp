@@ -34,6 +34,20 @@ const std::vector<DialogTemplate>& DialogTemplates() {
              {K::PushButton, IDOK, "&Ok", 153, 113, 50, 14, kDefButton},
              {K::PushButton, IDCANCEL, "&Cancel", 85, 113, 50, 14, kButton},
          }},
+        {IDD_ABOUTBOX, "About Quorvane", 0, 0, 190, 70,
+         {
+             {K::Static, IDC_ABOUT_PRODUCT, "", 12, 10, 166, 8, csNone},
+             {K::Static, IDC_ABOUT_VERSION, "", 12, 22, 166, 8, csNone},
+             {K::Static, -1, "Copyright (C) 2000 Quorvane Software", 12, 34, 166, 8, csNone},
+             {K::PushButton, IDOK, "OK", 128, 50, 50, 14, kDefButton | csGroup},
+         }},
+        {IDD_ABOUT_US, "About Us", 0, 0, 190, 78,
+         {
+             {K::Static, -1, "Quorvane Software", 12, 10, 166, 8, csNone},
+             {K::Static, -1, "We make tools that compare and synchronise", 12, 24, 166, 8, csNone},
+             {K::Static, -1, "the registries of the computers on a network.", 12, 34, 166, 8, csNone},
+             {K::PushButton, IDOK, "OK", 128, 56, 50, 14, kDefButton | csGroup},
+         }},
         {IDD_NET_BROWSER, "Network Computer", 0, 0, 220, 62,
          {
              {K::Static, -1, "&Computer (host or host:port)", 9, 8, 200, 8, csNone},
