@@ -2,12 +2,14 @@
 // tests use small fakes.
 #pragma once
 
+#include "app/cmd_target.h"
+
 namespace qv {
 
 class CQuorvaneDoc;
 class KeyNode;
 
-class CView {
+class CView : public CCmdTarget {
 public:
     // A pane that goes first leaves the document's list.
     virtual ~CView();

@@ -1,122 +1,218 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <QAction>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QMessageBox>
+#include <QEnterEvent>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QtTest/QTest>
 
+#include "app/icons.h"
 #include "app/main_frame.h"
-#include "app/qt_modal_ui.h"
 #include "app/quorvane_doc.h"
-#include "files/tree_file.h"
+#include "registry/unavailable_registry.h"
 #include "tests/gui/modal_driver.h"
+#include "tests/support/scripted_ui.h"
 
 namespace qv::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-// Opening file sides never reaches the registry.
-class NoRegistry : public IRegistry {
+// A pane that handles one command and counts its runs.
+class FakePane : public CView {
 public:
-    LONG RegConnectRegistryA(LPCSTR, HKEY, HKEY*) override { return Unexpected(); }
-    LONG RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, HKEY*) override { return Unexpected(); }
-    LONG RegCreateKeyExA(HKEY, LPCSTR, DWORD, char*, DWORD, REGSAM, SECURITY_ATTRIBUTES*, HKEY*, DWORD*) override {
-        return Unexpected();
+    UINT handles = 0;
+    int runs = 0;
+    void OnTreesDiscarding() override {}
+    bool OnCmdMsg(UINT id) override {
+        if (id != handles) return false;
+        ++runs;
+        return true;
     }
-    LONG RegEnumValueA(HKEY, DWORD, char*, DWORD*, DWORD*, DWORD*, BYTE*, DWORD*) override { return Unexpected(); }
-    LONG RegEnumKeyExA(HKEY, DWORD, char*, DWORD*, DWORD*, char*, DWORD*, FILETIME*) override {
-        return Unexpected();
-    }
-    LONG RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) override { return Unexpected(); }
-    LONG RegDeleteValueA(HKEY, LPCSTR) override { return Unexpected(); }
-    LONG RegDeleteKeyA(HKEY, LPCSTR) override { return Unexpected(); }
-    LONG RegCloseKey(HKEY) override { return Unexpected(); }
-
-private:
-    static LONG Unexpected() {
-        ADD_FAILURE() << "registry used";
-        return 2;
-    }
+    bool OnUpdateCmdUI(CCmdUI& cmdUI) override { return cmdUI.m_nID == handles; }
 };
+
+class FakeApp : public CCmdTarget {
+public:
+    int abouts = 0;
+    bool OnCmdMsg(UINT id) override {
+        if (id != ID_APP_ABOUT) return false;
+        ++abouts;
+        return true;
+    }
+    bool OnUpdateCmdUI(CCmdUI& cmdUI) override { return cmdUI.m_nID == ID_APP_ABOUT; }
+};
+
+// Ids in order, 0 for a separator.
+std::vector<UINT> Ids(const QList<QAction*>& actions) {
+    std::vector<UINT> ids;
+    for (QAction* a : actions) ids.push_back(a->isSeparator() ? 0 : a->data().toUInt());
+    return ids;
+}
 
 class MainFrameTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-frame-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
+    MainFrameTest() {
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 2; ++c) {
+                auto pane = std::make_unique<FakePane>();
+                panes[r][c] = pane.get();
+                frame.SetPane(r, c, new QPlainTextEdit, std::move(pane));
+            }
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // A tree file of HKEY_LOCAL_MACHINE with Alpha (holding Beta) and Gamma.
-    std::string WriteTree() {
-        KeyNode top("top");
-        KeyNode* hklm = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
-        hklm->AppendSubkey(std::make_unique<KeyNode>("Alpha"))->AppendSubkey(std::make_unique<KeyNode>("Beta"));
-        hklm->AppendSubkey(std::make_unique<KeyNode>("Gamma"));
-        const std::string path = (dir / "master.qvf").string();
-        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
-        SaveTree(&top, file);
-        file.Close();
-        return path;
+    void ShowActive() {
+        frame.show();
+        frame.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     }
 
-    ModalWatchdog watchdog;
-    NoRegistry registry;
-    CQtModalUI ui;
+    CUnavailableRegistry registry;
+    CScriptedUI ui;
     CQuorvaneDoc doc{registry, ui};
-    fs::path dir;
+    FakeApp app;
+    CMainFrame frame{doc, &app};
+    FakePane* panes[2][2] = {};
 };
 
-TEST_F(MainFrameTest, HasTitleFileMenuAndIdleStatus) {
-    CMainFrame frame(doc, ui);
-    EXPECT_EQ(frame.windowTitle(), "Quorvane");
-    EXPECT_EQ(ui.MainWindow(), &frame);
-    EXPECT_EQ(frame.statusBar()->currentMessage(), "Ready");
-    ASSERT_EQ(frame.menuBar()->actions().size(), 1);
-    EXPECT_EQ(frame.menuBar()->actions()[0]->text(), "&File");
-    EXPECT_EQ(frame.OpenAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-    EXPECT_TRUE(frame.Summary()->isReadOnly());
-    EXPECT_EQ(frame.Summary()->toPlainText(), "Master: local, no tree\nSlave: local, no tree");
+TEST_F(MainFrameTest, MenusHoldTheCommandsInOrderWithTheirTexts) {
+    EXPECT_EQ(frame.windowTitle(), "Quorvane Software");
+    QStringList titles;
+    std::vector<std::vector<UINT>> ids;
+    for (QAction* m : frame.menuBar()->actions()) {
+        titles << m->text();
+        ids.push_back(Ids(m->menu()->actions()));
+    }
+    EXPECT_EQ(titles, QStringList({"&File", "&Action", "&Update", "&Search", "&View", "&Help"}));
+    const std::vector<std::vector<UINT>> expected = {
+        {32775, 0, 32785, 0, 57607, 57606, 0, 57665}, {32794, 32803, 0, 32797, 32796, 32798},
+        {32786, 0, 32792, 0, 32783},                  {32779, 32793},
+        {59392, 59393},                               {57664, 0, 32787, 0, 32776}};
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(frame.Action(ID_FILE_PRINT)->text(), "&Print...\tCtrl+P");
+    EXPECT_EQ(frame.Action(ID_COPY)->text(), "&Copy Master->Slave");
+    EXPECT_EQ(frame.Action(ID_APP_ABOUT)->text(), "&About Quorvane...");
+    // Accelerators are not shown beside items whose text does not name them.
+    EXPECT_TRUE(frame.Action(ID_FILE_SELECT)->shortcut().isEmpty());
+    for (UINT id : {ID_SYNC, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}) EXPECT_TRUE(frame.Action(id)->isCheckable()) << id;
+    EXPECT_FALSE(frame.Action(ID_FILE_SELECT)->isCheckable());
 }
 
-TEST_F(MainFrameTest, OpenShowsEachSideAndItsMessages) {
-    const std::string master = WriteTree();
-    const std::string slave = (dir / "missing.qvf").string();
-    CMainFrame frame(doc, ui);
-    frame.show();
+TEST_F(MainFrameTest, ToolBarButtonsInOrderWithImagesTipsAndPrompts) {
+    QToolBar* bar = frame.ToolBar();
+    EXPECT_EQ(frame.toolBarArea(bar), Qt::TopToolBarArea);
+    EXPECT_TRUE(bar->isMovable() && bar->isFloatable());
+    EXPECT_FALSE(bar->objectName().isEmpty());
+    const std::vector<UINT> expected = {32775, 32785, 57607, 0,     32794, 32803, 0,     32797, 32796, 32798, 0,
+                                        32786, 32783, 32792, 0,     32779, 32793, 0,     57664, 32787, 57666};
+    EXPECT_EQ(Ids(bar->actions()), expected);
+    for (QAction* a : bar->actions()) {
+        if (a->isSeparator()) continue;
+        const UINT id = a->data().toUInt();
+        EXPECT_EQ(a->icon().actualSize(QSize(16, 16)), QSize(16, 16)) << id;
+        EXPECT_EQ(a->toolTip(), Q(CommandTip(id))) << id;
+        EXPECT_EQ(a->statusTip(), Q(CommandPrompt(id))) << id;
+    }
+}
 
-    QString message;
-    WhenModal([&](QWidget* w) {
-        ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_FILE));
-        Retype(Ctl<QLineEdit>(w, IDC_MASTER_NAME), Q(master));
-        ClickOn(Ctl<QRadioButton>(w, IDC_SLAVE_FILE));
-        Retype(Ctl<QLineEdit>(w, IDC_SLAVE_NAME), Q(slave));
-        // The Slave's failure is reported while the Open runs, over the main window.
-        WhenModal(
-            [&](QWidget* box) {
-                auto* b = qobject_cast<QMessageBox*>(box);
-                ASSERT_NE(b, nullptr);
-                message = b->text();
-                EXPECT_EQ(b->parentWidget(), &frame);
-                ClickOn(b->button(QMessageBox::Ok));
-            },
-            w);
-        ClickOn(Ctl<QPushButton>(w, IDOK));
-    });
-    frame.OpenAction()->trigger();
+TEST(ToolbarImages, SixteenDifferentImages) {
+    std::vector<QImage> seen;
+    for (int i = 0; i < kToolbarImageCount; ++i) {
+        const QImage image = ToolbarImage(i).toImage();
+        EXPECT_EQ(image.size(), QSize(16, 16)) << i;
+        for (const QImage& other : seen) EXPECT_NE(image, other) << i;
+        seen.push_back(image);
+    }
+    EXPECT_TRUE(ToolbarImage(kToolbarImageCount).isNull());
+}
 
-    EXPECT_FALSE(message.isEmpty());
-    EXPECT_EQ(frame.Summary()->toPlainText(), "Master: file \"" + Q(master) + "\", tree with 4 keys in memory\n" +
-                                                  "Slave: file \"" + Q(slave) + "\", no tree");
+TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReady) {
+    ShowActive();
+    EXPECT_EQ(frame.statusBar()->currentMessage(), "Ready");
+    QWidget* button = frame.ToolBar()->widgetForAction(frame.Action(ID_FIND));
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), button->mapToGlobal(QPointF(2, 2)));
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(frame.statusBar()->currentMessage(), "Find key or Value");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(button, &leave);
+    EXPECT_EQ(frame.statusBar()->currentMessage(), "Ready");
+}
+
+TEST_F(MainFrameTest, UnhandledCommandsAreDisabledAndTogglesFollowTheBars) {
+    ShowActive();
+    frame.UpdateCommandUI();
+    EXPECT_FALSE(frame.Action(ID_HELP_WINDOWS)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HELP_INDEX)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_APP_EXIT)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_VIEW_TOOLBAR)->isChecked());
+
+    frame.Action(ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_FALSE(frame.ToolBar()->isVisible());
+    EXPECT_FALSE(frame.Action(ID_VIEW_TOOLBAR)->isChecked());
+    frame.Action(ID_VIEW_STATUS_BAR)->trigger();
+    EXPECT_FALSE(frame.statusBar()->isVisible());
+    frame.Action(ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_TRUE(frame.ToolBar()->isVisible());
+    EXPECT_TRUE(frame.Action(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_FALSE(frame.Action(ID_VIEW_STATUS_BAR)->isChecked());
+}
+
+TEST_F(MainFrameTest, CommandsGoToThePaneLastFocusedThenOnToTheApplication) {
+    ShowActive();
+    panes[0][0]->handles = panes[1][1]->handles = ID_APP_ABOUT;
+    frame.Action(ID_APP_ABOUT)->trigger();
+    EXPECT_EQ(panes[0][0]->runs, 1);  // the first pane is active from the start
+
+    frame.GetPaneWidget(1, 1)->setFocus();
+    EXPECT_EQ(frame.GetActivePane(), panes[1][1]);
+    frame.Action(ID_APP_ABOUT)->trigger();
+    EXPECT_EQ(panes[1][1]->runs, 1);
+    EXPECT_EQ(app.abouts, 0);
+
+    frame.GetPaneWidget(0, 1)->setFocus();
+    frame.Action(ID_APP_ABOUT)->trigger();
+    EXPECT_EQ(app.abouts, 1);
+    EXPECT_EQ(panes[0][0]->runs + panes[1][1]->runs, 2);
+}
+
+TEST_F(MainFrameTest, F6MovesTheFocusRoundThePanes) {
+    ShowActive();
+    frame.SetActivePane(0, 0);
+    const auto press = [](Qt::KeyboardModifiers mods) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, mods);
+        return QApplication::focusWidget();
+    };
+    EXPECT_EQ(press(Qt::NoModifier), frame.GetPaneWidget(0, 1));
+    EXPECT_EQ(press(Qt::NoModifier), frame.GetPaneWidget(1, 0));
+    EXPECT_EQ(press(Qt::NoModifier), frame.GetPaneWidget(1, 1));
+    EXPECT_EQ(press(Qt::NoModifier), frame.GetPaneWidget(0, 0));
+    EXPECT_EQ(press(Qt::ShiftModifier), frame.GetPaneWidget(1, 1));
+    EXPECT_EQ(frame.GetActivePane(), panes[1][1]);
+}
+
+TEST(MainFrameSplit, LeftQuarterAndTopTwoFifthsOfTheWindow) {
+    EXPECT_EQ(CMainFrame::InitialPaneSplit(QSize(800, 600)), QSize(200, 240));
+    EXPECT_EQ(CMainFrame::InitialPaneSplit(QSize(1023, 601)), QSize(255, 240));
+}
+
+TEST_F(MainFrameTest, GridStartsFromTheWindowSizeAndSharesItsColumnDivider) {
+    frame.resize(800, 600);
+    ShowActive();
+    const QSize split = CMainFrame::InitialPaneSplit(frame.frameGeometry().size());
+    EXPECT_EQ(frame.GetPaneWidget(0, 0)->width(), split.width());
+    EXPECT_EQ(frame.GetPaneWidget(1, 0)->width(), split.width());
+    EXPECT_EQ(frame.GetPaneWidget(0, 0)->height(), split.height());
+    EXPECT_EQ(frame.GetPaneWidget(0, 0)->y(), 0);
+
+    // Drag the lower row's divider; the upper row follows.
+    QWidget* handle = frame.RowSplitter(1)->handle(1);
+    const QPoint middle = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, middle);
+    QTest::mouseMove(handle, middle + QPoint(60, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, middle + QPoint(60, 0));
+    EXPECT_EQ(frame.GetPaneWidget(1, 0)->width(), split.width() + 60);
+    EXPECT_EQ(frame.RowSplitter(0)->sizes(), frame.RowSplitter(1)->sizes());
 }
 
 }  // namespace

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QToolBar>
+#include <QTreeView>
+#include <QtTest/QTest>
+
+#include "app/about_dlg.h"
+#include "app/main_frame.h"
+#include "app/qt_modal_ui.h"
+#include "app/quorvane_app.h"
+#include "app/quorvane_doc.h"
+#include "app/recent_file_list.h"
+#include "files/tree_file.h"
+#include "registry/unavailable_registry.h"
+#include "tests/gui/modal_driver.h"
+#include "tests/support/scripted_ui.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppTest : public ::testing::Test {
+protected:
+    AppTest() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / (std::string("qv-app-") + info->name() + "-" +
+                                           std::to_string(QCoreApplication::applicationPid()));
+        fs::create_directories(dir);
+    }
+    ~AppTest() override { fs::remove_all(dir); }
+
+    // A tree file with one root key and one key below it.
+    std::string WriteTree(const std::string& name) {
+        KeyNode top("top");
+        top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"))
+            ->AppendSubkey(std::make_unique<KeyNode>(name));
+        const std::string path = (dir / (name + ".qvf")).string();
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+        SaveTree(&top, file);
+        file.Close();
+        return path;
+    }
+    void AnswerOpen(const std::string& master, const std::string& slave) {
+        ui.AnswerDialog([=](CDialog&, CDialogDriver& d) {
+            d.Click(IDC_MASTER_FILE);
+            d.Type(IDC_MASTER_NAME, master);
+            d.Click(IDC_SLAVE_FILE);
+            d.Type(IDC_SLAVE_NAME, slave);
+            d.Click(IDOK);
+        });
+    }
+    QString SettingsFile() const { return QString::fromStdString((dir / "settings.ini").string()); }
+
+    fs::path dir;
+    ModalWatchdog watchdog;
+    CScriptedUI ui;
+    CUnavailableRegistry registry;
+};
+
+QString RootItemText(QWidget* tree) {
+    auto* view = qobject_cast<QTreeView*>(tree);
+    return view == nullptr ? QString() : view->model()->index(0, 0).data().toString();
+}
+
+TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
+    CQuorvaneApp app(ui, registry, SettingsFile());
+    app.InitInstance(false);
+    CMainFrame& frame = *app.GetMainFrame();
+    const std::vector<CView*> grid = {frame.GetPane(0, 0), frame.GetPane(1, 0), frame.GetPane(0, 1),
+                                      frame.GetPane(1, 1)};
+    EXPECT_EQ(app.GetDocument()->GetViews(), grid);
+    EXPECT_EQ(frame.GetPane(0, 0), app.GetDocument()->GetTreePane(0));
+    EXPECT_EQ(frame.GetPane(1, 1), app.GetDocument()->GetValuePane(1));
+
+    // Before the first Open, only Open and what needs no sides is enabled;
+    // the document's own handlers (Compare and others) wait.
+    const std::set<UINT> enabled = {ID_FILE_SELECT,  ID_FILE_PRINT_SETUP, ID_APP_EXIT,       ID_APP_ABOUT,
+                                    ID_ABOUT_US,     ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR};
+    QList<QAction*> actions = frame.ToolBar()->actions();
+    for (QAction* menu : frame.menuBar()->actions()) actions += menu->menu()->actions();
+    for (QAction* a : actions) {
+        if (a->isSeparator()) continue;
+        EXPECT_EQ(a->isEnabled(), enabled.count(a->data().toUInt()) == 1) << a->data().toUInt();
+    }
+
+    const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
+    AnswerOpen(master, slave);
+    frame.Action(ID_FILE_SELECT)->trigger();
+    EXPECT_TRUE(frame.Action(ID_COMPARE)->isEnabled());
+    EXPECT_TRUE(frame.Action(ID_FILE_SELECT)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HELP_WINDOWS)->isEnabled());
+    EXPECT_FALSE(frame.Action(ID_HELP_INDEX)->isEnabled());
+    EXPECT_EQ(RootItemText(frame.GetPaneWidget(0, 0)), Q(master));
+    EXPECT_EQ(RootItemText(frame.GetPaneWidget(1, 0)), Q(slave));
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(AppTest, AcceleratorsRunOnlyEnabledCommands) {
+    CQuorvaneApp app(ui, registry, SettingsFile());
+    app.InitInstance();
+    CMainFrame& frame = *app.GetMainFrame();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    for (Qt::Key key : {Qt::Key_N, Qt::Key_P, Qt::Key_S, Qt::Key_Z, Qt::Key_C})
+        QTest::keyClick(&frame, key, Qt::ControlModifier);
+    EXPECT_TRUE(ui.events.empty());
+
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
+    QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(ui.events.size(), 1u);
+    EXPECT_EQ(ui.events[0].type, unsigned{IDD_OPEN});
+}
+
+TEST_F(AppTest, AboutBoxesAndPrintSetupBelongToTheApplication) {
+    CQuorvaneApp app(ui, registry, SettingsFile());
+    app.InitInstance(false);
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_ABOUT_PRODUCT), "Quorvane 1.3");
+        EXPECT_EQ(d.GetDlgItemText(IDC_ABOUT_VERSION), "Version 2000");
+        d.Click(IDOK);
+    });
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
+    app.GetMainFrame()->Action(ID_APP_ABOUT)->trigger();
+    app.GetMainFrame()->Action(ID_ABOUT_US)->trigger();
+    app.GetMainFrame()->Action(ID_FILE_PRINT_SETUP)->trigger();
+    ASSERT_EQ(ui.events.size(), 3u);
+    EXPECT_EQ(ui.events[1].type, unsigned{IDD_ABOUT_US});
+    EXPECT_EQ(ui.events[2].text, "Print Setup");
+
+    // On screen, without a main window to own it.
+    CQtModalUI qtUi;
+    QStringList shown;
+    WhenModal([&](QWidget* w) {
+        for (QLabel* label : w->findChildren<QLabel*>()) shown << label->text();
+        ClickOn(Ctl<QPushButton>(w, IDOK));
+    });
+    CAboutDlg about;
+    EXPECT_EQ(qtUi.DoModal(about), IDOK);
+    EXPECT_TRUE(shown.contains("Quorvane 1.3") && shown.contains("Version 2000")) << shown.join('|').toStdString();
+    EXPECT_EQ(shown.filter("Quorvane Software").size(), 1);
+}
+
+TEST_F(AppTest, OpenFilesOpensBothSidesWithoutTheDialogAndRemembersThem) {
+    CQuorvaneApp app(ui, registry, SettingsFile());
+    app.InitInstance(false);
+    const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
+    app.OpenFiles(master, slave);
+    EXPECT_TRUE(ui.events.empty());
+    const CQuorvaneDoc& doc = *app.GetDocument();
+    EXPECT_EQ(doc.m_nMasterKind, kSourceFile);
+    EXPECT_EQ(doc.m_strSlave, slave);
+    ASSERT_NE(doc.m_pMasterRoot, nullptr);
+    ASSERT_NE(doc.m_pSlaveRoot, nullptr);
+    EXPECT_EQ(app.RecentFiles().List(), QStringList({Q(master), Q(slave)}));
+
+    // The next Open asks again.
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
+    app.GetMainFrame()->Action(ID_FILE_SELECT)->trigger();
+    EXPECT_EQ(ui.events.size(), 1u);
+}
+
+TEST_F(AppTest, RecentFilesKeepTheFourNewestFirstAcrossRuns) {
+    {
+        QSettings settings(SettingsFile(), QSettings::IniFormat);
+        CRecentFileList list(settings);
+        for (const char* path : {"a", "b", "c", "d", "e", ""}) list.Add(path);
+        EXPECT_EQ(list.List(), QStringList({"e", "d", "c", "b"}));
+        list.Add("c");
+        EXPECT_EQ(list.List(), QStringList({"c", "e", "d", "b"}));
+    }
+    QSettings again(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(CRecentFileList(again).List(), QStringList({"c", "e", "d", "b"}));
+}
+
+}  // namespace
+}  // namespace qv::test
