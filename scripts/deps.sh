@@ -5,9 +5,9 @@
 set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
-          libgmock-dev)
+          libgmock-dev libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler)
 test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine64
-           clang libclang-rt-14-dev)
+           clang libclang-rt-14-dev openssl)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;

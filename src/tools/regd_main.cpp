@@ -1,0 +1,196 @@
+// quorvane-regd: serves this computer's registry store to Quorvane on other
+// computers (see "Serving this computer's registry" in the README).
+#include <grpcpp/grpcpp.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry/remote/registry_service.h"
+#include "registry/remote/remote_common.h"
+#include "registry/store_registry.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quorvane-regd [OPTIONS]\n"
+    "Serves this computer's registry store to Quorvane on other computers.\n"
+    "\n"
+    "  --store FILE          the store to serve (default: $QUORVANE_REGISTRY, else\n"
+    "                        $XDG_DATA_HOME or ~/.local/share, quorvane/registry.db)\n"
+    "  --listen ADDR:PORT    where to listen (default 127.0.0.1:7787; port 0 takes a\n"
+    "                        free port); IPv6 as [::1]:7787\n"
+    "  --read-only           refuse every write (the client sees status 5)\n"
+    "  --tls-cert FILE       serve TLS with this certificate chain (PEM) ...\n"
+    "  --tls-key FILE        ... and its private key (PEM)\n"
+    "  --token-file FILE     every call must carry this token, as the header\n"
+    "                        \"authorization: Bearer <token>\"\n"
+    "  --exit-after SECONDS  stop after this long (for tests and trials)\n"
+    "  --help                show this text\n"
+    "\n"
+    "Any address but a loopback one (127.0.0.0/8, ::1, localhost) needs\n"
+    "--tls-cert, --tls-key and --token-file. Once serving, the program prints\n"
+    "\"listening on ADDR:PORT\" on standard output. Refused and failed requests\n"
+    "are logged to standard error, one line each. SIGINT and SIGTERM stop it.\n";
+
+struct Options {
+    std::string store;
+    std::string listen = "127.0.0.1:" + std::to_string(qv::remote::kDefaultPort);
+    bool readOnly = false;
+    std::string tlsCert, tlsKey, tokenFile;
+    long exitAfter = 0;
+};
+
+int Usage(const std::string& problem) {
+    std::cerr << "quorvane-regd: " << problem << "\n(quorvane-regd --help tells the options)\n";
+    return 2;
+}
+
+bool ReadFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return static_cast<bool>(in) || in.eof();
+}
+
+// "host:port" split at its last colon; the host may be a bracketed IPv6.
+bool SplitListen(const std::string& address, std::string& host, int& port) {
+    const std::size_t colon = address.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
+    host = address.substr(0, colon);
+    const std::string digits = address.substr(colon + 1);
+    if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    port = std::atoi(digits.c_str());
+    if (port > 65535) return false;
+    // An IPv6 address needs its brackets, or the port could not be told apart.
+    if (host.find(':') != std::string::npos && host.front() != '[') return false;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string number;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--store") {
+            if (!value(options.store)) return Usage("--store wants a file");
+        } else if (arg == "--listen") {
+            if (!value(options.listen)) return Usage("--listen wants ADDR:PORT");
+        } else if (arg == "--read-only") {
+            options.readOnly = true;
+        } else if (arg == "--tls-cert") {
+            if (!value(options.tlsCert)) return Usage("--tls-cert wants a file");
+        } else if (arg == "--tls-key") {
+            if (!value(options.tlsKey)) return Usage("--tls-key wants a file");
+        } else if (arg == "--token-file") {
+            if (!value(options.tokenFile)) return Usage("--token-file wants a file");
+        } else if (arg == "--exit-after") {
+            if (!value(number) || number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+                return Usage("--exit-after wants a number of seconds");
+            options.exitAfter = std::atol(number.c_str());
+        } else {
+            return Usage("unknown option " + arg);
+        }
+    }
+
+    std::string host;
+    int port = 0;
+    if (!SplitListen(options.listen, host, port)) return Usage("--listen wants ADDR:PORT, not " + options.listen);
+    if (options.tlsCert.empty() != options.tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+    const bool tls = !options.tlsCert.empty();
+    if (!qv::remote::IsLoopbackHost(host) && (!tls || options.tokenFile.empty()))
+        return Usage("listening on " + host +
+                     " would expose the registry to the network: that needs --tls-cert, --tls-key and "
+                     "--token-file (loopback addresses may go without)");
+
+    qv::remote::ServiceOptions service;
+    service.readOnly = options.readOnly;
+    if (!options.tokenFile.empty()) {
+        if (!ReadFile(options.tokenFile, service.token)) return Usage("cannot read the token file " + options.tokenFile);
+        while (!service.token.empty() && std::string(" \t\r\n").find(service.token.back()) != std::string::npos)
+            service.token.pop_back();
+        if (service.token.empty()) return Usage("the token file " + options.tokenFile + " is empty");
+    }
+    std::shared_ptr<grpc::ServerCredentials> credentials = grpc::InsecureServerCredentials();
+    if (tls) {
+        grpc::SslServerCredentialsOptions::PemKeyCertPair pair;
+        if (!ReadFile(options.tlsKey, pair.private_key) || pair.private_key.empty())
+            return Usage("cannot read the TLS key " + options.tlsKey);
+        if (!ReadFile(options.tlsCert, pair.cert_chain) || pair.cert_chain.empty())
+            return Usage("cannot read the TLS certificate " + options.tlsCert);
+        grpc::SslServerCredentialsOptions ssl;
+        ssl.pem_key_cert_pairs.push_back(std::move(pair));
+        credentials = grpc::SslServerCredentials(ssl);
+    }
+
+    if (options.store.empty()) options.store = qv::DefaultStorePath();
+    if (options.store.empty()) return Usage("there is no store path: give --store, or set QUORVANE_REGISTRY or HOME");
+    std::string error;
+    std::unique_ptr<qv::CStoreRegistry> store = qv::CStoreRegistry::Open(options.store, &error);
+    if (!store) {
+        std::cerr << "quorvane-regd: " << error << "\n";
+        return 1;
+    }
+
+    // Blocked before gRPC starts its threads, so that only sigtimedwait
+    // below takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    qv::remote::CRegistryService registryService(*store, service);
+    grpc::ServerBuilder builder;
+    int bound = 0;
+    builder.AddListeningPort(options.listen, credentials, &bound);
+    builder.SetMaxReceiveMessageSize(qv::remote::kMaxRequestBytes);
+    builder.RegisterService(&registryService);
+    std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+    if (!server || bound == 0) {
+        std::cerr << "quorvane-regd: cannot listen on " << options.listen << "\n";
+        return 1;
+    }
+    std::cerr << "quorvane-regd: serving " << options.store << " on " << host << ":" << bound
+              << (tls ? ", TLS" : ", plain text") << (service.token.empty() ? "" : ", token required")
+              << (options.readOnly ? ", read-only" : "") << "\n";
+    std::cout << "listening on " << host << ":" << bound << std::endl;
+
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        timespec wait{1, 0};
+        const int signal = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (signal == SIGINT || signal == SIGTERM) {
+            std::cerr << "quorvane-regd: stopping on " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << "\n";
+            break;
+        }
+        if (options.exitAfter > 0 && std::chrono::steady_clock::now() - start >= std::chrono::seconds(options.exitAfter)) {
+            std::cerr << "quorvane-regd: stopping after " << options.exitAfter << " s\n";
+            break;
+        }
+    }
+    // Calls under way get two seconds to finish.
+    server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
+    server->Wait();
+    return 0;
+}
