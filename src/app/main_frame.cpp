@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -103,7 +104,9 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
     });
     m_pIdleTimer->start();
 
-    resize(1000, 700);
+    QSize size(1000, 700);
+    if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(size);
     UpdateCommandUI();
 }
 
