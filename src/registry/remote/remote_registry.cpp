@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <unordered_map>
@@ -96,6 +97,14 @@ LONG StatusFromGrpc(grpc::StatusCode code) {
     }
 }
 
+// A reply parsed into an arena of its own: its many small strings cost no
+// allocation each, and go at once when the last snapshot taken from it does.
+struct ArenaReply {
+    google::protobuf::Arena arena;
+    v1::OpenKeyReply* message = google::protobuf::Arena::CreateMessage<v1::OpenKeyReply>(&arena);
+    LONG status = ERROR_SUCCESS;
+};
+
 // One computer: its channel and what this client knows of it.
 struct Computer {
     std::string target;
@@ -112,6 +121,12 @@ struct Computer {
     std::unordered_map<std::string, std::shared_ptr<const v1::Snapshot>> ahead;
     std::uint64_t aheadWrites = 0;
     Clock::time_point aheadAt;
+    // The next part of the walk, asked for while the caller works through
+    // the part at hand. Last, so that it is waited for first.
+    int pendingRoot = 0;
+    std::string pendingScope;
+    std::uint64_t pendingWrites = 0;
+    std::future<std::shared_ptr<ArenaReply>> pending;
 };
 
 struct Key {
@@ -289,19 +304,27 @@ struct CRemoteRegistry::Impl {
     }
 
     // One OpenKey request, and the rest of the key's snapshot page by page.
-    LONG Open(Computer& computer, v1::OpenKeyRequest& request, v1::OpenKeyReply& reply,
-              std::shared_ptr<v1::Snapshot>& snapshot) {
-        LONG status = Call(computer, &v1::Registry::Stub::OpenKey, request, reply, options.callTimeout);
-        if (status == ERROR_SUCCESS) status = reply.status();
+    // `reply` holds what came; `snapshot` points into it, or is a copy
+    // completed from later pages.
+    LONG Open(Computer& computer, v1::OpenKeyRequest& request, std::shared_ptr<ArenaReply>& reply,
+              std::shared_ptr<const v1::Snapshot>& snapshot) {
+        reply = std::make_shared<ArenaReply>();
+        LONG status = Call(computer, &v1::Registry::Stub::OpenKey, request, *reply->message, options.callTimeout);
+        if (status == ERROR_SUCCESS) status = reply->message->status();
         if (status != ERROR_SUCCESS || !request.snapshot()) return status;
-        snapshot = std::make_shared<v1::Snapshot>(std::move(*reply.mutable_snapshot()));
-        while (!snapshot->values_complete() || !snapshot->subkeys_complete()) {
+        const v1::Snapshot& first = reply->message->snapshot();
+        if (first.values_complete() && first.subkeys_complete()) {
+            snapshot = std::shared_ptr<const v1::Snapshot>(reply, &first);
+            return ERROR_SUCCESS;
+        }
+        auto whole = std::make_shared<v1::Snapshot>(first);
+        while (!whole->values_complete() || !whole->subkeys_complete()) {
             v1::OpenKeyRequest next;
             next.set_root(request.root());
-            next.set_path(snapshot->path());
+            next.set_path(whole->path());
             next.set_snapshot(true);
-            next.set_values_from(static_cast<std::uint32_t>(snapshot->values_size()));
-            next.set_subkeys_from(static_cast<std::uint32_t>(snapshot->subkeys_size()));
+            next.set_values_from(static_cast<std::uint32_t>(whole->values_size()));
+            next.set_subkeys_from(static_cast<std::uint32_t>(whole->subkeys_size()));
             v1::OpenKeyReply page;
             status = Call(computer, &v1::Registry::Stub::OpenKey, next, page, options.callTimeout);
             if (status == ERROR_SUCCESS) status = page.status();
@@ -310,11 +333,12 @@ struct CRemoteRegistry::Impl {
             if (more.values_size() == 0 && more.subkeys_size() == 0 && !more.values_complete() &&
                 !more.subkeys_complete())
                 return kErrorRegistryIoFailed;  // no progress: a broken service
-            for (auto& value : *more.mutable_values()) *snapshot->add_values() = std::move(value);
-            for (auto& subkey : *more.mutable_subkeys()) *snapshot->add_subkeys() = std::move(subkey);
-            snapshot->set_values_complete(more.values_complete());
-            snapshot->set_subkeys_complete(more.subkeys_complete());
+            for (auto& value : *more.mutable_values()) *whole->add_values() = std::move(value);
+            for (auto& subkey : *more.mutable_subkeys()) *whole->add_subkeys() = std::move(subkey);
+            whole->set_values_complete(more.values_complete());
+            whole->set_subkeys_complete(more.subkeys_complete());
         }
+        snapshot = std::move(whole);
         return ERROR_SUCCESS;
     }
 
@@ -332,8 +356,8 @@ struct CRemoteRegistry::Impl {
         request.set_root(static_cast<v1::Root>(key.root));
         request.set_path(key.path);
         request.set_snapshot(true);
-        v1::OpenKeyReply reply;
-        std::shared_ptr<v1::Snapshot> snapshot;
+        std::shared_ptr<ArenaReply> reply;
+        std::shared_ptr<const v1::Snapshot> snapshot;
         const LONG status = Open(*key.computer, request, reply, snapshot);
         std::lock_guard lock(mutex);
         if (status == ERROR_KEY_DELETED) key.deleted = true;
@@ -345,6 +369,40 @@ struct CRemoteRegistry::Impl {
 
     LONG OpenOrCreate(HKEY handle, LPCSTR lpSubKey, bool create, const char* keyClass, REGSAM access,
                       HKEY* result, DWORD* disposition);
+
+    // With the mutex held: keeps the keys a reply read ahead (and when the
+    // walk goes on, asks for the next part at once).
+    void KeepAhead(Computer& computer, int root, const std::string& scope, std::uint64_t writes,
+                   const std::shared_ptr<ArenaReply>& reply) {
+        const v1::OpenKeyReply& message = *reply->message;
+        if (message.ahead_size() == 0) return;
+        computer.ahead.clear();
+        computer.aheadWrites = writes;
+        computer.aheadAt = Clock::now();
+        for (const v1::Snapshot& ahead : message.ahead())
+            computer.ahead[PlaceOf(root, ahead.path())] = std::shared_ptr<const v1::Snapshot>(reply, &ahead);
+        if (message.walk_complete() || computer.pending.valid()) return;
+        v1::OpenKeyRequest next;
+        next.set_root(static_cast<v1::Root>(root));
+        next.set_path(message.ahead(message.ahead_size() - 1).path());
+        next.set_snapshot(true);
+        next.set_read_ahead_bytes(kReadAheadBytes);
+        next.set_walk_scope(scope);
+        computer.pendingRoot = root;
+        computer.pendingScope = scope;
+        computer.pendingWrites = writes;
+        computer.pending = std::async(std::launch::async, [this, &computer, next] {
+            auto reply = std::make_shared<ArenaReply>();
+            reply->status = Call(computer, &v1::Registry::Stub::OpenKey, next, *reply->message, options.callTimeout);
+            if (reply->status == ERROR_SUCCESS) reply->status = reply->message->status();
+            return reply;
+        });
+    }
+
+    ~Impl() {
+        for (auto& [target, computer] : computers)
+            if (computer->pending.valid()) computer->pending.wait();
+    }
 };
 
 CRemoteRegistry::CRemoteRegistry(RemoteOptions options) : m_impl(std::make_unique<Impl>(std::move(options))) {}
@@ -409,8 +467,9 @@ LONG CRemoteRegistry::Impl::OpenOrCreate(HKEY handle, LPCSTR lpSubKey, bool crea
     int root;
     std::string full;
     std::uint64_t writes;
-    {
-        std::lock_guard lock(mutex);
+    // Twice at most: after waiting for the part of a walk asked for ahead.
+    for (int round = 0;; ++round) {
+        std::unique_lock lock(mutex);
         const Key* base = Find(handle);
         if (base == nullptr) return ERROR_INVALID_HANDLE;
         if (base->deleted) return ERROR_KEY_DELETED;
@@ -419,44 +478,52 @@ LONG CRemoteRegistry::Impl::OpenOrCreate(HKEY handle, LPCSTR lpSubKey, bool crea
         full = JoinKeyPath(base->path, subkey);
         writes = computer->writes;
         request.set_path(base->path);
+        if (create || !PlainSubkeyPath(subkey)) break;
 
-        if (!create && PlainSubkeyPath(subkey)) {
-            const auto ahead = computer->ahead.find(PlaceOf(root, full));
-            if (ahead != computer->ahead.end()) {
-                if (computer->aheadWrites == writes && Clock::now() - computer->aheadAt < kReadAheadLifetime) {
-                    auto key = std::make_unique<Key>();
-                    key->computer = computer;
-                    key->root = root;
-                    key->path = full;
-                    key->access = access;
-                    key->snapshot = std::move(ahead->second);
-                    key->snapshotWrites = writes;
-                    computer->ahead.erase(ahead);
-                    *result = AddKey(std::move(key));
-                    return ERROR_SUCCESS;
-                }
-                computer->ahead.clear();
+        const auto ahead = computer->ahead.find(PlaceOf(root, full));
+        if (ahead != computer->ahead.end()) {
+            if (computer->aheadWrites == writes && Clock::now() - computer->aheadAt < kReadAheadLifetime) {
+                auto key = std::make_unique<Key>();
+                key->computer = computer;
+                key->root = root;
+                key->path = full;
+                key->access = access;
+                key->snapshot = std::move(ahead->second);
+                key->snapshotWrites = writes;
+                computer->ahead.erase(ahead);
+                *result = AddKey(std::move(key));
+                return ERROR_SUCCESS;
             }
-            // A subkey of a key held open: likely a walk of that key's
-            // subtree, so read ahead within the outermost open key.
-            const std::size_t cut = full.rfind('\\');
-            const std::string parent = cut == std::string::npos ? std::string() : full.substr(0, cut);
-            if (wantSnapshot && !full.empty() && computer->open.count(PlaceOf(root, parent)) != 0) {
-                std::string scope = parent;
-                if (computer->open.count(PlaceOf(root, std::string())) != 0) {
-                    scope.clear();
-                } else {
-                    for (std::size_t at = full.find('\\'); at != std::string::npos; at = full.find('\\', at + 1)) {
-                        if (computer->open.count(PlaceOf(root, full.substr(0, at))) != 0) {
-                            scope = full.substr(0, at);
-                            break;
-                        }
-                    }
+            computer->ahead.clear();
+        }
+        // A subkey of a key held open: likely a walk of that key's
+        // subtree, so read ahead within the outermost open key.
+        const std::size_t cut = full.rfind('\\');
+        const std::string parent = cut == std::string::npos ? std::string() : full.substr(0, cut);
+        if (!wantSnapshot || full.empty() || computer->open.count(PlaceOf(root, parent)) == 0) break;
+        std::string scope = parent;
+        if (computer->open.count(PlaceOf(root, std::string())) != 0) {
+            scope.clear();
+        } else {
+            for (std::size_t at = full.find('\\'); at != std::string::npos; at = full.find('\\', at + 1)) {
+                if (computer->open.count(PlaceOf(root, full.substr(0, at))) != 0) {
+                    scope = full.substr(0, at);
+                    break;
                 }
-                request.set_read_ahead_bytes(kReadAheadBytes);
-                request.set_walk_scope(scope);
             }
         }
+        request.set_read_ahead_bytes(kReadAheadBytes);
+        request.set_walk_scope(scope);
+        // The walk's next part may be on its way already.
+        if (round > 0 || !computer->pending.valid()) break;
+        auto pending = std::move(computer->pending);
+        const bool sameWalk = computer->pendingRoot == root && computer->pendingScope == scope &&
+                              computer->pendingWrites == writes;
+        lock.unlock();
+        std::shared_ptr<ArenaReply> next = pending.get();
+        lock.lock();
+        if (sameWalk && next->status == ERROR_SUCCESS && computer->writes == writes)
+            KeepAhead(*computer, root, scope, writes, next);
     }
     request.set_root(static_cast<v1::Root>(root));
     request.set_subkey(subkey);
@@ -466,25 +533,18 @@ LONG CRemoteRegistry::Impl::OpenOrCreate(HKEY handle, LPCSTR lpSubKey, bool crea
         request.set_has_class(true);
     }
     request.set_snapshot(wantSnapshot);
-    v1::OpenKeyReply reply;
-    std::shared_ptr<v1::Snapshot> snapshot;
+    std::shared_ptr<ArenaReply> reply;
+    std::shared_ptr<const v1::Snapshot> snapshot;
     const LONG status = Open(*computer, request, reply, snapshot);
 
     std::lock_guard lock(mutex);
     if (status == ERROR_KEY_DELETED) {
         if (Key* base = Find(handle)) base->deleted = true;
     }
-    if (create && (status != ERROR_SUCCESS || reply.disposition() != REG_OPENED_EXISTING_KEY)) MarkWritten(*computer);
+    const DWORD made = reply->message->disposition();
+    if (create && (status != ERROR_SUCCESS || made != REG_OPENED_EXISTING_KEY)) MarkWritten(*computer);
     if (status != ERROR_SUCCESS) return status;
-    if (reply.ahead_size() > 0) {
-        computer->ahead.clear();
-        computer->aheadWrites = writes;
-        computer->aheadAt = Clock::now();
-        for (auto& ahead : *reply.mutable_ahead()) {
-            const std::string place = PlaceOf(root, ahead.path());
-            computer->ahead[place] = std::make_shared<v1::Snapshot>(std::move(ahead));
-        }
-    }
+    KeepAhead(*computer, root, request.walk_scope(), writes, reply);
     auto key = std::make_unique<Key>();
     key->computer = computer;
     key->root = root;
@@ -492,7 +552,7 @@ LONG CRemoteRegistry::Impl::OpenOrCreate(HKEY handle, LPCSTR lpSubKey, bool crea
     key->access = access;
     key->snapshot = std::move(snapshot);
     key->snapshotWrites = writes;
-    if (disposition != nullptr) *disposition = reply.disposition();
+    if (disposition != nullptr) *disposition = made;
     *result = AddKey(std::move(key));
     return ERROR_SUCCESS;
 }
