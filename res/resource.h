@@ -120,5 +120,7 @@
 #define IDC_NET_RECENT 1031
 #define IDC_NET_CHECK 1032
 #define IDC_NET_STATUS 1033
+// Eight buttons for the computers reached before: 1050..1057.
+#define IDC_NET_RECENT_FIRST 1050
 #define IDC_ABOUT_PRODUCT 1040
 #define IDC_ABOUT_VERSION 1041

@@ -49,6 +49,9 @@ void COpenDlg::OnBrowse(Side side) {
     std::string& name = side == kMaster ? m_strMaster : m_strSlave;
     if (kind == kSourceNetwork) {
         CKAVONetBrowser browser(3);
+        browser.m_recentComputers = m_recentComputers;
+        browser.m_checkComputer = m_checkComputer;
+        browser.m_strComputer = name;
         if (Ui().DoModal(browser) == IDOK) name = browser.GetComputerName();
         UpdateData(false);
     } else if (kind == kSourceFile) {

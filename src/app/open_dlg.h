@@ -1,9 +1,12 @@
 // The Open dialog: where each side comes from.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/dialog.h"
+#include "model/registry_types.h"
 
 namespace qv {
 
@@ -15,6 +18,9 @@ public:
     std::string m_strMaster;
     int m_nSlaveKind = 0;
     int m_nMasterKind = 0;
+    // Handed to the network computer browser.
+    std::vector<std::string> m_recentComputers;
+    std::function<LONG(const std::string&)> m_checkComputer;
 
     void DoDataExchange(CDataExchange* pDX) override;
     void OnInitDialog() override;

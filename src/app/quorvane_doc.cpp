@@ -1,6 +1,7 @@
 #include "app/quorvane_doc.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "app/open_dlg.h"
 #include "app/tree_choice_dlg.h"
@@ -80,6 +81,28 @@ void CQuorvaneDoc::BuildSide(std::unique_ptr<KeyNode>& root, const std::string& 
             return;
         }
     }
+    if (!computer.empty()) RememberComputer(computer);
+}
+
+LONG CQuorvaneDoc::CheckComputer(const std::string& computer) {
+    if (m_checkComputer) return m_checkComputer(computer);
+    HKEY connected = nullptr;
+    const LONG status = m_registry.RegConnectRegistryA(computer.c_str(), HKEY_LOCAL_MACHINE, &connected);
+    if (status == ERROR_SUCCESS) m_registry.RegCloseKey(connected);
+    return status;
+}
+
+void CQuorvaneDoc::RememberComputer(const std::string& computer) {
+    // Names differ only in case for the same computer.
+    const auto same = [&computer](const std::string& other) {
+        return std::equal(other.begin(), other.end(), computer.begin(), computer.end(),
+                          [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                      std::tolower(static_cast<unsigned char>(b)); });
+    };
+    std::erase_if(m_recentComputers, same);
+    m_recentComputers.insert(m_recentComputers.begin(), computer);
+    if (m_recentComputers.size() > kMaxRecentComputers) m_recentComputers.resize(kMaxRecentComputers);
+    if (m_onRecentComputers) m_onRecentComputers(m_recentComputers);
 }
 
 bool CQuorvaneDoc::LoadFromFile(const std::string& path, KeyNode* top) {
@@ -102,6 +125,8 @@ bool CQuorvaneDoc::LoadFromFile(const std::string& path, KeyNode* top) {
 
 void CQuorvaneDoc::OnFileSelect() {
     COpenDlg dlg;
+    dlg.m_recentComputers = m_recentComputers;
+    dlg.m_checkComputer = [this](const std::string& computer) { return CheckComputer(computer); };
     dlg.m_nMasterKind = m_nMasterKind;
     dlg.m_nSlaveKind = m_nSlaveKind;
     dlg.m_strMaster = m_strMaster;

@@ -1,6 +1,7 @@
 // The one document: both sides of the comparison, their trees, the panes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,18 @@ public:
     std::unique_ptr<KeyNode> m_pSlaveRoot;
     KeyNode* m_pPrintRoot = nullptr;  // set by the print choice, not owned
     int m_bSync = 0;
+
+    // Computers a network side reached, latest first; the network browser
+    // offers them. The program fills the list from its settings and keeps
+    // it through m_onRecentComputers, called when a name is added.
+    static constexpr std::size_t kMaxRecentComputers = 8;
+    std::vector<std::string> m_recentComputers;
+    std::function<void(const std::vector<std::string>&)> m_onRecentComputers;
+    // Tells whether a computer's registry answers: 0 or the reason's
+    // status. Without one, a connect through the registry tells.
+    std::function<LONG(const std::string&)> m_checkComputer;
+    LONG CheckComputer(const std::string& computer);
+    void RememberComputer(const std::string& computer);
 
     // Panes, in the order they joined.
     void AddView(CView* view);
