@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QStringList>
 #include <QTimer>
 
 #include "app/about_dlg.h"
@@ -16,6 +17,7 @@
 #include "compare/tree_pane.h"
 #include "edit/qt_list_ctrl.h"
 #include "edit/value_pane.h"
+#include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "registry/unavailable_registry.h"
 
@@ -44,7 +46,13 @@ CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
         m_pUi->MessageBox("This computer's registry store cannot be opened: " + error, MB_OK | MB_ICONWARNING);
         m_pOwnRegistry = std::make_unique<CUnavailableRegistry>();
     }
-    m_pRegistry = m_pOwnRegistry.get();
+    // Other computers' registries through their quorvane-regd; the
+    // environment overrides the settings.
+    RemoteOptions remote;
+    remote.token = m_pSettings->value(QStringLiteral("Remote/Token")).toString().toStdString();
+    remote.caFile = m_pSettings->value(QStringLiteral("Remote/CaFile")).toString().toStdString();
+    m_pRouter = std::make_unique<CRegistryRouter>(*m_pOwnRegistry, RemoteOptions::FromEnvironment(remote));
+    m_pRegistry = m_pRouter.get();
 }
 
 CQuorvaneApp::CQuorvaneApp(IModalUI& ui, IRegistry& registry, const QString& settingsFile)
@@ -62,6 +70,14 @@ CQuorvaneApp::~CQuorvaneApp() {
 void CQuorvaneApp::InitInstance(bool show) {
     QApplication::setWindowIcon(ToolbarIcon(12));
     m_pDoc = std::make_unique<CQuorvaneDoc>(*m_pRegistry, *m_pUi);
+    for (const QString& name : m_pSettings->value(QStringLiteral("Remote/Recent")).toStringList())
+        m_pDoc->m_recentComputers.push_back(name.toStdString());
+    m_pDoc->m_onRecentComputers = [this](const std::vector<std::string>& names) {
+        QStringList list;
+        for (const std::string& name : names) list.append(QString::fromStdString(name));
+        m_pSettings->setValue(QStringLiteral("Remote/Recent"), list);
+    };
+    if (m_pRouter) m_pDoc->m_checkComputer = [this](const std::string& name) { return m_pRouter->Ping(name); };
     m_pFrame = std::make_unique<CMainFrame>(*m_pDoc, this);
     if (auto* qtUi = dynamic_cast<CQtModalUI*>(m_pUi)) qtUi->SetMainWindow(m_pFrame.get());
     CreatePanes();

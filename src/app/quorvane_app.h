@@ -20,6 +20,7 @@ class CQuorvaneDoc;
 class CRecentFileList;
 class IModalUI;
 class IRegistry;
+class CRegistryRouter;
 
 class CQuorvaneApp : public CCmdTarget {
 public:
@@ -65,6 +66,7 @@ private:
     const bool m_bDesktop;
     std::unique_ptr<CQtModalUI> m_pQtUi;
     std::unique_ptr<IRegistry> m_pOwnRegistry;
+    std::unique_ptr<CRegistryRouter> m_pRouter;  // over m_pOwnRegistry
     IModalUI* m_pUi = nullptr;
     IRegistry* m_pRegistry = nullptr;
     std::unique_ptr<QSettings> m_pSettings;
