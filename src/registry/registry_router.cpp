@@ -39,6 +39,20 @@ std::size_t CRegistryRouter::OpenHandleCount() const {
     return m_routes.size();
 }
 
+LONG CRegistryRouter::BeginBatch() {
+    auto* batch = dynamic_cast<IRegistryBatch*>(&m_local);
+    return batch != nullptr ? batch->BeginBatch() : ERROR_SUCCESS;
+}
+
+LONG CRegistryRouter::CommitBatch() {
+    auto* batch = dynamic_cast<IRegistryBatch*>(&m_local);
+    return batch != nullptr ? batch->CommitBatch() : ERROR_SUCCESS;
+}
+
+void CRegistryRouter::RollbackBatch() {
+    if (auto* batch = dynamic_cast<IRegistryBatch*>(&m_local)) batch->RollbackBatch();
+}
+
 LONG CRegistryRouter::Ping(const std::string& computer) { return m_remote->Ping(computer); }
 
 LONG CRegistryRouter::RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) {

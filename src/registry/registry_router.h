@@ -4,6 +4,8 @@
 // belongs to that computer, and every handle opened below it does too.
 // Handles are the router's own numbers, so those of different back ends
 // never collide; predefined handles always mean this computer's roots.
+// Batches (IRegistryBatch) are this computer's back end's, when it has
+// them: writes to other computers are never held back or rolled back.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +15,12 @@
 #include <unordered_map>
 
 #include "model/registry.h"
+#include "registry/registry_batch.h"
 #include "registry/remote/remote_registry.h"
 
 namespace qv {
 
-class CRegistryRouter : public IRegistry {
+class CRegistryRouter : public IRegistry, public IRegistryBatch {
 public:
     // `local` must outlive the router.
     explicit CRegistryRouter(IRegistry& local, RemoteOptions options = RemoteOptions::FromEnvironment());
@@ -40,6 +43,10 @@ public:
     LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) override;
     LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) override;
     LONG RegCloseKey(HKEY hKey) override;
+
+    LONG BeginBatch() override;
+    LONG CommitBatch() override;
+    void RollbackBatch() override;
 
     // Whether `computer`'s service answers: 0, or why not (53 unreachable,
     // 5 token refused, ...). Takes at most the connect timeout.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "tools/reg_commands.h"
 
@@ -22,18 +23,23 @@ public:
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::unique_ptr<qv::CStoreRegistry> store;
+    std::unique_ptr<qv::CRegistryRouter> router;  // \\computer\... names reach quorvane-regd
     CStdinInput input;
     qv::ToolContext context{
         std::cout, std::cerr, input,
-        [&store](std::string& error) -> qv::IRegistry* {
+        [&store, &router](std::string& error) -> qv::IRegistry* {
             const std::string path = qv::DefaultStorePath();
             if (path.empty()) {
                 error = "there is no store path (set QUORVANE_REGISTRY or HOME)";
                 return nullptr;
             }
             store = qv::CStoreRegistry::Open(path, &error);
-            if (!store) error = path + ": " + error;
-            return store.get();
+            if (!store) {
+                error = path + ": " + error;
+                return nullptr;
+            }
+            router = std::make_unique<qv::CRegistryRouter>(*store);
+            return router.get();
         },
         [&store] { return store ? store->LastError() : std::string(); }};
     const int code = qv::RunRegTool(args, context);
