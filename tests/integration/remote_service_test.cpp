@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "registry/remote/registry.grpc.pb.h"
+#include "registry/remote/remote_common.h"
 #include "registry/unavailable_registry.h"
 #include "tests/integration/remote_fixture.h"
 
@@ -280,6 +281,37 @@ TEST_F(RemoteService, ClientReplacesAChannelThatFailed) {
     HKEY root = nullptr;
     EXPECT_EQ(router.RegConnectRegistryA(computer.c_str(), HKEY_LOCAL_MACHINE, &root), ERROR_SUCCESS);
     router.RegCloseKey(root);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(ComputerNames, BecomeTargetsWithTheDefaultPort) {
+    const struct {
+        const char* name;
+        const char* target;  // null: refused
+    } cases[] = {
+        {"regbox", "regbox:7787"},     {"regbox:9000", "regbox:9000"}, {"10.1.2.3", "10.1.2.3:7787"},
+        {"[::1]:7788", "[::1]:7788"},  {"[::1]", "[::1]:7787"},        {"fe80::1", "[fe80::1]:7787"},
+        {"", nullptr},                 {":7787", nullptr},             {"regbox:0", nullptr},
+        {"regbox:65536", nullptr},     {"regbox:x1", nullptr},         {"[::1", nullptr},
+        {"reg box", nullptr},          {"a/b", nullptr},               {"[::1]x", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string target;
+        const bool ok = RemoteTarget(c.name, target);
+        EXPECT_EQ(ok, c.target != nullptr) << c.name;
+        if (ok && c.target) {
+            EXPECT_EQ(target, c.target) << c.name;
+        }
+    }
+    for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1", "[::1]"})
+        EXPECT_TRUE(remote::IsLoopbackHost(host)) << host;
+    for (const char* host : {"0.0.0.0", "[::]", "10.0.0.1", "128.0.0.1", "regbox", "localhost.example"})
+        EXPECT_FALSE(remote::IsLoopbackHost(host)) << host;
 }
 
 }  // namespace

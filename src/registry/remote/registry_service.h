@@ -56,7 +56,4 @@ private:
 // Equal strings, in a time that depends on `expected`'s length only.
 bool ConstantTimeEqual(std::string_view given, std::string_view expected);
 
-// True for "localhost", 127.0.0.0/8 and ::1 (with or without brackets).
-bool IsLoopbackHost(std::string_view host);
-
 }  // namespace qv::remote

@@ -37,6 +37,9 @@ constexpr LONG kErrorUnexpectedNetError = 59;
 constexpr LONG kErrorNoAccess = 998;
 constexpr LONG kErrorRegistryIoFailed = 1016;
 
+// True for "localhost", 127.0.0.0/8 and ::1 (with or without brackets).
+bool IsLoopbackHost(std::string_view host);
+
 // The names of `path`: runs of backslashes, a leading or a trailing one
 // separate like a single one.
 inline void SplitKeyPath(std::string_view path, std::vector<std::string_view>& parts) {

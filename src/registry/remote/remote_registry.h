@@ -36,7 +36,8 @@
 namespace qv {
 
 struct RemoteOptions {
-    // Sent as "authorization: Bearer <token>" when not empty.
+    // Sent as "authorization: Bearer <token>" when not empty: over TLS, or
+    // to a loopback address; never in plain text over the network.
     std::string token;
     // A PEM file of the certificates that may sign the services'
     // certificates. When set, every connection uses TLS.
