@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -79,11 +80,16 @@ CREATE UNIQUE INDEX vals_name ON vals(key, fold);
 CREATE INDEX vals_key ON vals(key);
 )sql";
 
-std::string Fold(std::string_view name) {
-    std::string folded(name);
+void FoldInto(std::string_view name, std::string& folded) {
+    folded.assign(name);
     for (char& c : folded) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+}
+
+std::string Fold(std::string_view name) {
+    std::string folded;
+    FoldInto(name, folded);
     return folded;
 }
 
@@ -216,6 +222,17 @@ private:
     int m_bindError = SQLITE_OK;
 };
 
+// Orders like SQLite's comparison of folded names: bytes, then length.
+int CompareFolded(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i]);
+        const auto y = static_cast<unsigned char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 // A key's subkeys or values as they were at one generation of the key,
 // so that enumerating by index costs one lookup per call, not a query that
 // skips `index` rows.
@@ -227,11 +244,30 @@ struct ChildList {
         std::size_t classAt;
         std::size_t classLength;
         std::int64_t written;
+        // The subkey's generation at which it had no subkeys, -1 when it
+        // had some: a leaf opened next needs no query for its subkeys.
+        std::int64_t noSubkeysAt;
     };
     std::int64_t generation = 0;
-    std::uint64_t stamp = 0;  // the change stamp at which it was last known current
+    // The change stamp it was read at. Only then may it serve other handles
+    // and opens: a list kept for its generation may have stale last-write
+    // times, and a subkey's subkeys may change without the generation moving.
+    std::uint64_t readAt = 0;
     std::string text;
     std::vector<Entry> entries;
+
+    std::string_view Name(const Entry& entry) const { return {text.data() + entry.nameAt, entry.nameLength}; }
+    const Entry* Find(std::string_view name) const {
+        std::size_t low = 0, high = entries.size();
+        while (low < high) {
+            const std::size_t middle = low + (high - low) / 2;
+            const int order = CompareFolded(Name(entries[middle]), name);
+            if (order == 0) return &entries[middle];
+            if (order < 0) low = middle + 1;
+            else high = middle;
+        }
+        return nullptr;
+    }
 };
 
 struct ValueList {
@@ -245,13 +281,15 @@ struct ValueList {
         bool inlined;
     };
     std::int64_t generation = 0;
-    std::uint64_t stamp = 0;
+    std::uint64_t stamp = 0;  // the change stamp at which it was last known current
     std::string bytes;
     std::vector<Entry> entries;
 };
 
 struct KeyCache {
-    std::unique_ptr<ChildList> children;
+    // Shared with the path cache, so its stamp is kept here.
+    std::shared_ptr<const ChildList> children;
+    std::uint64_t childrenStamp = 0;
     std::unique_ptr<ValueList> values;
     void Clear() {
         children.reset();
@@ -261,6 +299,7 @@ struct KeyCache {
 
 struct Handle {
     std::int64_t keyId = 0;
+    std::int64_t parent = 0;  // 0 when not known
     std::size_t depth = 0;
     REGSAM access = 0;
     KeyCache cache;
@@ -269,10 +308,51 @@ struct Handle {
 // The key a call works on: a handle's, or a root's for a predefined handle.
 struct KeyRef {
     std::int64_t id = 0;
+    std::int64_t parent = 0;
     std::size_t depth = 0;
     REGSAM access = 0;
     bool predefined = false;
     KeyCache* cache = nullptr;
+};
+
+// Where a path led: how many of its names were found, the last key found
+// and its parent, and what its parent's subkey list told of it.
+struct WalkResult {
+    std::size_t reached = 0;
+    std::int64_t id = 0;
+    std::int64_t parent = 0;
+    std::int64_t noSubkeysAt = -1;
+};
+
+// A subkey's place: its parent's id and its folded name. The view form lets
+// the cache be searched without building a string.
+struct ChildName {
+    std::int64_t parent;
+    std::string fold;
+};
+struct ChildNameView {
+    std::int64_t parent;
+    std::string_view fold;
+};
+struct ChildNameHash {
+    using is_transparent = void;
+    std::size_t operator()(const ChildNameView& name) const noexcept {
+        return std::hash<std::string_view>{}(name.fold) ^
+               (static_cast<std::size_t>(name.parent) * 0x9E3779B97F4A7C15ull);
+    }
+    std::size_t operator()(const ChildName& name) const noexcept {
+        return (*this)(ChildNameView{name.parent, name.fold});
+    }
+};
+struct ChildNameEqual {
+    using is_transparent = void;
+    static ChildNameView View(const ChildName& name) { return {name.parent, name.fold}; }
+    static ChildNameView View(const ChildNameView& name) { return name; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+        const ChildNameView x = View(a), y = View(b);
+        return x.parent == y.parent && x.fold == y.fold;
+    }
 };
 
 // Tells without a database transaction (each costs several system calls)
@@ -330,17 +410,6 @@ private:
     std::uint64_t* m_words = nullptr;
 };
 
-// Orders like SQLite's comparison of folded names: bytes, then length.
-int CompareFolded(std::string_view a, std::string_view b) {
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i]);
-        const auto y = static_cast<unsigned char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 }  // namespace
 
 struct CStoreRegistry::Impl {
@@ -357,10 +426,33 @@ struct CStoreRegistry::Impl {
     int batchDepth = 0;
     std::uint64_t batchTicket = 0;
     CChangeStamp stamp;
+    // What was read of the tree, good while the change stamp stays at
+    // knownStamp: a loader opens every key by its full path, and each step
+    // would otherwise be a query. Whole subkey lists by parent id, and
+    // subkeys found one by one.
+    std::unordered_map<std::int64_t, std::shared_ptr<const ChildList>> listed;
+    std::size_t listedEntries = 0;
+    std::unordered_map<ChildName, std::int64_t, ChildNameHash, ChildNameEqual> found;
+    std::uint64_t knownStamp = 0;
+    // Value lists read ahead for the subkeys of a parent from the one asked
+    // for on, in their order, each taken by the handle that enumerates it;
+    // good at knownStamp. One window for each level of a walk down the tree.
+    struct ReadAhead {
+        std::int64_t parent = 0;
+        std::vector<std::pair<std::int64_t, std::unique_ptr<ValueList>>> lists;
+        std::size_t next = 0;  // where the next key is looked for first
+        std::size_t left = 0;  // lists not taken yet
+    };
+    std::vector<ReadAhead> windows;  // oldest first; none used up
+    // The last key whose values were read, and its parent.
+    std::int64_t lastValuesKey = 0, lastValuesParent = 0;
+    // Scratch space for the call under way, kept to spare allocations.
+    std::vector<std::string_view> parts;
+    std::string folded;
 
     CStatement findChild, keyState, hasChild, insertKey, touchKeys, touchValues, deleteKey,
-        deleteKeyValues, listChildren, listValues, valueData, upsertValue, deleteValue, begin,
-        beginRead, commit, rollback, savepoint, release, rollbackTo;
+        deleteKeyValues, listChildren, listValues, listSiblingValues, valueData, upsertValue, deleteValue,
+        begin, beginRead, commit, rollback, savepoint, release, rollbackTo;
 
     LONG Fail(int rc) {
         lastError = sqlite3_errmsg(db.get());
@@ -379,11 +471,23 @@ struct CStoreRegistry::Impl {
             {&touchValues, "UPDATE keys SET vgen = vgen + 1, written = ?2 WHERE id = ?1"},
             {&deleteKey, "DELETE FROM keys WHERE id = ?1"},
             {&deleteKeyValues, "DELETE FROM vals WHERE key = ?1"},
+            // The key's generation comes with its list, so that one statement
+            // (one read transaction) tells whether a snapshot is current.
             {&listChildren,
-             "SELECT id, name, class, written FROM keys WHERE parent = ?1 ORDER BY fold"},
+             "SELECT k.kgen, c.id, c.name, c.class, c.written, c.kgen, "
+             "EXISTS(SELECT 1 FROM keys g WHERE g.parent = c.id) "
+             "FROM keys k LEFT JOIN keys c ON c.parent = k.id WHERE k.id = ?1 ORDER BY c.fold"},
             {&listValues,
-             "SELECT id, name, type, length(data), CASE WHEN length(data) <= ?2 THEN data END "
-             "FROM vals WHERE key = ?1 ORDER BY id"},
+             "SELECT k.vgen, v.id, v.name, v.type, length(v.data), "
+             "CASE WHEN length(v.data) <= ?2 THEN v.data END "
+             "FROM keys k LEFT JOIN vals v ON v.key = k.id WHERE k.id = ?1 ORDER BY v.id"},
+            // The values of a key and of the subkeys of its parent that follow it.
+            {&listSiblingValues,
+             "SELECT k.id, k.vgen, v.id, v.name, v.type, length(v.data), "
+             "CASE WHEN length(v.data) <= ?3 THEN v.data END "
+             "FROM keys k LEFT JOIN vals v ON v.key = k.id "
+             "WHERE k.parent = ?1 AND k.fold >= (SELECT fold FROM keys WHERE id = ?2) "
+             "ORDER BY k.fold, v.id"},
             {&valueData,
              "SELECT v.data FROM vals v JOIN keys k ON k.id = v.key WHERE v.id = ?1 AND k.vgen = ?2"},
             {&upsertValue,
@@ -411,9 +515,17 @@ struct CStoreRegistry::Impl {
         return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
     }
 
+    void ForgetKnown() {
+        listed.clear();
+        listedEntries = 0;
+        found.clear();
+        windows.clear();
+    }
+
     void DropCaches() {
         for (auto& cache : rootCaches) cache.Clear();
         for (auto& [value, handle] : handles) handle.cache.Clear();
+        ForgetKnown();
     }
 
     // After a failure SQLite may have rolled the whole transaction back by
@@ -435,23 +547,34 @@ struct CStoreRegistry::Impl {
             // The store keeps no performance data and no Windows 9x dynamic data.
             if (hKey == HKEY_PERFORMANCE_DATA || hKey == HKEY_DYN_DATA) return ERROR_INVALID_HANDLE;
             const std::size_t slot = hKey == HKEY_CURRENT_CONFIG ? 4 : index;
-            ref = {rootIds[slot], 0, KEY_ALL_ACCESS, true, &rootCaches[slot]};
+            ref = {rootIds[slot], 0, 0, KEY_ALL_ACCESS, true, &rootCaches[slot]};
             return ERROR_SUCCESS;
         }
-        const auto found = handles.find(reinterpret_cast<std::uintptr_t>(hKey));
-        if (found == handles.end()) return ERROR_INVALID_HANDLE;
-        Handle& handle = found->second;
-        ref = {handle.keyId, handle.depth, handle.access, false, &handle.cache};
+        const auto at = handles.find(reinterpret_cast<std::uintptr_t>(hKey));
+        if (at == handles.end()) return ERROR_INVALID_HANDLE;
+        Handle& handle = at->second;
+        ref = {handle.keyId, handle.parent, handle.depth, handle.access, false, &handle.cache};
         return ERROR_SUCCESS;
     }
 
-    HKEY AddHandle(std::int64_t keyId, std::size_t depth, REGSAM access) {
+    // A walk that found its key in a subkey list read at the current stamp
+    // may know the key to be empty; the handle's snapshots then start out
+    // current instead of being read.
+    HKEY AddHandle(const WalkResult& walk, std::size_t depth, REGSAM access) {
         const std::uintptr_t value = nextHandle;
         nextHandle += 4;
         Handle& handle = handles[value];
-        handle.keyId = keyId;
+        handle.keyId = walk.id;
+        handle.parent = walk.parent;
         handle.depth = depth;
         handle.access = EffectiveAccess(access);
+        if (walk.noSubkeysAt >= 0) {
+            auto empty = std::make_shared<ChildList>();
+            empty->generation = walk.noSubkeysAt;
+            empty->readAt = knownStamp;
+            handle.cache.children = std::move(empty);
+            handle.cache.childrenStamp = knownStamp;
+        }
         return reinterpret_cast<HKEY>(value);
     }
 
@@ -468,9 +591,8 @@ struct CStoreRegistry::Impl {
         return ERROR_SUCCESS;
     }
 
-    // The child's id, 0 when there is none.
-    LONG FindChild(std::int64_t parent, std::string_view name, std::int64_t& child) {
-        const std::string folded = Fold(name);
+    // The child's id by its folded name, 0 when there is none.
+    LONG FindChild(std::int64_t parent, std::string_view folded, std::int64_t& child) {
         CRun run(findChild);
         run.Int(1, parent).Blob(2, folded);
         const int rc = run.Step();
@@ -480,34 +602,78 @@ struct CStoreRegistry::Impl {
         return ERROR_SUCCESS;
     }
 
-    // Follows `parts` from `from` as far as they exist: `reached` is how
-    // many were found, `id` the last key found. A key that still has a child
-    // is alive (keys with subkeys cannot be deleted), so the base key is
-    // checked only when its first child is missing. The first step comes
-    // from the base's subkey snapshot when that is current: a loader opens
-    // each key it has just enumerated.
-    LONG Walk(const KeyRef& from, const std::vector<std::string_view>& parts, std::size_t& reached,
-              std::int64_t& id) {
-        id = from.id;
-        reached = 0;
-        if (!parts.empty()) {
-            const std::int64_t known = ChildFromSnapshot(from, parts[0]);
-            if (known == 0) return ERROR_SUCCESS;
-            if (known > 0) {
-                id = known;
-                reached = 1;
-                if (parts.size() == 1) return ERROR_SUCCESS;
+    // Whether what was read of the tree may be used at change stamp `now`;
+    // forgotten first when something was written since it was read. `now`
+    // must be read before the file is asked, so that a write in between
+    // makes what is read stale rather than wrong.
+    bool KnownUsable(std::uint64_t now) {
+        if (now == 0) return false;
+        if (now != knownStamp) {
+            ForgetKnown();
+            knownStamp = now;
+        }
+        return true;
+    }
+
+    void RememberList(std::uint64_t now, std::int64_t parent, const std::shared_ptr<const ChildList>& list) {
+        // A bound on memory for huge registries; the cache fills up again.
+        constexpr std::size_t kMaxListedEntries = std::size_t{1} << 18;
+        // Empty lists are many (every leaf) and spare no query when opening.
+        if (list->entries.empty() || list->readAt != now || !KnownUsable(now)) return;
+        if (listed.contains(parent)) return;
+        if (listedEntries + list->entries.size() > kMaxListedEntries) {
+            listed.clear();
+            listedEntries = 0;
+        }
+        listed.emplace(parent, list);
+        listedEntries += list->entries.size();
+    }
+
+    // Follows `names` from `from` as far as they exist. A key that still has
+    // a child is alive (keys with subkeys cannot be deleted), so the base key
+    // is checked only when its first child is missing. Steps through a
+    // subkey list or a subkey already found need no query.
+    LONG Walk(const KeyRef& from, const std::vector<std::string_view>& names, WalkResult& walk) {
+        walk = {};
+        walk.id = from.id;
+        walk.parent = from.parent;
+        const std::uint64_t now = stamp.Current();
+        const bool usable = KnownUsable(now);
+        std::optional<CRead> read;
+        for (; walk.reached < names.size(); ++walk.reached) {
+            const std::string_view name = names[walk.reached];
+            std::int64_t child = 0, noSubkeysAt = -1;
+            bool answered = false;
+            if (usable) {
+                if (const auto list = listed.find(walk.id); list != listed.end()) {
+                    answered = true;
+                    if (const ChildList::Entry* entry = list->second->Find(name)) {
+                        child = entry->id;
+                        noSubkeysAt = entry->noSubkeysAt;
+                    }
+                } else {
+                    FoldInto(name, folded);
+                    if (const auto hit = found.find(ChildNameView{walk.id, folded}); hit != found.end()) {
+                        answered = true;
+                        child = hit->second;
+                    }
+                }
             }
-        }
-        CRead read(*this);
-        for (std::size_t i = reached; i < parts.size(); ++i) {
-            std::int64_t child = 0;
-            if (const LONG status = FindChild(id, parts[i], child); status != ERROR_SUCCESS) return status;
+            if (!answered) {
+                if (!read) read.emplace(*this);
+                FoldInto(name, folded);
+                if (const LONG status = FindChild(walk.id, folded, child); status != ERROR_SUCCESS) return status;
+                if (child != 0 && usable) {
+                    if (found.size() >= (std::size_t{1} << 16)) found.clear();
+                    found.try_emplace(ChildName{walk.id, folded}, child);
+                }
+            }
             if (child == 0) break;
-            id = child;
-            ++reached;
+            walk.parent = walk.id;
+            walk.id = child;
+            walk.noSubkeysAt = noSubkeysAt;
         }
-        if (reached == 0 && !from.predefined) return KeyState(from.id, nullptr, nullptr, nullptr);
+        if (walk.reached == 0 && !from.predefined) return KeyState(from.id, nullptr, nullptr, nullptr);
         return ERROR_SUCCESS;
     }
 
@@ -517,52 +683,6 @@ struct CStoreRegistry::Impl {
         const int rc = run.Step();
         if (rc != SQLITE_DONE) return Fail(rc);
         return sqlite3_changes(db.get()) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
-    }
-
-    LONG LoadChildren(std::int64_t id, std::int64_t generation, KeyCache& cache) {
-        auto list = std::make_unique<ChildList>();
-        list->generation = generation;
-        CRun run(listChildren);
-        run.Int(1, id);
-        int rc;
-        while ((rc = run.Step()) == SQLITE_ROW) {
-            const std::string_view name = run.ColumnBytes(1);
-            const std::string_view keyClass = run.ColumnBytes(2);
-            ChildList::Entry entry{run.Column(0), list->text.size(), name.size(), 0, keyClass.size(),
-                                   run.Column(3)};
-            list->text.append(name);
-            entry.classAt = list->text.size();
-            list->text.append(keyClass);
-            list->entries.push_back(entry);
-        }
-        if (rc != SQLITE_DONE) return Fail(rc);
-        cache.children = std::move(list);
-        return ERROR_SUCCESS;
-    }
-
-    LONG LoadValues(std::int64_t id, std::int64_t generation, KeyCache& cache) {
-        auto list = std::make_unique<ValueList>();
-        list->generation = generation;
-        CRun run(listValues);
-        run.Int(1, id).Int(2, kInlineDataLimit);
-        int rc;
-        while ((rc = run.Step()) == SQLITE_ROW) {
-            const std::string_view name = run.ColumnBytes(1);
-            ValueList::Entry entry{run.Column(0),
-                                   list->bytes.size(),
-                                   name.size(),
-                                   static_cast<DWORD>(run.Column(2)),
-                                   static_cast<std::uint64_t>(run.Column(3)),
-                                   0,
-                                   !run.IsNull(4)};
-            list->bytes.append(name);
-            entry.dataAt = list->bytes.size();
-            if (entry.inlined) list->bytes.append(run.ColumnBytes(4));
-            list->entries.push_back(entry);
-        }
-        if (rc != SQLITE_DONE) return Fail(rc);
-        cache.values = std::move(list);
-        return ERROR_SUCCESS;
     }
 
     // Several reads as one transaction: one set of file locks instead of one
@@ -584,55 +704,163 @@ struct CStoreRegistry::Impl {
     };
 
     // Makes the key's subkey snapshot current, going to the file only when
-    // something may have been committed since it was last checked.
+    // something may have been committed since it was last checked. The list
+    // also serves opening the subkeys by path.
     LONG FreshChildren(const KeyRef& ref) {
         const std::uint64_t now = stamp.Current();
-        ChildList* list = ref.cache->children.get();
-        if (list != nullptr && now != 0 && list->stamp == now) return ERROR_SUCCESS;
-        CRead read(*this);
-        std::int64_t generation = 0;
-        if (const LONG status = KeyState(ref.id, &generation, nullptr, nullptr); status != ERROR_SUCCESS)
-            return status;
-        if (list == nullptr || list->generation != generation) {
-            if (const LONG status = LoadChildren(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
-                return status;
+        KeyCache& cache = *ref.cache;
+        if (cache.children != nullptr && now != 0 && cache.childrenStamp == now) {
+            // Back in the path cache if it was emptied for room.
+            RememberList(now, ref.id, cache.children);
+            return ERROR_SUCCESS;
         }
-        ref.cache->children->stamp = now;
+        if (KnownUsable(now)) {
+            if (const auto list = listed.find(ref.id); list != listed.end()) {
+                cache.children = list->second;
+                cache.childrenStamp = now;
+                return ERROR_SUCCESS;
+            }
+        }
+        CRun run(listChildren);
+        run.Int(1, ref.id);
+        int rc = run.Step();
+        if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+        if (rc != SQLITE_ROW) return Fail(rc);
+        const std::int64_t generation = run.Column(0);
+        if (cache.children == nullptr || cache.children->generation != generation) {
+            auto fresh = std::make_shared<ChildList>();
+            fresh->generation = generation;
+            fresh->readAt = now;
+            for (; rc == SQLITE_ROW && !run.IsNull(1); rc = run.Step()) {
+                const std::string_view name = run.ColumnBytes(2);
+                const std::string_view keyClass = run.ColumnBytes(3);
+                ChildList::Entry entry{run.Column(1),
+                                       fresh->text.size(),
+                                       name.size(),
+                                       0,
+                                       keyClass.size(),
+                                       run.Column(4),
+                                       run.Column(6) ? -1 : run.Column(5)};
+                fresh->text.append(name);
+                entry.classAt = fresh->text.size();
+                fresh->text.append(keyClass);
+                fresh->entries.push_back(entry);
+            }
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+            cache.children = std::move(fresh);
+        }
+        cache.childrenStamp = now;
+        RememberList(now, ref.id, cache.children);
         return ERROR_SUCCESS;
+    }
+
+    // Appends the value in columns first.. (id, name, type, size, data or NULL).
+    static void AppendValue(ValueList& list, const CRun& run, int first) {
+        const std::string_view name = run.ColumnBytes(first + 1);
+        ValueList::Entry entry{run.Column(first),
+                               list.bytes.size(),
+                               name.size(),
+                               static_cast<DWORD>(run.Column(first + 2)),
+                               static_cast<std::uint64_t>(run.Column(first + 3)),
+                               0,
+                               !run.IsNull(first + 4)};
+        list.bytes.append(name);
+        entry.dataAt = list.bytes.size();
+        if (entry.inlined) list.bytes.append(run.ColumnBytes(first + 4));
+        list.entries.push_back(entry);
+    }
+
+    // Hands the key its values read ahead at stamp `now`, if they were.
+    bool TakeReadAhead(const KeyRef& ref, std::uint64_t now) {
+        if (!KnownUsable(now)) return false;
+        for (auto window = windows.begin(); window != windows.end(); ++window) {
+            if (window->parent != ref.parent) continue;
+            const std::size_t count = window->lists.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                auto& [key, list] = window->lists[(window->next + i) % count];
+                if (key != ref.id || list == nullptr) continue;
+                ref.cache->values = std::move(list);
+                window->next = (window->next + i + 1) % count;
+                if (--window->left == 0) windows.erase(window);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Reads the values of the key and of the subkeys of its parent that
+    // follow it, whole keys up to about kReadAheadRows values or
+    // kReadAheadBytes: one query instead of one per key for a caller that
+    // goes through the subkeys in order. `now` is not 0.
+    LONG ReadValuesAhead(const KeyRef& ref, std::uint64_t now) {
+        constexpr std::size_t kReadAheadRows = 2048;
+        constexpr std::size_t kReadAheadBytes = std::size_t{1} << 20;
+        constexpr std::size_t kMaxWindows = 8;
+        std::erase_if(windows, [&](const ReadAhead& window) { return window.parent == ref.parent; });
+        if (windows.size() >= kMaxWindows) windows.erase(windows.begin());
+        ReadAhead& window = windows.emplace_back();
+        window.parent = ref.parent;
+        CRun run(listSiblingValues);
+        run.Int(1, ref.parent).Int(2, ref.id).Int(3, kInlineDataLimit);
+        std::unique_ptr<ValueList> list;
+        std::int64_t key = 0;
+        std::size_t rows = 0, bytes = 0;
+        int rc;
+        while ((rc = run.Step()) == SQLITE_ROW) {
+            if (run.Column(0) != key) {
+                if (list != nullptr) {
+                    bytes += list->bytes.size();
+                    window.lists.emplace_back(key, std::move(list));
+                }
+                if (rows >= kReadAheadRows || bytes >= kReadAheadBytes) break;
+                key = run.Column(0);
+                list = std::make_unique<ValueList>();
+                list->generation = run.Column(1);
+                list->stamp = now;
+            }
+            ++rows;
+            if (!run.IsNull(2)) AppendValue(*list, run, 2);
+        }
+        if (list != nullptr) window.lists.emplace_back(key, std::move(list));
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            windows.pop_back();
+            return Fail(rc);
+        }
+        window.left = window.lists.size();
+        // The key itself comes first, unless it was deleted.
+        if (TakeReadAhead(ref, now)) return ERROR_SUCCESS;
+        windows.pop_back();
+        return ERROR_KEY_DELETED;
     }
 
     LONG FreshValues(const KeyRef& ref) {
         const std::uint64_t now = stamp.Current();
         ValueList* list = ref.cache->values.get();
         if (list != nullptr && now != 0 && list->stamp == now) return ERROR_SUCCESS;
-        CRead read(*this);
-        std::int64_t generation = 0;
-        if (const LONG status = KeyState(ref.id, nullptr, &generation, nullptr); status != ERROR_SUCCESS)
-            return status;
+        if (list == nullptr && now != 0 && ref.parent != 0) {
+            // After its parent or a sibling: likely all the siblings follow.
+            const bool walking = ref.parent == lastValuesKey || ref.parent == lastValuesParent;
+            lastValuesKey = ref.id;
+            lastValuesParent = ref.parent;
+            if (TakeReadAhead(ref, now)) return ERROR_SUCCESS;
+            if (walking) return ReadValuesAhead(ref, now);
+        }
+        CRun run(listValues);
+        run.Int(1, ref.id).Int(2, kInlineDataLimit);
+        int rc = run.Step();
+        if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+        if (rc != SQLITE_ROW) return Fail(rc);
+        const std::int64_t generation = run.Column(0);
         if (list == nullptr || list->generation != generation) {
-            if (const LONG status = LoadValues(ref.id, generation, *ref.cache); status != ERROR_SUCCESS)
-                return status;
+            auto fresh = std::make_unique<ValueList>();
+            fresh->generation = generation;
+            for (; rc == SQLITE_ROW && !run.IsNull(1); rc = run.Step()) AppendValue(*fresh, run, 1);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+            list = fresh.get();
+            ref.cache->values = std::move(fresh);
         }
-        ref.cache->values->stamp = now;
+        list->stamp = now;
         return ERROR_SUCCESS;
-    }
-
-    // The child's id from a subkey snapshot that is still current: -1 when
-    // the snapshot cannot answer, 0 when there is no such child.
-    std::int64_t ChildFromSnapshot(const KeyRef& ref, std::string_view name) const {
-        const ChildList* list = ref.cache->children.get();
-        const std::uint64_t now = stamp.Current();
-        if (list == nullptr || now == 0 || list->stamp != now) return -1;
-        std::size_t low = 0, high = list->entries.size();
-        while (low < high) {
-            const std::size_t middle = low + (high - low) / 2;
-            const ChildList::Entry& entry = list->entries[middle];
-            const int order = CompareFolded({list->text.data() + entry.nameAt, entry.nameLength}, name);
-            if (order == 0) return entry.id;
-            if (order < 0) low = middle + 1;
-            else high = middle;
-        }
-        return 0;
     }
 
     // Runs a write as one transaction, or inside a batch as a savepoint so
@@ -848,7 +1076,7 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
         bool complete = true;
         for (std::size_t i = 0; i < kRootNames.size(); ++i) {
             std::int64_t id = 0;
-            if (impl->FindChild(0, kRootNames[i], id) != ERROR_SUCCESS) {
+            if (impl->FindChild(0, Fold(kRootNames[i]), id) != ERROR_SUCCESS) {
                 why = "Cannot read the registry store " + path + ": " + impl->lastError + ".";
                 return nullptr;
             }
@@ -886,18 +1114,17 @@ LONG CStoreRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions
     *phkResult = nullptr;
     KeyRef base;
     if (const LONG status = m_impl->Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view>& parts = m_impl->parts;
     if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) {
         // As Win32: the predefined handle itself, which needs no closing.
         *phkResult = hKey;
         return ERROR_SUCCESS;
     }
-    std::size_t reached = 0;
-    std::int64_t id = 0;
-    if (const LONG status = m_impl->Walk(base, parts, reached, id); status != ERROR_SUCCESS) return status;
-    if (reached != parts.size()) return ERROR_FILE_NOT_FOUND;
-    *phkResult = m_impl->AddHandle(id, base.depth + parts.size(), samDesired);
+    WalkResult walk;
+    if (const LONG status = m_impl->Walk(base, parts, walk); status != ERROR_SUCCESS) return status;
+    if (walk.reached != parts.size()) return ERROR_FILE_NOT_FOUND;
+    *phkResult = m_impl->AddHandle(walk, base.depth + parts.size(), samDesired);
     return ERROR_SUCCESS;
 }
 
@@ -911,7 +1138,7 @@ LONG CStoreRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserve
     *phkResult = nullptr;
     KeyRef base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view>& parts = m_impl->parts;
     if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (base.depth + parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     if (parts.empty() && base.predefined) {
@@ -921,34 +1148,34 @@ LONG CStoreRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserve
     }
 
     // Most creates find the key already there; they need no write lock.
-    std::size_t reached = 0;
-    std::int64_t id = 0;
-    if (const LONG status = impl.Walk(base, parts, reached, id); status != ERROR_SUCCESS) return status;
+    WalkResult walk;
+    if (const LONG status = impl.Walk(base, parts, walk); status != ERROR_SUCCESS) return status;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
-    if (reached != parts.size()) {
+    if (walk.reached != parts.size()) {
         Impl::CWrite write(impl);
         if (write.Status() != ERROR_SUCCESS) return write.Status();
         // Walk again: another process may have changed the path meanwhile.
-        if (const LONG status = impl.Walk(base, parts, reached, id); status != ERROR_SUCCESS) return status;
-        if (reached != parts.size()) {
-            if (const LONG status = impl.Touch(impl.touchKeys, id); status != ERROR_SUCCESS) return status;
+        if (const LONG status = impl.Walk(base, parts, walk); status != ERROR_SUCCESS) return status;
+        if (walk.reached != parts.size()) {
+            if (const LONG status = impl.Touch(impl.touchKeys, walk.id); status != ERROR_SUCCESS) return status;
             const std::int64_t now = NowFileTime();
-            for (std::size_t i = reached; i < parts.size(); ++i) {
+            for (std::size_t i = walk.reached; i < parts.size(); ++i) {
                 const std::string folded = Fold(parts[i]);
                 CRun run(impl.insertKey);
-                run.Int(1, id).Blob(2, parts[i]).Blob(3, folded).Int(5, now);
+                run.Int(1, walk.id).Blob(2, parts[i]).Blob(3, folded).Int(5, now);
                 // Only the key asked for gets the class, as under Wine.
                 if (i + 1 == parts.size() && lpClass != nullptr) run.Blob(4, std::string_view(lpClass));
                 else run.Null(4);
                 const int rc = run.Step();
                 if (rc != SQLITE_DONE) return impl.Fail(rc);
-                id = sqlite3_last_insert_rowid(impl.db.get());
+                walk.parent = walk.id;
+                walk.id = sqlite3_last_insert_rowid(impl.db.get());
             }
             disposition = REG_CREATED_NEW_KEY;
         }
         if (const LONG status = write.Commit(); status != ERROR_SUCCESS) return status;
     }
-    *phkResult = impl.AddHandle(id, base.depth + parts.size(), samDesired);
+    *phkResult = impl.AddHandle(walk, base.depth + parts.size(), samDesired);
     if (lpdwDisposition) *lpdwDisposition = disposition;
     return ERROR_SUCCESS;
 }
@@ -1089,17 +1316,17 @@ LONG CStoreRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
     KeyRef base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view>& parts = m_impl->parts;
     if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     // An empty path deletes the handle's own key; roots stay.
     if (parts.empty() && base.predefined) return ERROR_ACCESS_DENIED;
 
     Impl::CWrite write(impl);
     if (write.Status() != ERROR_SUCCESS) return write.Status();
-    std::size_t reached = 0;
-    std::int64_t id = 0;
-    if (const LONG status = impl.Walk(base, parts, reached, id); status != ERROR_SUCCESS) return status;
-    if (reached != parts.size()) return ERROR_FILE_NOT_FOUND;
+    WalkResult walk;
+    if (const LONG status = impl.Walk(base, parts, walk); status != ERROR_SUCCESS) return status;
+    if (walk.reached != parts.size()) return ERROR_FILE_NOT_FOUND;
+    const std::int64_t id = walk.id;
     std::int64_t parent = 0;
     if (const LONG status = impl.KeyState(id, nullptr, nullptr, &parent); status != ERROR_SUCCESS)
         return status;

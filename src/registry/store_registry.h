@@ -27,9 +27,11 @@
 // Handles live in this object only. One object may be used from several
 // threads; several processes may open the same file at once. Beside the
 // file the store keeps <file>-qvstamp, a change counter all processes share:
-// while nothing has been written, enumerations are answered from memory.
+// while nothing has been written, opens and enumerations are answered from
+// what was already read: subkey lists, and the values of the subkeys that
+// follow a key whose values were asked for, read ahead in one query.
 // Changes made to the file with other tools than the store are therefore
-// noticed by open handles only after the store's next write.
+// noticed only after the store's next write.
 #pragma once
 
 #include <cstddef>

@@ -463,5 +463,147 @@ TEST_F(StoreFile, NamesAreBytesWithOnlyAsciiLettersFolded) {
               (Names{"\x01\x7F", "A", "tab\there", "\xC9t\xE9", "\xE9t\xE9", "\xFF"}));
 }
 
+// Opens through what was read before, as a forced load makes them: the
+// values of the following subkeys come with the first, and a parent's list
+// tells which subkeys are empty. Another writer must void all of it.
+HKEY OpenPath(IRegistry& registry, const std::string& path, LONG* status = nullptr) {
+    HKEY key = nullptr;
+    const LONG result = registry.RegOpenKeyExA(HKEY_USERS, path.c_str(), 0, KEY_READ, &key);
+    if (status != nullptr) *status = result;
+    return result == ERROR_SUCCESS ? key : nullptr;
+}
+
+LONG SetText(IRegistry& registry, HKEY key, const char* name, const std::string& text) {
+    return registry.RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                                   static_cast<DWORD>(text.size()));
+}
+
+// "name=data" for each value, then the status that ended the list.
+Names Values(IRegistry& registry, HKEY key) {
+    Names values;
+    for (DWORD index = 0;; ++index) {
+        char name[64], data[64];
+        DWORD nameLength = sizeof name, size = sizeof data;
+        const LONG status = registry.RegEnumValueA(key, index, name, &nameLength, nullptr, nullptr,
+                                                   reinterpret_cast<BYTE*>(data), &size);
+        if (status != ERROR_SUCCESS) {
+            values.push_back("end " + std::to_string(status));
+            return values;
+        }
+        values.push_back(std::string(name, nameLength) + "=" + std::string(data, size));
+    }
+}
+
+TEST_F(StoreFile, WhatWasReadAheadGivesWayToAnotherWriter) {
+    auto reader = OpenStore();
+    auto writer = OpenStore();
+    ASSERT_TRUE(reader && writer);
+    for (const char* name : {"P\\A", "P\\B", "P\\C", "P\\D"}) {
+        HKEY key = CreateKey(*writer, HKEY_USERS, name);
+        ASSERT_EQ(SetText(*writer, key, "v", "1"), 0);
+        writer->RegCloseKey(key);
+    }
+    writer->RegCloseKey(CreateKey(*writer, HKEY_USERS, "P\\E"));
+
+    LONG end = 0;
+    HKEY p = OpenPath(*reader, "P");
+    EXPECT_EQ(ValueCount(*reader, p, &end), 0u);
+    EXPECT_EQ(Subkeys(*reader, p), (Names{"A", "B", "C", "D", "E"}));
+    for (const char* name : {"P\\A", "P\\B"}) {
+        HKEY key = OpenPath(*reader, name);
+        EXPECT_EQ(Values(*reader, key), (Names{"v=1", "end 259"})) << name;
+        reader->RegCloseKey(key);
+    }
+    HKEY d = OpenPath(*reader, "P\\D");  // opened before the writes, enumerated after
+
+    HKEY c = CreateKey(*writer, HKEY_USERS, "P\\C");
+    ASSERT_EQ(SetText(*writer, c, "v", "2"), 0);
+    ASSERT_EQ(SetText(*writer, c, "w", "3"), 0);
+    writer->RegCloseKey(c);
+    writer->RegCloseKey(CreateKey(*writer, HKEY_USERS, "P\\E\\sub"));
+    ASSERT_EQ(writer->RegDeleteKeyA(HKEY_USERS, "P\\D"), 0);
+
+    c = OpenPath(*reader, "P\\C");
+    EXPECT_EQ(Values(*reader, c), (Names{"v=2", "w=3", "end 259"}));
+    HKEY e = OpenPath(*reader, "P\\E");
+    EXPECT_EQ(Subkeys(*reader, e), Names{"sub"});
+    ValueCount(*reader, d, &end);
+    EXPECT_EQ(end, ERROR_KEY_DELETED);
+    LONG status = 0;
+    EXPECT_EQ(OpenPath(*reader, "P\\D", &status), nullptr);
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+    for (HKEY key : {p, c, d, e}) reader->RegCloseKey(key);
+    EXPECT_EQ(reader->OpenHandleCount(), 0u);
+}
+
+// A subkey gaining a subkey leaves its parent's generation alone, so the
+// parent's list, read again, is kept; it must not still call the subkey empty.
+TEST_F(StoreFile, AParentsKeptListDoesNotCallAChangedSubkeyEmpty) {
+    auto reader = OpenStore();
+    auto writer = OpenStore();
+    ASSERT_TRUE(reader && writer);
+    writer->RegCloseKey(CreateKey(*writer, HKEY_USERS, "Q\\Leaf"));
+    HKEY q = OpenPath(*reader, "Q");
+    EXPECT_EQ(Subkeys(*reader, q), Names{"Leaf"});
+    writer->RegCloseKey(CreateKey(*writer, HKEY_USERS, "Q\\Leaf\\x"));
+    EXPECT_EQ(Subkeys(*reader, q), Names{"Leaf"});
+    HKEY leaf = OpenPath(*reader, "Q\\Leaf");
+    EXPECT_EQ(Subkeys(*reader, leaf), Names{"x"});
+    reader->RegCloseKey(leaf);
+    reader->RegCloseKey(q);
+}
+
+// More values than one read-ahead holds, names in mixed case, an empty
+// subkey and data too big to keep in memory: every subkey gets its own values,
+// whole and in creation order, however the reading is cut up.
+TEST_F(StoreFile, ManySubkeysOpenedInTurnGetTheirOwnValues) {
+    auto store = OpenStore();
+    ASSERT_TRUE(store);
+    constexpr int kKeys = 60, kValues = 50;
+    const auto keyName = [](int k) { return std::string(k % 2 ? "k" : "K") + std::to_string(100 + k); };
+    const auto data = [](int k, int v) {
+        return std::to_string(k) + "/" + std::to_string(v) + (v == 7 ? std::string(5000, 'x') : "");
+    };
+    ASSERT_EQ(store->BeginBatch(), 0);
+    for (int k = 0; k < kKeys; ++k) {
+        HKEY key = CreateKey(*store, HKEY_USERS, "Many\\" + keyName(k));
+        for (int v = 0; k != 30 && v < kValues; ++v) {
+            // Descending names: creation order is not name order.
+            ASSERT_EQ(SetText(*store, key, ("v" + std::to_string(kValues - v)).c_str(), data(k, v)), 0);
+        }
+        store->RegCloseKey(key);
+    }
+    ASSERT_EQ(store->CommitBatch(), 0);
+
+    auto reader = OpenStore();
+    ASSERT_TRUE(reader);
+    HKEY many = OpenPath(*reader, "Many");
+    const Names names = Subkeys(*reader, many);
+    ASSERT_EQ(names.size(), static_cast<std::size_t>(kKeys));
+    for (const std::string& name : names) {
+        const int k = std::stoi(name.substr(1)) - 100;
+        HKEY key = OpenPath(*reader, "Many\\" + name);
+        ASSERT_NE(key, nullptr) << name;
+        std::vector<char> buffer(6000);
+        DWORD index = 0;
+        for (;; ++index) {
+            char valueName[32];
+            DWORD nameLength = sizeof valueName, size = static_cast<DWORD>(buffer.size());
+            const LONG status = reader->RegEnumValueA(key, index, valueName, &nameLength, nullptr, nullptr,
+                                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
+            if (status != ERROR_SUCCESS) {
+                EXPECT_EQ(status, ERROR_NO_MORE_ITEMS) << name;
+                break;
+            }
+            const int v = static_cast<int>(index);
+            EXPECT_EQ(std::string(valueName, nameLength), "v" + std::to_string(kValues - v)) << name;
+            EXPECT_EQ(std::string(buffer.data(), size), data(k, v)) << name;
+        }
+        EXPECT_EQ(index, k == 30 ? 0u : static_cast<DWORD>(kValues)) << name;
+        reader->RegCloseKey(key);
+    }
+    reader->RegCloseKey(many);
+}
+
 }  // namespace
 }  // namespace qv
