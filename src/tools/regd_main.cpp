@@ -165,6 +165,11 @@ int main(int argc, char** argv) {
     int bound = 0;
     builder.AddListeningPort(options.listen, credentials, &bound);
     builder.SetMaxReceiveMessageSize(qv::remote::kMaxRequestBytes);
+    // Calls wait for the store one at a time anyway; many callers must not
+    // make many threads.
+    grpc::ResourceQuota quota("quorvane-regd");
+    quota.SetMaxThreads(32);
+    builder.SetResourceQuota(quota);
     builder.RegisterService(&registryService);
     std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
     if (!server || bound == 0) {
