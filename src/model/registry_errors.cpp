@@ -7,7 +7,8 @@ std::string RegistryErrorText(LONG status) {
     switch (status) {
     case 0: text = "The operation completed successfully."; break;
     case 1: text = "The key could not be opened."; break;
-    case 2: text = "The system cannot find the file specified."; break;
+    case 2: text = "The system was unable to find the specified registry key or value."; break;
+    case 3: text = "The system cannot find the path specified."; break;
     case 5: text = "Access is denied."; break;
     case 6: text = "The handle is invalid."; break;
     case 8:
@@ -22,9 +23,9 @@ std::string RegistryErrorText(LONG status) {
     case 1016: text = "An I/O operation initiated by the registry failed unrecoverably."; break;
     case 1018: text = "Illegal operation attempted on a registry key that has been marked for deletion."; break;
     case 1722: text = "The RPC server is unavailable."; break;
-    default: text = "The registry reported an error."; break;
+    default: text = "The registry refused the operation."; break;
     }
-    return std::string(text) + " (" + std::to_string(status) + ")";
+    return std::string(text) + " (status " + std::to_string(status) + ")";
 }
 
 }  // namespace qv

@@ -7,7 +7,7 @@
 
 namespace qv {
 
-// The platform's reason for `status`, e.g. "Access is denied. (5)".
+// The platform's reason for `status`, e.g. "Access is denied. (status 5)".
 std::string RegistryErrorText(LONG status);
 
 }  // namespace qv

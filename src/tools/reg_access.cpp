@@ -1,29 +1,12 @@
 #include "tools/reg_access.h"
 
+#include "model/registry_errors.h"
+
 #include <vector>
 
 namespace qv {
 
-std::string StatusText(LONG status) {
-    const char* text;
-    switch (status) {
-    case 2: text = "The system was unable to find the specified registry key or value."; break;
-    case 3: text = "The system cannot find the path specified."; break;
-    case 5: text = "Access is denied."; break;
-    case 6: text = "The handle is invalid."; break;
-    case 8:
-    case 14: text = "Not enough memory resources are available to complete this operation."; break;
-    case 53: text = "The network path was not found."; break;
-    case 87: text = "The parameter is incorrect."; break;
-    case 112: text = "There is not enough space on the disk."; break;
-    case 161: text = "The specified path is invalid."; break;
-    case 1015: text = "The registry is corrupted."; break;
-    case 1016: text = "An I/O operation initiated by the registry failed unrecoverably."; break;
-    case 1018: text = "Illegal operation attempted on a registry key that has been marked for deletion."; break;
-    default: text = "The registry refused the operation."; break;
-    }
-    return std::string(text) + " (status " + std::to_string(status) + ")";
-}
+std::string StatusText(LONG status) { return RegistryErrorText(status); }
 
 LONG CToolKey::Connect(const RegKeyName& name) {
     m_key.Close();

@@ -264,7 +264,7 @@ TEST_F(EditCommands, AddKeyAndValues) {
     counting->FailCall(RegCall::CreateKey, 1, ERROR_ACCESS_DENIED);
     slaveTree.AddKey("Denied");
     EXPECT_EQ(ui.Messages().back(),
-              "Can't create the key \"HKEY_LOCAL_MACHINE\\Software\\T\\Denied\": Access is denied. (5)");
+              "Can't create the key \"HKEY_LOCAL_MACHINE\\Software\\T\\Denied\": Access is denied. (status 5)");
     EXPECT_EQ(slaveCtrl.ChildTexts(target), (std::vector<std::string>{"Keep", "Other"}));
 }
 

@@ -62,7 +62,7 @@ TEST(NetBrowser, CheckShowsReachableOrTheReason) {
         EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Reachable");
         d.Type(IDC_NET_COMPUTER, "down:1");
         d.Click(IDC_NET_CHECK);
-        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Not reachable: The network path was not found. (53)");
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Not reachable: The network path was not found. (status 53)");
         EXPECT_FALSE(d.Ended());
         d.Click(IDOK);
     });
