@@ -79,6 +79,14 @@ bool SplitListen(const std::string& address, std::string& host, int& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Blocked before anything of gRPC runs (creating credentials already
+    // starts its threads), so that only the sigtimedwait below takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     Options options;
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -151,14 +159,6 @@ int main(int argc, char** argv) {
         std::cerr << "quorvane-regd: " << error << "\n";
         return 1;
     }
-
-    // Blocked before gRPC starts its threads, so that only sigtimedwait
-    // below takes them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     qv::remote::CRegistryService registryService(*store, service);
     grpc::ServerBuilder builder;
