@@ -18,7 +18,7 @@ run ctest --preset default -j2
 
 run cmake --preset asan
 run cmake --build --preset asan
-run ctest --preset asan -j2 -L unit
+run ctest --preset asan -j2 -L "unit|conformance"
 
 if [[ -x scripts/wine-tests.sh ]]; then
   run scripts/wine-tests.sh
