@@ -2,6 +2,7 @@
 
 #include "app/quorvane_doc.h"
 #include "compare/compare_walk.h"
+#include "files/tree_file.h"
 #include "compare/copy.h"
 #include "edit/key_edit.h"
 #include "model/registry_errors.h"
@@ -305,14 +306,8 @@ void CQuorvaneView::CopyFromMaster(KeyNode* master, int overwrite, int recursive
 }
 
 std::string FullKeyName(const KeyNode* node) {
-    std::vector<const std::string*> names;
-    for (const KeyNode* n = node; n->parent != nullptr; n = n->parent) names.push_back(&n->name);
-    std::string full;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) {
-        if (!full.empty()) full += '\\';
-        full += **it;
-    }
-    return full;
+    std::string path = FilePathOf(node);
+    return path.empty() ? path : path.substr(1);
 }
 
 }  // namespace qv
