@@ -13,6 +13,7 @@
 
 #include <QApplication>
 
+#include "bench/bench_trees.h"
 #include "compare/qt_tree_ctrl.h"
 #include "edit/qt_list_ctrl.h"
 #include "edit/value_pane.h"
@@ -32,29 +33,6 @@ long RssBytes() {
     return resident * sysconf(_SC_PAGESIZE);
 }
 
-// Random parents over the keys made so far: wide near the top, deep below,
-// much like a registry.
-std::unique_ptr<qv::KeyNode> Generate(long keys) {
-    auto top = std::make_unique<qv::KeyNode>("bench.qvf");
-    qv::KeyNode* roots[] = {
-        top->AppendSubkey(std::make_unique<qv::KeyNode>("HKEY_LOCAL_MACHINE")),
-        top->AppendSubkey(std::make_unique<qv::KeyNode>("HKEY_CURRENT_USER")),
-    };
-    std::vector<qv::KeyNode*> all;
-    all.reserve(static_cast<std::size_t>(keys));
-    unsigned long long seed = 42;
-    auto next = [&seed] {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<unsigned>(seed >> 33);
-    };
-    for (long i = 2; i < keys; ++i) {
-        qv::KeyNode* parent = all.size() < 50 ? roots[i % 2] : all[next() % all.size()];
-        all.push_back(parent->AppendSubkey(
-            std::make_unique<qv::KeyNode>("Key " + std::to_string(i) + " {" + std::to_string(next()) + "}")));
-    }
-    return top;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,7 +41,7 @@ int main(int argc, char** argv) {
     const long values = argc > 2 ? std::atol(argv[2]) : 10000;
     QApplication app(argc, argv);
 
-    auto top = Generate(keys);
+    auto top = qv::bench::GenerateTree(keys - 2, 0);
     qv::CQtTreeCtrl tree;
     tree.resize(400, 700);
     tree.show();
