@@ -27,6 +27,19 @@ struct FileDialogRequest {
     bool bOverwritePrompt = false;      // ask before replacing an existing file
 };
 
+// The request for a tree file: "qvf" added to a typed name without an
+// extension, "*.qvf" shown first, the one file type "qvf".
+inline FileDialogRequest TreeFileRequest(bool open) {
+    FileDialogRequest request;
+    request.bOpen = open;
+    request.defaultExtension = "qvf";
+    request.initialName = "*.qvf";
+    request.filterName = "qvf";
+    request.filterPattern = "*.qvf";
+    request.bOverwritePrompt = !open;
+    return request;
+}
+
 class IModalUI {
 public:
     virtual ~IModalUI() = default;

@@ -55,14 +55,8 @@ void COpenDlg::OnBrowse(Side side) {
         if (Ui().DoModal(browser) == IDOK) name = browser.GetComputerName();
         UpdateData(false);
     } else if (kind == kSourceFile) {
-        FileDialogRequest request;
-        request.bOpen = true;
-        request.defaultExtension = "qvf";
-        request.initialName = "*.qvf";
-        request.filterName = "qvf";
-        request.filterPattern = "*.qvf";
         std::string path;
-        if (Ui().GetFileName(request, path)) {
+        if (Ui().GetFileName(TreeFileRequest(true), path)) {
             name = path;
             UpdateData(false);
         }

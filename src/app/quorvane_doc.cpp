@@ -284,15 +284,8 @@ void CQuorvaneDoc::OnCopy() {
 void CQuorvaneDoc::OnFileSaveTree() {
     CSaveTreeDlg dlg;
     if (m_ui.DoModal(dlg) != IDOK) return;
-    FileDialogRequest request;
-    request.bOpen = false;
-    request.defaultExtension = "qvf";
-    request.initialName = "*.qvf";
-    request.filterName = "qvf";
-    request.filterPattern = "*.qvf";
-    request.bOverwritePrompt = true;
     std::string path;
-    if (!m_ui.GetFileName(request, path)) return;
+    if (!m_ui.GetFileName(TreeFileRequest(false), path)) return;
     KeyNode* node = nullptr;
     switch (dlg.m_nChoice) {
     case kChoiceMasterTree: node = m_pMasterRoot.get(); break;
