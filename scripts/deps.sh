@@ -6,7 +6,8 @@ set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
           libgmock-dev libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler)
-test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine64
+# wine64 is the 64-bit loader only; the wine and wineserver commands come with wine.
+test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
            clang libclang-rt-14-dev openssl)
 
 case "${1:-test}" in
