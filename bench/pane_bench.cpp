@@ -14,9 +14,9 @@
 #include <QApplication>
 
 #include "bench/bench_trees.h"
-#include "compare/qt_tree_ctrl.h"
-#include "edit/qt_list_ctrl.h"
-#include "edit/value_pane.h"
+#include "panes/qt/qt_tree_ctrl.h"
+#include "panes/qt/qt_list_ctrl.h"
+#include "panes/value_pane.h"
 #include "model/key_node.h"
 
 namespace {

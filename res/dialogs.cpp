@@ -1,7 +1,6 @@
 // Dialog templates: controls in template order (also the tab order), with
 // positions in dialog units.
-#include "app/dialog.h"
-#include "res/resource.h"
+#include "res/templates.h"
 
 namespace qv {
 

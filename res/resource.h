@@ -1,6 +1,10 @@
 // Resource ids: commands, strings, dialogs and their controls.
 #pragma once
 
+namespace qv {
+using UINT = unsigned int;
+}  // namespace qv
+
 // Standard dialog results and buttons.
 #define IDOK 1
 #define IDCANCEL 2

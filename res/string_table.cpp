@@ -1,8 +1,6 @@
 // The program's string table: every text it shows, by id. Command strings
 // hold the status-bar prompt and, after "\n", the tool tip.
-#include "app/string_table.h"
-
-#include "res/resource.h"
+#include "res/templates.h"
 
 namespace qv {
 

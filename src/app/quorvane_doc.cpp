@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/open_dlg.h"
-#include "app/tree_choice_dlg.h"
-#include "compare/tree_pane.h"
-#include "compare/walk_dialogs.h"
-#include "edit/edit_dialogs.h"
+#include "dialogs/open_dlg.h"
+#include "dialogs/tree_choice_dlg.h"
+#include "panes/tree_pane.h"
+#include "dialogs/walk_dialogs.h"
+#include "dialogs/edit_dialogs.h"
 #include "edit/key_edit.h"
-#include "edit/value_pane.h"
+#include "panes/value_pane.h"
 #include "files/tree_file.h"
 #include "files/tree_printer.h"
 #include "model/loader.h"
@@ -30,10 +30,6 @@ const RootName kLiveRoots[] = {
 
 CQuorvaneDoc::CQuorvaneDoc(IRegistry& registry, IModalUI& ui) : m_registry(registry), m_ui(ui) {}
 
-CView::~CView() {
-    if (m_pDocument != nullptr) m_pDocument->RemoveView(this);
-}
-
 CQuorvaneDoc::~CQuorvaneDoc() {
     for (CView* view : m_viewList) {
         view->OnTreesDiscarding();
@@ -41,28 +37,6 @@ CQuorvaneDoc::~CQuorvaneDoc() {
     }
     m_pSlaveRoot.reset();
     m_pMasterRoot.reset();
-}
-
-void CQuorvaneDoc::AddView(CView* view) {
-    m_viewList.push_back(view);
-    view->m_pDocument = this;
-}
-
-void CQuorvaneDoc::RemoveView(CView* view) {
-    m_viewList.erase(std::remove(m_viewList.begin(), m_viewList.end(), view), m_viewList.end());
-    view->m_pDocument = nullptr;
-}
-
-ITreePane* CQuorvaneDoc::GetTreePane(int index) const {
-    for (CView* view : m_viewList)
-        if (auto* pane = dynamic_cast<ITreePane*>(view); pane != nullptr && index-- == 0) return pane;
-    return nullptr;
-}
-
-IValuePane* CQuorvaneDoc::GetValuePane(int index) const {
-    for (CView* view : m_viewList)
-        if (auto* pane = dynamic_cast<IValuePane*>(view); pane != nullptr && index-- == 0) return pane;
-    return nullptr;
 }
 
 void CQuorvaneDoc::BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind) {

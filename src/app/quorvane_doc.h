@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cmd_target.h"
-#include "app/modal_ui.h"
-#include "app/view.h"
+#include "framework/document.h"
+#include "framework/modal_ui.h"
 #include "model/key_node.h"
 #include "model/registry.h"
 
@@ -16,18 +15,10 @@ namespace qv {
 
 class CQuorvaneView;
 
-// Where a side comes from; also the radio position in the Open dialog.
-enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
-
-inline bool IsLiveKind(int kind) { return kind == kSourceLocal || kind == kSourceNetwork; }
-
-class CQuorvaneDoc : public CCmdTarget {
+class CQuorvaneDoc : public CDocument {
 public:
     CQuorvaneDoc(IRegistry& registry, IModalUI& ui);
     ~CQuorvaneDoc();
-
-    CQuorvaneDoc(const CQuorvaneDoc&) = delete;
-    CQuorvaneDoc& operator=(const CQuorvaneDoc&) = delete;
 
     std::string m_strMaster;  // computer name or file path; empty for local
     std::string m_strSlave;
@@ -50,14 +41,6 @@ public:
     LONG CheckComputer(const std::string& computer);
     void RememberComputer(const std::string& computer);
 
-    // Panes, in the order they joined.
-    void AddView(CView* view);
-    void RemoveView(CView* view);
-    const std::vector<CView*>& GetViews() const { return m_viewList; }
-    // The first (0) or second (1) tree pane, value pane; null if absent.
-    ITreePane* GetTreePane(int index) const;
-    IValuePane* GetValuePane(int index) const;
-
     // Discards the side's tree and builds a new one.
     void BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind);
     // Reads the tree file at `path` into `top`; reports failures itself.
@@ -69,7 +52,7 @@ public:
     // rebuilt, the panes numbered and filled.
     void OpenSides(int masterKind, const std::string& master, int slaveKind, const std::string& slave);
     // A tree pane's selection changed; in Sync mode the other pane follows.
-    void FollowSelection(KeyNode* node, int pane);
+    void FollowSelection(KeyNode* node, int pane) override;
 
     // Command handlers.
     void OnCompare();
@@ -89,7 +72,7 @@ public:
     // Writes the tree below `node` to the file at `path`; reports failures.
     void SaveToFile(const std::string& path, KeyNode* node);
     // The print commands, as the panes receive them.
-    bool OnPrintCommand(UINT id);
+    bool OnPrintCommand(UINT id) override;
 
     // The Master (0) or Slave (1) tree pane.
     CQuorvaneView* TreeView(int index) const;
@@ -97,9 +80,9 @@ public:
     bool SlaveWritable() const { return IsLiveKind(m_nSlaveKind) && m_pSlaveRoot != nullptr; }
 
     // The side's data by pane number: 1 and 3 are the Slave, the rest the Master.
-    int SideKind(int pane) const { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }
-    const std::string& SideName(int pane) const { return IsSlavePane(pane) ? m_strSlave : m_strMaster; }
-    KeyNode* SideRoot(int pane) const {
+    int SideKind(int pane) const override { return IsSlavePane(pane) ? m_nSlaveKind : m_nMasterKind; }
+    const std::string& SideName(int pane) const override { return IsSlavePane(pane) ? m_strSlave : m_strMaster; }
+    KeyNode* SideRoot(int pane) const override {
         return IsSlavePane(pane) ? m_pSlaveRoot.get() : m_pMasterRoot.get();
     }
     static bool IsSlavePane(int pane) { return pane == 1 || pane == 3; }
@@ -107,13 +90,12 @@ public:
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI& cmdUI) override;
 
-    IRegistry& Registry() const { return m_registry; }
-    IModalUI& Ui() const { return m_ui; }
+    IRegistry& Registry() const override { return m_registry; }
+    IModalUI& Ui() const override { return m_ui; }
 
 private:
     IRegistry& m_registry;
     IModalUI& m_ui;
-    std::vector<CView*> m_viewList;
 };
 
 }  // namespace qv

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string_view>
 
-#include "app/string_table.h"
 #include "model/key_node.h"
+#include "res/resource.h"
 
 namespace qv {
 

@@ -14,12 +14,12 @@
 #include <QTreeView>
 #include <QtTest/QTest>
 
-#include "app/about_dlg.h"
-#include "app/main_frame.h"
-#include "app/qt_modal_ui.h"
-#include "app/quorvane_app.h"
+#include "dialogs/about_dlg.h"
+#include "app/qt/main_frame.h"
+#include "framework/qt/qt_modal_ui.h"
+#include "app/qt/quorvane_app.h"
 #include "app/quorvane_doc.h"
-#include "app/recent_file_list.h"
+#include "app/qt/recent_file_list.h"
 #include "files/tree_file.h"
 #include "registry/unavailable_registry.h"
 #include "tests/gui/modal_driver.h"

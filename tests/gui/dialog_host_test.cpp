@@ -10,8 +10,8 @@
 #include <QRadioButton>
 #include <QtTest/QTest>
 
-#include "app/open_dlg.h"
-#include "app/qt_dialog_host.h"
+#include "dialogs/open_dlg.h"
+#include "framework/qt/qt_dialog_host.h"
 #include "app/quorvane_doc.h"
 #include "tests/gui/modal_driver.h"
 #include "tests/support/scripted_ui.h"

@@ -5,8 +5,8 @@
 #include <QHeaderView>
 #include <QtTest/QTest>
 
-#include "edit/qt_list_ctrl.h"
-#include "edit/value_pane.h"
+#include "panes/qt/qt_list_ctrl.h"
+#include "panes/value_pane.h"
 
 namespace qv::test {
 namespace {

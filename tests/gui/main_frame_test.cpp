@@ -10,8 +10,8 @@
 #include <QToolBar>
 #include <QtTest/QTest>
 
-#include "app/icons.h"
-#include "app/main_frame.h"
+#include "framework/qt/icons.h"
+#include "app/qt/main_frame.h"
 #include "app/quorvane_doc.h"
 #include "registry/unavailable_registry.h"
 #include "tests/gui/modal_driver.h"

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
-#include "app/qt_modal_ui.h"
+#include "framework/qt/qt_modal_ui.h"
 #include "tests/gui/modal_driver.h"
 
 namespace qv::test {

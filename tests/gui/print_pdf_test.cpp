@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/qt_print.h"
+#include "framework/qt/qt_print.h"
 #include "files/tree_printer.h"
 #include "model/key_node.h"
 

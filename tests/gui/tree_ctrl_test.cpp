@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <QtTest/QTest>
 
-#include "app/icons.h"
-#include "compare/qt_tree_ctrl.h"
+#include "framework/qt/icons.h"
+#include "panes/qt/qt_tree_ctrl.h"
 #include "model/key_node.h"
 
 namespace qv::test {

@@ -3,8 +3,8 @@
 // that does not answer fails only its own side, in time.
 #include <chrono>
 
-#include "compare/copy.h"
-#include "edit/edit_dialogs.h"
+#include "edit/copy.h"
+#include "dialogs/edit_dialogs.h"
 #include "tests/integration/remote_fixture.h"
 
 using namespace std::string_literals;

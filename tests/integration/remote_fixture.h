@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "app/open_dlg.h"
+#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
-#include "compare/tree_pane.h"
-#include "edit/value_pane.h"
+#include "panes/tree_pane.h"
+#include "panes/value_pane.h"
 #include "model/loader.h"
 #include "registry/registry_router.h"
 #include "registry/store_registry.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "compare/tree_ctrl.h"
-#include "compare/tree_pane.h"
-#include "edit/list_ctrl.h"
+#include "panes/tree_ctrl.h"
+#include "panes/tree_pane.h"
+#include "panes/list_ctrl.h"
 
 namespace qv::test {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog.h"
-#include "app/modal_ui.h"
+#include "framework/dialog.h"
+#include "framework/modal_ui.h"
 
 namespace qv::test {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/net_browser.h"
+#include "dialogs/net_browser.h"
 #include "app/quorvane_doc.h"
-#include "app/open_dlg.h"
+#include "dialogs/open_dlg.h"
 #include "tests/support/scripted_ui.h"
 
 namespace qv {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <set>
 
-#include "app/open_dlg.h"
+#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
 #include "tests/support/scripted_ui.h"
 

@@ -2,8 +2,8 @@
 // Slave: registry, memory and panes must agree after every outcome.
 #include <gtest/gtest.h>
 
-#include "compare/copy.h"
-#include "edit/edit_dialogs.h"
+#include "edit/copy.h"
+#include "dialogs/edit_dialogs.h"
 #include "edit/key_edit.h"
 #include "files/tree_file.h"
 #include "model/loader.h"

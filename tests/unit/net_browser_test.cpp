@@ -2,8 +2,8 @@
 // and the document's list of computers that fills it.
 #include <gtest/gtest.h>
 
-#include "app/net_browser.h"
-#include "app/open_dlg.h"
+#include "dialogs/net_browser.h"
+#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
 #include "registry/unavailable_registry.h"
 #include "tests/support/scripted_ui.h"

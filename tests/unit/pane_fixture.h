@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/open_dlg.h"
+#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
-#include "compare/tree_pane.h"
-#include "edit/value_pane.h"
+#include "panes/tree_pane.h"
+#include "panes/value_pane.h"
 #include "registry/store_registry.h"
 #include "tests/support/counting_registry.h"
 #include "tests/support/fake_controls.h"

@@ -2,7 +2,7 @@
 // commands' enable rules.
 #include <gtest/gtest.h>
 
-#include "app/tree_choice_dlg.h"
+#include "dialogs/tree_choice_dlg.h"
 #include "files/tree_file.h"
 #include "files/tree_printer.h"
 #include "tests/unit/pane_fixture.h"

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "app/tree_choice_dlg.h"
+#include "dialogs/tree_choice_dlg.h"
 #include "compare/compare_walk.h"
-#include "compare/walk_dialogs.h"
+#include "dialogs/walk_dialogs.h"
 #include "files/tree_file.h"
 #include "tests/unit/pane_fixture.h"
 

@@ -1,0 +1,345 @@
+#include "app/qt/main_frame.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "framework/qt/icons.h"
+#include "app/quorvane_doc.h"
+#include "res/resource.h"
+
+namespace qv {
+
+namespace {
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Commands that work on the sides' trees.
+constexpr UINT kNeedSides[] = {
+    ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY, ID_DELETE_VALUE,
+    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE,
+};
+
+bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
+
+// The tool bar in button order; 0 is a separator.
+constexpr UINT kToolBar[] = {
+    ID_FILE_SELECT, ID_FILE_SAVE_TREE, ID_FILE_PRINT, 0,
+    ID_ADD_KEY, ID_ADD_VALUE, 0,
+    ID_DELETE_KEY, ID_DELETE_VALUE, ID_DELETE_ALL_VALUES, 0,
+    ID_SYNC, ID_READ_SUBTREE, ID_COPY, 0,
+    ID_FIND, ID_COMPARE, 0,
+    ID_APP_ABOUT, ID_ABOUT_US, ID_HELP_INDEX,
+};
+
+constexpr UINT kCheckable[] = {ID_SYNC, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR};
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
+    : QMainWindow(parent), m_doc(doc), m_pApp(app) {
+    const std::string title = LoadString(IDR_MAINFRAME);
+    setWindowTitle(FromUtf8(title.substr(0, title.find('\n'))));
+
+    AddMenu("&File", {{ID_FILE_SELECT, "&Open"},
+                      {0, nullptr},
+                      {ID_FILE_SAVE_TREE, "&Save"},
+                      {0, nullptr},
+                      {ID_FILE_PRINT, "&Print...\tCtrl+P"},
+                      {ID_FILE_PRINT_SETUP, "P&rint Setup..."},
+                      {0, nullptr},
+                      {ID_APP_EXIT, "E&xit"}});
+    AddMenu("&Action", {{ID_ADD_KEY, "&Add Key"},
+                        {ID_ADD_VALUE, "&Add Value"},
+                        {0, nullptr},
+                        {ID_DELETE_KEY, "&Delete Key"},
+                        {ID_DELETE_VALUE, "Delete Value"},
+                        {ID_DELETE_ALL_VALUES, "Delete All Values"}});
+    AddMenu("&Update", {{ID_SYNC, "S&ync"},
+                        {0, nullptr},
+                        {ID_COPY, "&Copy Master->Slave"},
+                        {0, nullptr},
+                        {ID_READ_SUBTREE, "&Load Subtree"}});
+    AddMenu("&Search", {{ID_FIND, "&Find"}, {ID_COMPARE, "&Compare"}});
+    AddMenu("&View", {{ID_VIEW_TOOLBAR, "&Toolbar"}, {ID_VIEW_STATUS_BAR, "&Status Bar"}});
+    AddMenu("&Help", {{ID_APP_ABOUT, "&About Quorvane..."},
+                      {0, nullptr},
+                      {ID_ABOUT_US, "About &Us"},
+                      {0, nullptr},
+                      {ID_HELP_WINDOWS, "&Help"}});
+    CreateToolBar();
+    CreateAccelerators();
+    CreateGrid();
+
+    // Prompts replace the idle text while the pointer is on a command; it
+    // comes back when they clear.
+    const QString idle = FromUtf8(LoadString(AFX_IDS_IDLEMESSAGE));
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this, idle](const QString& text) {
+        if (text.isEmpty()) statusBar()->showMessage(idle);
+    });
+    statusBar()->showMessage(idle);
+
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+
+    // Tool bar buttons are not refreshed by a menu opening; the idle timer does it.
+    m_pIdleTimer = new QTimer(this);
+    m_pIdleTimer->setInterval(100);
+    connect(m_pIdleTimer, &QTimer::timeout, this, [this] {
+        // Handlers may look at trees a running command is rebuilding, as
+        // under a message box it shows; the state is refreshed after it.
+        if (m_nCommandDepth == 0 && QApplication::activeModalWidget() == nullptr) UpdateCommandUI();
+    });
+    m_pIdleTimer->start();
+
+    QSize size(1000, 700);
+    if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableGeometry().size() * 0.9);
+    resize(size);
+    UpdateCommandUI();
+}
+
+CMainFrame::~CMainFrame() {
+    // Children go after this body: nothing may call back into a half-gone frame.
+    disconnect(qApp, nullptr, this, nullptr);
+    statusBar()->disconnect(this);
+    m_pIdleTimer->stop();
+    // Views hold references to their controls, so they go first.
+    for (auto& row : m_views)
+        for (auto& view : row) view.reset();
+}
+
+QSize CMainFrame::InitialPaneSplit(QSize frame) { return QSize(frame.width() / 4, 2 * frame.height() / 5); }
+
+void CMainFrame::ApplyInitialSplit() {
+    m_bSplitApplied = true;
+    const QSize split = InitialPaneSplit(frameGeometry().size());
+    // Giving the rest to the second widget keeps the first exactly as asked.
+    const auto sizes = [](QSplitter* s, int first) {
+        const int whole = (s->orientation() == Qt::Horizontal ? s->width() : s->height()) - s->handleWidth();
+        return QList<int>{first, std::max(0, whole - first)};
+    };
+    const QList<int> columns = sizes(m_pRow[0], split.width());
+    for (QSplitter* row : m_pRow) row->setSizes(columns);
+    m_pRows->setSizes(sizes(m_pRows, split.height()));
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_bSplitApplied) ApplyInitialSplit();
+}
+
+QAction* CMainFrame::MakeAction(UINT id, const QString& text) {
+    if (QAction* existing = Action(id)) return existing;
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setStatusTip(FromUtf8(CommandPrompt(id)));
+    action->setToolTip(FromUtf8(CommandTip(id)));
+    action->setCheckable(std::find(std::begin(kCheckable), std::end(kCheckable), id) != std::end(kCheckable));
+    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> items) {
+    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
+    for (const MenuItem& item : items) {
+        if (item.id == 0) menu->addSeparator();
+        else menu->addAction(MakeAction(item.id, QString::fromLatin1(item.text)));
+    }
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::CreateToolBar() {
+    m_pToolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_pToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    m_pToolBar->setMovable(true);
+    m_pToolBar->setFloatable(true);
+    m_pToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_pToolBar->setIconSize(QSize(16, 16));
+    int image = 0;
+    for (UINT id : kToolBar) {
+        if (id == 0) {
+            m_pToolBar->addSeparator();
+            continue;
+        }
+        // Commands only on the tool bar are named by their tip.
+        QAction* action = MakeAction(id, FromUtf8(CommandTip(id)).trimmed());
+        action->setIcon(ToolbarIcon(image++));
+        m_pToolBar->addAction(action);
+    }
+    addToolBar(Qt::TopToolBarArea, m_pToolBar);
+}
+
+void CMainFrame::CreateAccelerators() {
+    // Kept apart from the menu items so the menus show only the texts they are given.
+    const struct {
+        QKeySequence keys;
+        UINT id;
+    } table[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_SELECT},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_FILE_SAVE_TREE},
+        {QKeySequence(Qt::CTRL | Qt::Key_P), ID_FILE_PRINT},
+        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
+        {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
+    };
+    for (const auto& entry : table) {
+        auto* shortcut = new QShortcut(entry.keys, this);
+        const UINT id = entry.id;
+        connect(shortcut, &QShortcut::activated, this, [this, id] { ExecuteCommand(id); });
+    }
+}
+
+void CMainFrame::CreateGrid() {
+    m_pRows = new QSplitter(Qt::Vertical, this);
+    m_pRows->setChildrenCollapsible(false);
+    for (int r = 0; r < kRows; ++r) {
+        m_pRow[r] = new QSplitter(Qt::Horizontal, m_pRows);
+        m_pRow[r]->setChildrenCollapsible(false);
+        for (int c = 0; c < kColumns; ++c) {
+            m_cells[r][c] = new QWidget(m_pRow[r]);  // until the pane comes
+            m_pRow[r]->setStretchFactor(c, c);
+        }
+        m_pRows->setStretchFactor(r, r);
+    }
+    // One column divider for both rows, as in a single grid.
+    connect(m_pRow[0], &QSplitter::splitterMoved, this, [this] { m_pRow[1]->setSizes(m_pRow[0]->sizes()); });
+    connect(m_pRow[1], &QSplitter::splitterMoved, this, [this] { m_pRow[0]->setSizes(m_pRow[1]->sizes()); });
+    setCentralWidget(m_pRows);
+}
+
+void CMainFrame::SetPane(int row, int column, QWidget* ctrl, std::unique_ptr<CView> view) {
+    m_views[row][column].reset();
+    QWidget* old = m_pRow[row]->replaceWidget(column, ctrl);
+    delete old;
+    m_cells[row][column] = ctrl;
+    m_views[row][column] = std::move(view);
+}
+
+CView* CMainFrame::GetPane(int row, int column) const {
+    if (row < 0 || row >= kRows || column < 0 || column >= kColumns) return nullptr;
+    return m_views[row][column].get();
+}
+
+QWidget* CMainFrame::GetPaneWidget(int row, int column) const {
+    if (row < 0 || row >= kRows || column < 0 || column >= kColumns) return nullptr;
+    return m_cells[row][column];
+}
+
+CView* CMainFrame::GetActivePane() const { return GetPane(m_nActiveRow, m_nActiveColumn); }
+
+void CMainFrame::SetActivePane(int row, int column) {
+    if (GetPaneWidget(row, column) == nullptr) return;
+    m_nActiveRow = row;
+    m_nActiveColumn = column;
+    m_cells[row][column]->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::ActivateNextPane(bool forward) {
+    constexpr int cells = kRows * kColumns;
+    const int step = forward ? 1 : cells - 1;
+    const int next = (m_nActiveRow * kColumns + m_nActiveColumn + step) % cells;
+    SetActivePane(next / kColumns, next % kColumns);
+}
+
+void CMainFrame::OnFocusChanged(QWidget* now) {
+    if (now == nullptr) return;
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kColumns; ++c) {
+            QWidget* cell = m_cells[r][c];
+            if (cell != nullptr && (cell == now || cell->isAncestorOf(now))) {
+                m_nActiveRow = r;
+                m_nActiveColumn = c;
+                return;
+            }
+        }
+}
+
+bool CMainFrame::HasOpened() const {
+    for (const CView* view : m_doc.GetViews())
+        if (view->m_nPane >= 0) return true;
+    return false;
+}
+
+bool CMainFrame::RouteCmdMsg(UINT id) {
+    if (CView* pane = GetActivePane(); pane != nullptr && pane->OnCmdMsg(id)) return true;
+    if (m_doc.OnCmdMsg(id)) return true;
+    if (OnCmdMsg(id)) return true;
+    return m_pApp != nullptr && m_pApp->OnCmdMsg(id);
+}
+
+CCmdUI CMainFrame::QueryCommandState(UINT id) {
+    CCmdUI state(id);
+    // Until an Open there is nothing for the program's commands to work on.
+    if (NeedsSides(id) && !HasOpened()) {
+        state.Enable(false);
+        return state;
+    }
+    CView* pane = GetActivePane();
+    const bool handled = (pane != nullptr && pane->OnUpdateCmdUI(state)) || m_doc.OnUpdateCmdUI(state) ||
+                         OnUpdateCmdUI(state) || (m_pApp != nullptr && m_pApp->OnUpdateCmdUI(state));
+    if (!handled) state.Enable(false);
+    return state;
+}
+
+bool CMainFrame::ExecuteCommand(UINT id) {
+    // The shown state may be up to one idle tick old; ask again.
+    if (!QueryCommandState(id).m_bEnabled) {
+        UpdateCommandUI();
+        return false;
+    }
+    ++m_nCommandDepth;
+    RouteCmdMsg(id);
+    --m_nCommandDepth;
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::UpdateCommandUI() {
+    for (auto& [id, action] : m_actions) {
+        const CCmdUI state = QueryCommandState(id);
+        action->setEnabled(state.m_bEnabled);
+        if (action->isCheckable()) action->setChecked(state.m_nCheck != 0);
+    }
+}
+
+QAction* CMainFrame::Action(UINT id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+bool CMainFrame::OnCmdMsg(UINT id) {
+    switch (id) {
+    case ID_APP_EXIT: close(); return true;
+    case ID_VIEW_TOOLBAR: m_pToolBar->setVisible(m_pToolBar->isHidden()); return true;
+    case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); return true;
+    case ID_NEXT_PANE: ActivateNextPane(true); return true;
+    case ID_PREV_PANE: ActivateNextPane(false); return true;
+    default: return false;
+    }
+}
+
+bool CMainFrame::OnUpdateCmdUI(CCmdUI& cmdUI) {
+    switch (cmdUI.m_nID) {
+    case ID_APP_EXIT:
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE: cmdUI.Enable(true); return true;
+    case ID_VIEW_TOOLBAR: cmdUI.SetCheck(m_pToolBar->isHidden() ? 0 : 1); return true;
+    case ID_VIEW_STATUS_BAR: cmdUI.SetCheck(statusBar()->isHidden() ? 0 : 1); return true;
+    default: return false;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,188 @@
+#include "app/qt/quorvane_app.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QSettings>
+#include <QStringList>
+#include <QTimer>
+
+#include "dialogs/about_dlg.h"
+#include "framework/qt/icons.h"
+#include "app/qt/main_frame.h"
+#include "framework/qt/qt_modal_ui.h"
+#include "app/quorvane_doc.h"
+#include "app/qt/recent_file_list.h"
+#include "panes/qt/qt_tree_ctrl.h"
+#include "panes/tree_pane.h"
+#include "panes/qt/qt_list_ctrl.h"
+#include "panes/value_pane.h"
+#include "registry/registry_router.h"
+#include "registry/store_registry.h"
+#include "registry/unavailable_registry.h"
+
+namespace qv {
+
+namespace {
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
+    QApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    m_pSettings = std::make_unique<QSettings>();
+    m_pRecentFiles = std::make_unique<CRecentFileList>(*m_pSettings);
+
+    m_pQtUi = std::make_unique<CQtModalUI>();
+    m_pUi = m_pQtUi.get();
+    // Without this computer's registry, tree files still open.
+    std::string error;
+    m_pOwnRegistry = CStoreRegistry::Open(DefaultStorePath(), &error);
+    if (!m_pOwnRegistry) {
+        m_pUi->MessageBox("This computer's registry store cannot be opened: " + error, MB_OK | MB_ICONWARNING);
+        m_pOwnRegistry = std::make_unique<CUnavailableRegistry>();
+    }
+    // Other computers' registries through their quorvane-regd; the
+    // environment overrides the settings.
+    RemoteOptions remote;
+    remote.token = m_pSettings->value(QStringLiteral("Remote/Token")).toString().toStdString();
+    remote.caFile = m_pSettings->value(QStringLiteral("Remote/CaFile")).toString().toStdString();
+    m_pRouter = std::make_unique<CRegistryRouter>(*m_pOwnRegistry, RemoteOptions::FromEnvironment(remote));
+    m_pRegistry = m_pRouter.get();
+}
+
+CQuorvaneApp::CQuorvaneApp(IModalUI& ui, IRegistry& registry, const QString& settingsFile)
+    : m_bDesktop(false), m_pUi(&ui), m_pRegistry(&registry) {
+    m_pSettings = std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
+    m_pRecentFiles = std::make_unique<CRecentFileList>(*m_pSettings);
+}
+
+CQuorvaneApp::~CQuorvaneApp() {
+    // The frame's panes leave the document; the document then goes.
+    m_pFrame.reset();
+    m_pDoc.reset();
+}
+
+void CQuorvaneApp::InitInstance(bool show) {
+    QApplication::setWindowIcon(ToolbarIcon(12));
+    m_pDoc = std::make_unique<CQuorvaneDoc>(*m_pRegistry, *m_pUi);
+    for (const QString& name : m_pSettings->value(QStringLiteral("Remote/Recent")).toStringList())
+        m_pDoc->m_recentComputers.push_back(name.toStdString());
+    m_pDoc->m_onRecentComputers = [this](const std::vector<std::string>& names) {
+        QStringList list;
+        for (const std::string& name : names) list.append(QString::fromStdString(name));
+        m_pSettings->setValue(QStringLiteral("Remote/Recent"), list);
+    };
+    if (m_pRouter) m_pDoc->m_checkComputer = [this](const std::string& name) { return m_pRouter->Ping(name); };
+    m_pFrame = std::make_unique<CMainFrame>(*m_pDoc, this);
+    if (auto* qtUi = dynamic_cast<CQtModalUI*>(m_pUi)) qtUi->SetMainWindow(m_pFrame.get());
+    CreatePanes();
+    m_pFrame->SetActivePane(0, 0);
+    m_pFrame->UpdateCommandUI();
+    if (show) m_pFrame->show();
+    if (m_bDesktop) RunStartupRequests();
+}
+
+void CQuorvaneApp::CreatePanes() {
+    // The document numbers its panes in the order they join: both trees,
+    // then both value lists, each pair Master first.
+    const struct {
+        int row, column;
+        bool tree;
+    } cells[] = {{0, 0, true}, {1, 0, true}, {0, 1, false}, {1, 1, false}};
+    for (const auto& cell : cells) {
+        std::unique_ptr<CView> view;
+        QWidget* ctrl;
+        if (cell.tree) {
+            auto* tree = new CQtTreeCtrl;
+            auto pane = std::make_unique<CQuorvaneView>(*tree);
+            pane->m_pGrid = m_pFrame.get();
+            ctrl = tree;
+            view = std::move(pane);
+        } else {
+            auto* list = new CQtListCtrl;
+            view = std::make_unique<CRegListView>(*list);
+            ctrl = list;
+        }
+        m_pDoc->AddView(view.get());
+        m_pFrame->SetPane(cell.row, cell.column, ctrl, std::move(view));
+    }
+}
+
+void CQuorvaneApp::OpenFiles(const std::string& master, const std::string& slave) {
+    m_pDoc->OpenSides(kSourceFile, master, kSourceFile, slave);
+    m_pFrame->UpdateCommandUI();
+    m_pRecentFiles->Add(FromUtf8(slave));
+    m_pRecentFiles->Add(FromUtf8(master));
+}
+
+void CQuorvaneApp::RunStartupRequests() {
+    const QString files = qEnvironmentVariable("QUORVANE_OPEN_FILES");
+    if (!files.isEmpty()) {
+        const QStringList sides = files.split(u':');
+        if (sides.size() == 2) OpenFiles(sides[0].toStdString(), sides[1].toStdString());
+        else m_pUi->MessageBox("QUORVANE_OPEN_FILES wants two files: master.qvf:slave.qvf", MB_OK | MB_ICONWARNING);
+    }
+    const QString key = qEnvironmentVariable("QUORVANE_SELECT");
+    if (!key.isEmpty()) SelectKey(key.toStdString());
+    const QString shot = qEnvironmentVariable("QUORVANE_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        // After the first paints, so the picture shows what a user sees.
+        QTimer::singleShot(500, m_pFrame.get(), [this, shot] {
+            m_pFrame->UpdateCommandUI();
+            m_pFrame->grab().save(shot);
+            QApplication::quit();
+        });
+    }
+}
+
+void CQuorvaneApp::SelectKey(const std::string& path) {
+    for (int side = 0; side < 2; ++side) {
+        auto* pane = dynamic_cast<CQuorvaneView*>(m_pDoc->GetTreePane(side));
+        KeyNode* node = pane == nullptr ? nullptr : pane->SideRoot();
+        std::size_t start = 0;
+        while (node != nullptr && start <= path.size()) {
+            const std::size_t end = std::min(path.find('\\', start), path.size());
+            const std::string name = path.substr(start, end - start);
+            KeyNode* next = nullptr;
+            for (const auto& child : node->subkeys)
+                if (QString::fromStdString(child->name).compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0)
+                    next = child.get();
+            node = next;
+            start = end + 1;
+        }
+        if (node != nullptr) pane->GetTreeCtrl().SelectItem(node);
+    }
+}
+
+bool CQuorvaneApp::OnCmdMsg(UINT id) {
+    switch (id) {
+    case ID_APP_ABOUT: {
+        CAboutDlg dlg;
+        m_pUi->DoModal(dlg);
+        return true;
+    }
+    case ID_ABOUT_US: {
+        CAboutUsDlg dlg;
+        m_pUi->DoModal(dlg);
+        return true;
+    }
+    case ID_FILE_PRINT_SETUP: m_pUi->PrintSetup(); return true;
+    default: return false;
+    }
+}
+
+bool CQuorvaneApp::OnUpdateCmdUI(CCmdUI& cmdUI) {
+    switch (cmdUI.m_nID) {
+    case ID_APP_ABOUT:
+    case ID_ABOUT_US:
+    case ID_FILE_PRINT_SETUP: cmdUI.Enable(true); return true;
+    default: return false;
+    }
+}
+
+}  // namespace qv

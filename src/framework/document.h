@@ -1,0 +1,58 @@
+// The document as its panes see it. A pane holds a CDocument*, never the
+// program's own document class, so the panes build below the application.
+// The document owns the list of its panes and tells each one, by its pane
+// number, which side of the comparison it shows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/cmd_target.h"
+#include "framework/view.h"
+#include "model/registry.h"
+
+namespace qv {
+
+class IModalUI;
+class KeyNode;
+
+// Where a side comes from; also the radio position in the Open dialog.
+enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
+
+inline bool IsLiveKind(int kind) { return kind == kSourceLocal || kind == kSourceNetwork; }
+
+class CDocument : public CCmdTarget {
+public:
+    CDocument() = default;
+    // Panes that outlive the document are told to forget it.
+    ~CDocument() override;
+
+    CDocument(const CDocument&) = delete;
+    CDocument& operator=(const CDocument&) = delete;
+
+    // Panes, in the order they joined.
+    void AddView(CView* view);
+    void RemoveView(CView* view);
+    const std::vector<CView*>& GetViews() const { return m_viewList; }
+    // The first (0) or second (1) tree pane, value pane; null if absent.
+    ITreePane* GetTreePane(int index) const;
+    IValuePane* GetValuePane(int index) const;
+
+    // The side shown by the pane with number `pane`.
+    virtual int SideKind(int pane) const = 0;
+    virtual const std::string& SideName(int pane) const = 0;
+    virtual KeyNode* SideRoot(int pane) const = 0;
+
+    virtual IRegistry& Registry() const = 0;
+    virtual IModalUI& Ui() const = 0;
+
+    // The print commands, as the panes receive them.
+    virtual bool OnPrintCommand(UINT id) = 0;
+    // A tree pane's selection changed.
+    virtual void FollowSelection(KeyNode* node, int pane) = 0;
+
+protected:
+    std::vector<CView*> m_viewList;
+};
+
+}  // namespace qv
