@@ -62,6 +62,14 @@ using UINT = unsigned int;
 #define AFX_IDS_APP_TITLE 57344
 #define AFX_IDS_IDLEMESSAGE 57345
 
+// Status bar indicators.
+#define ID_INDICATOR_EXT 59136
+#define ID_INDICATOR_CAPS 59137
+#define ID_INDICATOR_NUM 59138
+#define ID_INDICATOR_SCRL 59139
+#define ID_INDICATOR_OVR 59140
+#define ID_INDICATOR_REC 59141
+
 // Message texts.
 #define IDS_PRODUCT_LINE 20000
 #define IDS_VERSION_LINE 20001

@@ -8,6 +8,12 @@ const StringResource kStringTable[] = {
     {IDR_MAINFRAME, "Quorvane Software\nQuorvane"},
     {AFX_IDS_APP_TITLE, "Quorvane"},
     {AFX_IDS_IDLEMESSAGE, "Ready"},
+    {ID_INDICATOR_EXT, "EXT"},
+    {ID_INDICATOR_CAPS, "CAP"},
+    {ID_INDICATOR_NUM, "NUM"},
+    {ID_INDICATOR_SCRL, "SCRL"},
+    {ID_INDICATOR_OVR, "OVR"},
+    {ID_INDICATOR_REC, "REC"},
 
     {IDS_PRODUCT_LINE, "Quorvane 1.3"},
     {IDS_VERSION_LINE, "Version 2000"},

@@ -177,11 +177,13 @@ void CQuorvaneDoc::OnCompare() {
         AfxMessageBox(m_ui, IDS_SELECT_MASTER);
         return;
     }
+    int finished;
     {
         CWaitCursor wait(m_ui);
-        slave->Compare(masterNode);
+        finished = slave->Compare(masterNode, master);
     }
-    AfxMessageBox(m_ui, IDS_NO_MORE_DIFFERENCES);
+    // Only a walk that went to its end may say there is nothing more.
+    if (finished == 1) AfxMessageBox(m_ui, IDS_NO_MORE_DIFFERENCES);
 }
 
 void CQuorvaneDoc::OnFind() {
@@ -285,7 +287,7 @@ void CQuorvaneDoc::OnFileSaveTree() {
 
 void CQuorvaneDoc::SaveToFile(const std::string& path, KeyNode* node) {
     try {
-        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace | CStdioFile::typeText);
         SaveTree(node, file);
         file.Close();
     } catch (const CFileException& e) {

@@ -50,6 +50,13 @@ std::string_view KeyName(const std::unique_ptr<KeyNode>& k) { return k->name; }
 using ValueIndex = FirstMatchIndex<Values, std::string_view (*)(const std::unique_ptr<ValueEntry>&)>;
 using KeyIndex = FirstMatchIndex<Subkeys, std::string_view (*)(const std::unique_ptr<KeyNode>&)>;
 
+// Text is compared as text (a terminator more or less is no difference);
+// every other type byte for byte.
+bool SameData(const ValueEntry& v, const ValueEntry& w) {
+    if (v.type == REG_SZ) return v.Text() == w.Text();
+    return v.data == w.data;
+}
+
 // Compares the values of one pair of keys; false when a stop ended the walk.
 bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
     if (master->values.size() != slave->values.size() && !stop(slave, 0, IDS_DIFF_VALUE_COUNT)) return false;
@@ -65,8 +72,7 @@ bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
         const ValueEntry& w = *master->values[static_cast<std::size_t>(found)];
         UINT difference = 0;
         if (v.type != w.type) difference = IDS_VALUE_TYPES_DIFFER;
-        else if (v.type == REG_DWORD && v.Number() != w.Number()) difference = IDS_VALUES_DIFFER;
-        else if (v.type == REG_SZ && v.Text() != w.Text()) difference = IDS_VALUES_DIFFER;
+        else if (!SameData(v, w)) difference = IDS_VALUES_DIFFER;
         if (difference != 0 && !stop(slave, row, difference)) return false;
     }
     return true;
@@ -74,7 +80,12 @@ bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
 
 }  // namespace
 
-int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
+int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const WalkLoad& loadSlave,
+                 const WalkLoad& loadMaster) {
+    auto load = [&](KeyNode* s, KeyNode* m) {
+        if (loadSlave) loadSlave(s);
+        if (loadMaster) loadMaster(m);
+    };
     // Depth first without recursion: a frame per pair of keys being walked.
     struct Frame {
         KeyNode* slave;
@@ -82,6 +93,7 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
         std::size_t next = 0;
         std::unique_ptr<KeyIndex> index;
     };
+    load(slave, master);
     if (!CompareValues(slave, master, stop)) return 0;
     if (master->subkeys.size() != slave->subkeys.size() && !stop(slave, 0, IDS_DIFF_KEY_COUNT)) return 0;
     std::vector<Frame> stack;
@@ -99,6 +111,7 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
             continue;
         }
         KeyNode* l = f.master->subkeys[static_cast<std::size_t>(found)].get();
+        load(k, l);
         if (!CompareValues(k, l, stop)) return 0;
         if (l->subkeys.size() != k->subkeys.size() && !stop(k, 0, IDS_DIFF_KEY_COUNT)) return 0;
         stack.push_back({k, l, 0, std::make_unique<KeyIndex>(l->subkeys, &KeyName)});
@@ -106,7 +119,8 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
     return 1;
 }
 
-int FindIn(KeyNode* node, std::string_view text, bool matchNames, bool matchData, const WalkStop& stop) {
+int FindIn(KeyNode* node, std::string_view text, bool matchNames, bool matchData, const WalkStop& stop,
+           const WalkLoad& load) {
     struct Frame {
         KeyNode* node;
         std::size_t next = 0;
@@ -121,6 +135,7 @@ int FindIn(KeyNode* node, std::string_view text, bool matchNames, bool matchData
         }
         return true;
     };
+    if (load) load(node);
     if (!values(node)) return 0;
     std::vector<Frame> stack{{node, 0}};
     while (!stack.empty()) {
@@ -131,6 +146,7 @@ int FindIn(KeyNode* node, std::string_view text, bool matchNames, bool matchData
         }
         KeyNode* k = f.node->subkeys[f.next++].get();
         if (matchNames && k->name == text && !stop(k, 0, IDS_FIND_MATCH)) return 0;
+        if (load) load(k);
         if (!values(k)) return 0;
         stack.push_back({k, 0});
     }

@@ -1,13 +1,9 @@
 #include "dialogs/edit_dialogs.h"
 
-#include "model/key_node.h"
-
 namespace qv {
 
-void CModifyStringDlg::DoDataExchange(CDataExchange* pDX) {
-    DDX_Text(pDX, 1019, m_strValue);
-    DDV_MaxChars(pDX, m_strValue, ValueEntry::kMaxText);
-}
+// The whole text is edited, however long: a value is never cut.
+void CModifyStringDlg::DoDataExchange(CDataExchange* pDX) { DDX_Text(pDX, 1019, m_strValue); }
 
 void CModifyNumberDlg::DoDataExchange(CDataExchange* pDX) { DDX_Text(pDX, 1019, m_dwValue); }
 

@@ -3,9 +3,25 @@
 #include <vector>
 
 #include "edit/key_edit.h"
+#include "model/loader.h"
 #include "model/open_key.h"
 
 namespace qv {
+
+const KeyNode* FindUnfitKeyName(const KeyNode* source, bool withSelf, bool recursive) {
+    if (withSelf && !IsValidKeyName(source->name)) return source;
+    if (!recursive) return nullptr;
+    std::vector<const KeyNode*> pending{source};
+    while (!pending.empty()) {
+        const KeyNode* n = pending.back();
+        pending.pop_back();
+        for (const auto& k : n->subkeys) {
+            if (!IsValidKeyName(k->name)) return k.get();
+            pending.push_back(k.get());
+        }
+    }
+    return nullptr;
+}
 
 void CopyContentFrom(KeyNode* target, const KeyNode* source, bool recursive) {
     std::vector<std::pair<KeyNode*, const KeyNode*>> pending{{target, source}};
@@ -40,7 +56,7 @@ LONG WriteKey(KeyNode* node, IRegistry& registry, const std::string& computer, H
         const LONG opened = key.Open(computer, root, item.path, KEY_WRITE);
         if (opened != 0) return opened;
         for (const auto& v : item.node->values) {
-            const LONG status = registry.RegSetValueExA(key.Key(), v->name, 0, v->type, v->data, v->WriteSize());
+            const LONG status = registry.RegSetValueExA(key.Key(), v->name.c_str(), 0, v->type, v->Bytes(), v->WriteSize());
             if (status != ERROR_SUCCESS) return status;
         }
         if (!recursive) continue;
@@ -61,7 +77,15 @@ int WriteToRegistry(KeyNode* node, IRegistry& registry, const std::string& compu
 
 int OverwriteFrom(KeyNode* target, IRegistry& registry, const std::string& computer, const KeyNode* source,
                   bool recursive) {
+    if (FindUnfitKeyName(source, false, recursive) != nullptr) return 0;
     if (recursive) {
+        // Everything below the target goes, also what memory never held:
+        // deleting only the loaded keys would fail on a key with unread
+        // subkeys after its elder siblings were already gone.
+        HKEY root = nullptr;
+        std::string path;
+        PathOf(target, root, path);
+        if (root == nullptr || ReloadSubtree(target, registry, computer, root, path) != 0) return 0;
         while (!target->subkeys.empty()) {
             KeyNode* k = target->subkeys.front().get();
             if (DeleteFromRegistry(k, registry, computer) == 0) return 0;
@@ -75,9 +99,21 @@ int OverwriteFrom(KeyNode* target, IRegistry& registry, const std::string& compu
 
 int AppendCopyOf(KeyNode* target, IRegistry& registry, const std::string& computer, const KeyNode* source,
                  bool recursive) {
+    if (FindUnfitKeyName(source, true, recursive) != nullptr) return 0;
+    KeyNode* existing = nullptr;
+    for (const auto& k : target->subkeys)
+        if (SameName(k->name, source->name)) existing = k.get();
     KeyNode* copy = target->AppendSubkey(std::make_unique<KeyNode>(source->name));
     CopyContentFrom(copy, source, recursive);
-    return WriteToRegistry(copy, registry, computer, recursive);
+    const int written = WriteToRegistry(copy, registry, computer, recursive);
+    if (existing == nullptr) return written;
+    // The registry merged the copy into the key it had: memory reads it again.
+    target->DetachSubkey(copy);
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(existing, root, path);
+    ReloadSubtree(existing, registry, computer, root, path);
+    return written;
 }
 
 }  // namespace qv

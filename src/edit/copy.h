@@ -10,14 +10,22 @@
 namespace qv {
 
 // Replaces `target`'s values (and, when recursive, its subkeys) with copies
-// of `source`'s, in the registry and in memory.
+// of `source`'s, in the registry and in memory. Recursive, the target's
+// subtree is read from the registry first, so keys never loaded go too.
 int OverwriteFrom(KeyNode* target, IRegistry& registry, const std::string& computer, const KeyNode* source,
                   bool recursive);
 // Adds a copy of `source` (with its subtree when recursive) as the last
 // subkey of `target`, and creates that key with its values (and subtree) in
-// the registry. The target's other keys are not written.
+// the registry. The target's other keys are not written. When `target` has a
+// subkey of that name already, the copy merges into it in the registry and
+// memory reads that key again: never two keys of one name.
 int AppendCopyOf(KeyNode* target, IRegistry& registry, const std::string& computer, const KeyNode* source,
                  bool recursive);
+// The first key whose name the registry cannot take (see IsValidKeyName)
+// among what a copy of `source` writes: `source` itself when `withSelf`, its
+// subtree when `recursive`. Null when there is none. A copy refuses such a
+// source before it writes anything: an empty name would write into the parent.
+const KeyNode* FindUnfitKeyName(const KeyNode* source, bool withSelf, bool recursive);
 // Appends copies of `source`'s values and, when recursive, of its subtree.
 void CopyContentFrom(KeyNode* target, const KeyNode* source, bool recursive);
 // Writes the node's values (and subtree when recursive) to its key.

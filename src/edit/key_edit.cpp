@@ -52,12 +52,13 @@ int DeleteValuesFromRegistry(KeyNode* node, IRegistry& registry, const std::stri
     std::string path;
     PathOf(node, root, path);
     if (root == nullptr) return 0;
-    if (index != -1 && (index < 0 || static_cast<std::size_t>(index) >= node->values.size())) return 0;
     COpenedKey key(registry);
     if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    // A row beyond the list names no value: nothing to delete.
+    if (index < -1 || (index != -1 && static_cast<std::size_t>(index) >= node->values.size())) return 1;
     if (index != -1) {
         const auto at = node->values.begin() + index;
-        if (registry.RegDeleteValueA(key.Key(), (*at)->name) != ERROR_SUCCESS) return 0;
+        if (registry.RegDeleteValueA(key.Key(), (*at)->name.c_str()) != ERROR_SUCCESS) return 0;
         node->values.erase(at);
         return 1;
     }
@@ -65,7 +66,7 @@ int DeleteValuesFromRegistry(KeyNode* node, IRegistry& registry, const std::stri
     std::size_t done = 0;
     int result = 1;
     for (; done < node->values.size(); ++done) {
-        if (registry.RegDeleteValueA(key.Key(), node->values[done]->name) != ERROR_SUCCESS) {
+        if (registry.RegDeleteValueA(key.Key(), node->values[done]->name.c_str()) != ERROR_SUCCESS) {
             result = 0;
             break;
         }
@@ -81,21 +82,23 @@ std::string SubkeyPath(const KeyNode* node, const std::string& name) {
     return path.empty() ? name : path + '\\' + name;
 }
 
-int CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& computer,
-                 std::unique_ptr<KeyNode>& key, LONG* status) {
+KeyNode* CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& computer, const std::string& name,
+                      LONG* status) {
+    LONG ignored;
+    LONG& result = status != nullptr ? *status : ignored;
     HKEY root = nullptr;
     std::string path;
     PathOf(node, root, path);
-    if (root == nullptr) {
-        if (status != nullptr) *status = ERROR_INVALID_PARAMETER;
-        return 0;
+    if (root == nullptr || !IsValidKeyName(name)) {
+        result = ERROR_INVALID_PARAMETER;
+        return nullptr;
     }
     COpenedKey opened(registry);
-    const LONG result = opened.Open(computer, root, SubkeyPath(node, key->name), KEY_WRITE);
-    if (status != nullptr) *status = result;
-    if (result != 0) return 0;
-    node->AppendSubkey(std::move(key));
-    return 1;
+    result = opened.Open(computer, root, SubkeyPath(node, name), KEY_WRITE);
+    if (result != 0) return nullptr;
+    for (const auto& k : node->subkeys)
+        if (SameName(k->name, name)) return k.get();
+    return node->AppendSubkey(std::make_unique<KeyNode>(name));
 }
 
 int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
@@ -106,9 +109,14 @@ int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
     if (root == nullptr) return 0;
     COpenedKey key(registry);
     if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
-    if (registry.RegSetValueExA(key.Key(), entry->name, 0, entry->type, entry->data, entry->WriteSize()) !=
-        ERROR_SUCCESS)
+    if (registry.RegSetValueExA(key.Key(), entry->name.c_str(), 0, entry->type, entry->Bytes(),
+                                entry->WriteSize()) != ERROR_SUCCESS)
         return 0;
+    for (auto& v : node->values)
+        if (SameName(v->name, entry->name)) {
+            v = std::move(entry);
+            return 1;
+        }
     node->AppendValue(std::move(entry));
     return 1;
 }

@@ -18,15 +18,18 @@ int DeleteFromRegistry(KeyNode* node, IRegistry& registry, const std::string& co
 // The recursive step: deletes `path` (the node's key below `handle`) after the
 // keys of its loaded subkeys.
 int DeleteKeyTree(KeyNode* node, IRegistry& registry, HKEY handle, const std::string& path);
-// Deletes value `index` (all values for -1) in the registry and in memory.
-// On a failure the values deleted before it are gone from both.
+// Deletes value `index` (all values for -1) in the registry and in memory;
+// a row beyond the list deletes nothing. On a failure the values deleted
+// before it are gone from both.
 int DeleteValuesFromRegistry(KeyNode* node, IRegistry& registry, const std::string& computer, int index);
-// Opens or creates the key for `key` below `node` and attaches `key` as the
-// last subkey. On failure `key` is left to the caller and `*status` holds the
-// registry's reason.
-int CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& computer,
-                 std::unique_ptr<KeyNode>& key, LONG* status = nullptr);
-// Writes `entry` to the node's key and appends it to `values`.
+// Opens or creates the key `name` below `node`. Returns its node: a new last
+// subkey, or the subkey of that name memory already had. Null on failure,
+// with the registry's reason in `*status` (ERROR_INVALID_PARAMETER for a
+// name that IsValidKeyName refuses; nothing then reaches the registry).
+KeyNode* CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& computer, const std::string& name,
+                      LONG* status = nullptr);
+// Writes `entry` to the node's key; it replaces the entry of that name in
+// memory, or is appended.
 int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
                 std::unique_ptr<ValueEntry>& entry);
 

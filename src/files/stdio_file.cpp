@@ -1,10 +1,20 @@
 #include "files/stdio_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace qv {
 
@@ -62,6 +72,13 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     struct stat st {};
     if (!m_bWrite && stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return fail(CFileException(CFileException::badPath, 0, fileName, "not a regular file"));
+    if (m_bWrite && (openFlags & modeCreate) && (openFlags & modeReplace)) {
+        if (!OpenReplacing(error)) return false;
+        m_buffer.resize(kBufferSize);
+        m_nPos = m_nEnd = 0;
+        m_bEof = false;
+        return true;
+    }
     const char* mode = m_bWrite ? ((openFlags & modeCreate) ? "wb" : "r+b") : "rb";
     errno = 0;
     m_file = std::fopen(fileName.c_str(), mode);
@@ -90,6 +107,10 @@ void CStdioFile::Close() {
     if (m_file == nullptr) return;
     try {
         if (m_bWrite) FlushBuffer();
+        if (!m_strTempName.empty()) {
+            FinishReplacing();
+            return;
+        }
     } catch (...) {
         Abort();
         throw;
@@ -100,10 +121,103 @@ void CStdioFile::Close() {
     if (std::fclose(f) != 0) ThrowError(errno != 0 ? errno : EIO);
 }
 
+bool CStdioFile::OpenReplacing(CFileException* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A link is followed: the file it names is the one replaced.
+    fs::path target = m_strFileName;
+    if (fs::is_symlink(target, ec)) {
+        const fs::path real = fs::weakly_canonical(target, ec);
+        if (!ec) target = real;
+    }
+    struct stat st {};
+    const bool exists = stat(target.string().c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        if (error != nullptr)
+            *error = CFileException(CFileException::badPath, 0, m_strFileName, "not a regular file");
+        return false;
+    }
+    static std::atomic<unsigned> counter{0};
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = "." + target.filename().string() + ".tmp" +
+                                 std::to_string(static_cast<unsigned long>(::getpid())) + "-" +
+                                 std::to_string(counter++);
+        const std::string temp = (folder / name).string();
+        errno = 0;
+#ifdef _WIN32
+        const int fd = ::_open(temp.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+#endif
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) {
+            const int osError = errno != 0 ? errno : EIO;
+            if (error != nullptr) *error = CFileException(CauseOf(osError), osError, m_strFileName);
+            return false;
+        }
+#ifndef _WIN32
+        // The new file keeps the old one's permissions.
+        if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+#endif
+        m_file = ::fdopen(fd, "wb");
+        if (m_file == nullptr) {
+            const int osError = errno != 0 ? errno : EIO;
+            ::close(fd);
+            std::remove(temp.c_str());
+            if (error != nullptr) *error = CFileException(CauseOf(osError), osError, m_strFileName);
+            return false;
+        }
+        m_strTempName = temp;
+        m_strTarget = target.string();
+        return true;
+    }
+    if (error != nullptr) *error = CFileException(CFileException::generic, EEXIST, m_strFileName);
+    return false;
+}
+
+void CStdioFile::FinishReplacing() {
+    errno = 0;
+    if (std::fflush(m_file) != 0) ThrowError(errno != 0 ? errno : EIO);
+#ifndef _WIN32
+    if (::fsync(::fileno(m_file)) != 0) ThrowError(errno != 0 ? errno : EIO);
+#endif
+    std::FILE* f = m_file;
+    m_file = nullptr;
+    errno = 0;
+    if (std::fclose(f) != 0) {
+        const int osError = errno != 0 ? errno : EIO;
+        std::remove(m_strTempName.c_str());
+        m_strTempName.clear();
+        ThrowError(osError);
+    }
+    std::error_code ec;
+    std::filesystem::rename(m_strTempName, m_strTarget, ec);
+    if (ec) {
+        std::remove(m_strTempName.c_str());
+        m_strTempName.clear();
+        ThrowError(ec.value() != 0 ? ec.value() : EIO);
+    }
+    m_strTempName.clear();
+#ifndef _WIN32
+    // The rename itself reaches the disk with its folder.
+    const std::string folder = std::filesystem::path(m_strTarget).parent_path().string();
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+#endif
+}
+
 void CStdioFile::Abort() {
     if (m_file != nullptr) {
         std::fclose(m_file);
         m_file = nullptr;
+    }
+    if (!m_strTempName.empty()) {
+        std::remove(m_strTempName.c_str());
+        m_strTempName.clear();
     }
     m_nPos = m_nEnd = 0;
 }

@@ -34,6 +34,11 @@ public:
         modeRead = 0x0000,
         modeWrite = 0x0001,
         modeCreate = 0x1000,
+        // With modeWrite | modeCreate: the file being replaced stays as it
+        // was until Close(). Writes go to a temporary file in the same
+        // folder, which Close() flushes to disk and renames over the file;
+        // a failure or Abort() removes it.
+        modeReplace = 0x2000,
         typeText = 0x4000,
     };
 
@@ -49,9 +54,11 @@ public:
     bool Open(const std::string& fileName, unsigned openFlags, CFileException* error = nullptr);
     // Takes over an open stream (closed by this object), e.g. one in memory.
     void Attach(std::FILE* stream, std::string name, bool forWriting = false);
-    // Flushes and closes; throws on a failed flush.
+    // Flushes and closes (and, replacing, puts the file in place); throws on
+    // a failure.
     void Close();
-    // Closes without throwing (for cleanup after an error).
+    // Closes without throwing (for cleanup after an error); a file being
+    // replaced is left as it was.
     void Abort();
 
     // Reads the next line without its line end (LF or CR LF). Returns false at
@@ -65,11 +72,15 @@ public:
 
 private:
     [[noreturn]] void ThrowError(int osError) const;
+    bool OpenReplacing(CFileException* error);
+    void FinishReplacing();
     bool FillBuffer();
     void FlushBuffer();
 
     std::FILE* m_file = nullptr;
     std::string m_strFileName;
+    std::string m_strTempName;  // the temporary file while replacing
+    std::string m_strTarget;    // the file it replaces (a link followed)
     bool m_bText = true;
     bool m_bWrite = false;
     std::vector<char> m_buffer;

@@ -43,7 +43,10 @@ std::string TextOf(std::string_view line, std::size_t eq) {
 }
 
 std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
-    const std::size_t eq = line.find('=');
+    // The name ends at the first quote followed by '=': a name may hold '='
+    // itself (even "=dword:"), which must not decide the value's type.
+    std::size_t eq = line.find("\"=");
+    eq = eq != std::string_view::npos ? eq + 1 : line.find('=');
     std::string name;
     if (eq != std::string_view::npos && eq >= 3) name.assign(line.substr(1, eq - 2));
     if (IsNumberLine(line, eq)) {
@@ -64,6 +67,12 @@ int ReadTreeFile(KeyNode* top, CStdioFile& file) {
         while (!line.empty() && IsTrailingSpace(line.back())) line.remove_suffix(1);
         if (line.empty()) continue;
         if (line.front() == '[') {
+            // "[]" stands for the file's top node, which the writer puts
+            // first; it is no key of its own.
+            if (line == "[]") {
+                current = nullptr;
+                continue;
+            }
             KeyNode* parent = FindParent(top, line);
             if (parent == nullptr) parent = top;
             // Refuse what the registry itself could never hold; it also keeps

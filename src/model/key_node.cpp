@@ -22,50 +22,37 @@ std::size_t Utf8SafeLength(std::string_view src, std::size_t limit) {
     return cut;
 }
 
-void CopyField(char* dest, std::string_view src) {
-    const std::size_t n = Utf8SafeLength(src, ValueEntry::kMaxText);
-    std::memcpy(dest, src.data(), n);
-    dest[n] = '\0';
-}
-
-ValueEntry::ValueEntry(const char* valueName, DWORD valueType, const void* valueData) {
-    if (valueData != nullptr) {
-        if (valueType == REG_SZ) {
-            const char* text = static_cast<const char*>(valueData);
-            CopyField(reinterpret_cast<char*>(data), std::string_view(text));
-            cbData = static_cast<DWORD>(Text().size() + 1);
-        } else if (valueType == REG_DWORD) {
-            std::memcpy(data, valueData, sizeof(DWORD));
-            cbData = sizeof(DWORD);
-        } else {
-            data[0] = 0;
-            name[0] = '\0';
-            cbData = 1;
-        }
-    }
-    type = valueType;
-    if (valueName != nullptr) CopyField(name, std::string_view(valueName));
-}
-
-std::string_view ValueEntry::Name() const {
-    return std::string_view(name, strnlen(name, kFieldSize));
+ValueEntry::ValueEntry(const char* valueName, DWORD valueType, const void* valueData) : type(valueType) {
+    if (valueName != nullptr) name = valueName;
+    if (valueData == nullptr) return;
+    if (valueType == REG_SZ) SetText(static_cast<const char*>(valueData));
+    else if (valueType == REG_DWORD) data.assign(static_cast<const char*>(valueData), sizeof(DWORD));
+    else data.assign(1, '\0');
 }
 
 std::string_view ValueEntry::Text() const {
-    const char* text = reinterpret_cast<const char*>(data);
-    return std::string_view(text, strnlen(text, kFieldSize));
+    const std::size_t end = data.find('\0');
+    return std::string_view(data).substr(0, end);
 }
 
 DWORD ValueEntry::Number() const {
-    DWORD n;
-    std::memcpy(&n, data, sizeof n);
+    DWORD n = 0;
+    std::memcpy(&n, data.data(), std::min(sizeof n, data.size()));
     return n;
 }
 
+void ValueEntry::SetText(std::string_view text) {
+    data.assign(text);
+    data += '\0';
+}
+
+void ValueEntry::SetNumber(DWORD number) { data.assign(reinterpret_cast<const char*>(&number), sizeof number); }
+
 DWORD ValueEntry::WriteSize() const {
-    if (type == REG_DWORD) return sizeof(DWORD);
-    if (type == REG_SZ) return static_cast<DWORD>(Text().size() + 1);
-    return std::min<DWORD>(cbData, kFieldSize);
+    // A REG_SZ that came without its terminator is written with one: the
+    // string's own terminator follows the bytes.
+    const bool terminate = type == REG_SZ && (data.empty() || data.back() != '\0');
+    return static_cast<DWORD>(data.size() + (terminate ? 1 : 0));
 }
 
 KeyNode::KeyNode(std::string nodeName) : name(std::move(nodeName)) {}
@@ -147,9 +134,6 @@ std::string LeafName(std::string_view text) {
     const auto slash = text.rfind('\\');
     if (slash == std::string_view::npos) return std::string();
     std::string_view leaf = text.substr(slash + 1);
-    while (!leaf.empty() && (leaf.front() == ' ' || leaf.front() == '\t' || leaf.front() == '\r' ||
-                             leaf.front() == '\n' || leaf.front() == '\v' || leaf.front() == '\f'))
-        leaf.remove_prefix(1);
     if (!leaf.empty() && leaf.back() == ']') leaf.remove_suffix(1);
     return std::string(leaf);
 }
@@ -160,13 +144,31 @@ KeyNode* FindParent(KeyNode* start, std::string_view keyLine) {
                       static_cast<std::ptrdiff_t>(leaf.size()) - 2;
     const std::string_view parentPart =
         keep > 0 ? keyLine.substr(0, static_cast<std::size_t>(keep)) : std::string_view();
-    const std::string wanted = LeafName(parentPart);
+    // A root key's line ("[\\ROOT]") has the top node for its parent.
+    const auto slash = parentPart.rfind('\\');
+    if (slash == std::string_view::npos) return start;
+    // The parent's name is all that follows its backslash: it has no
+    // closing bracket to drop, and blanks belong to the name.
+    const std::string_view wanted = parentPart.substr(slash + 1);
     for (KeyNode* node = start; node != nullptr;) {
-        if (node->name == wanted) return node;
+        if (node->parent != nullptr && node->name == wanted) return node;
         if (node->subkeys.empty()) return nullptr;
         node = node->subkeys.back().get();
     }
     return nullptr;
+}
+
+bool IsValidKeyName(std::string_view name) { return !name.empty() && name.find('\\') == std::string_view::npos; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
 }
 
 std::uint32_t ParseHex(std::string_view text) {

@@ -12,46 +12,41 @@
 
 #include "model/registry_types.h"
 
-struct _TREEITEM;
-using HTREEITEM = _TREEITEM*;
-
 namespace qv {
 
-// One value as a fixed record. Type 1 (REG_SZ) holds zero-terminated text in
-// `data`, type 4 (REG_DWORD) a native-order 32-bit number in its first four
-// bytes, anything else raw bytes. `cbData` is the length the registry reported
-// for a loaded value; writes of types other than REG_SZ and REG_DWORD use it so
-// binary data is never cut at a zero byte.
+// One value: its name and its data as the registry holds them, whole, of any
+// length. REG_SZ data is text followed by its terminating zero (Text() stops
+// at the first zero), REG_DWORD a native-order 32-bit number, anything else
+// raw bytes. A small value stays small: both strings keep short contents in
+// place.
 struct ValueEntry {
-    static constexpr std::size_t kFieldSize = 256;
-    static constexpr std::size_t kMaxText = kFieldSize - 1;
-
     DWORD type = 0;
-    BYTE data[kFieldSize] = {};
-    char name[kFieldSize] = {};
-    DWORD cbData = 0;
+    std::string name;
+    std::string data;
 
     ValueEntry() = default;
-    // `name` may be null; `data` points to text (type 1), to a 32-bit number
-    // (type 4), or is null. Texts keep their first 255 bytes, never cut
-    // inside a UTF-8 sequence.
+    ValueEntry(std::string_view valueName, DWORD valueType, std::string bytes)
+        : type(valueType), name(valueName), data(std::move(bytes)) {}
+    // `name` may be null; `data` points to zero-terminated text (REG_SZ), to
+    // a 32-bit number (REG_DWORD), or is null; any other type gets a single
+    // zero byte.
     ValueEntry(const char* name, DWORD type, const void* data);
 
-    std::string_view Name() const;
-    std::string_view Text() const;  // `data` read as a zero-terminated string
-    DWORD Number() const;
-    // Bytes to hand to RegSetValueExA: 4 for REG_DWORD, text plus terminator
-    // for REG_SZ, the stored length for everything else.
+    std::string_view Name() const { return name; }
+    std::string_view Text() const;  // the data up to its first zero byte
+    DWORD Number() const;           // the first four bytes; missing ones are 0
+    // REG_SZ: `text` and its terminator; REG_DWORD: the number.
+    void SetText(std::string_view text);
+    void SetNumber(DWORD number);
+    // What to hand to RegSetValueExA: every byte held, and for a REG_SZ
+    // without its terminating zero, a terminator.
+    const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(data.c_str()); }
     DWORD WriteSize() const;
 };
 
 // The longest prefix of `src` of at most `limit` bytes that does not end
 // inside a UTF-8 sequence.
 std::size_t Utf8SafeLength(std::string_view src, std::size_t limit);
-
-// Copies at most 255 bytes of `src` into a 256-byte field, zero-terminated,
-// without splitting a UTF-8 sequence.
-void CopyField(char* dest, std::string_view src);
 
 class KeyNode {
 public:
@@ -62,7 +57,6 @@ public:
     KeyNode& operator=(const KeyNode&) = delete;
 
     KeyNode* parent = nullptr;
-    HTREEITEM treeItem = nullptr;
     std::string name;
     std::vector<std::unique_ptr<KeyNode>> subkeys;
     std::vector<std::unique_ptr<ValueEntry>> values;
@@ -94,6 +88,12 @@ void PathOf(const KeyNode* node, HKEY& root, std::string& path);
 std::string LeafName(std::string_view text);
 KeyNode* FindParent(KeyNode* start, std::string_view keyLine);
 std::uint32_t ParseHex(std::string_view text);
+
+// Whether `name` can name a key of its own: not empty (an empty name opens
+// the parent itself) and without a backslash (which would reach further down).
+bool IsValidKeyName(std::string_view name);
+// Names as the registry matches them: ASCII letters in either case.
+bool SameName(std::string_view a, std::string_view b);
 
 // The deepest level a key may have below the top node, as in the registry.
 constexpr int kMaxKeyDepth = 512;

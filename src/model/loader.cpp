@@ -1,5 +1,6 @@
 #include "model/loader.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "model/open_key.h"
@@ -8,26 +9,37 @@ namespace qv {
 
 namespace {
 
-// Appends every value of the open key. An entry that does not fit the record
-// (name over 254 characters, data over 255 bytes) is skipped; only "no more
+// Appends every value of the open key, whole. A buffer too small grows and
+// the same index is asked again: the data's size is reported, the name's is
+// not, so the name buffer grows whenever the data fitted. Only "no more
 // items" or another error ends the list.
 void LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
-    for (DWORD index = 0;; ++index) {
-        auto entry = std::make_unique<ValueEntry>();
-        DWORD nameSize = ValueEntry::kMaxText;
-        DWORD dataSize = ValueEntry::kMaxText;
-        const LONG status = registry.RegEnumValueA(key, index, entry->name, &nameSize, nullptr,
-                                                   &entry->type, entry->data, &dataSize);
-        if (status == ERROR_MORE_DATA) continue;
+    constexpr std::size_t kMaxNameBuffer = 16384 + 1;  // the registry's longest value name
+    std::vector<char> name(256);
+    std::vector<BYTE> data(256);
+    for (DWORD index = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG status =
+            registry.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (status == ERROR_MORE_DATA) {
+            if (dataSize > data.size()) data.resize(dataSize);
+            else if (name.size() < kMaxNameBuffer) name.resize(std::min(name.size() * 4, kMaxNameBuffer));
+            else ++index;  // a name longer than any the registry allows: not ours to show
+            continue;
+        }
         if (status != ERROR_SUCCESS) return;
-        entry->cbData = dataSize <= ValueEntry::kMaxText ? dataSize : 0;
-        node->AppendValue(std::move(entry));
+        node->AppendValue(std::make_unique<ValueEntry>(
+            std::string_view(name.data(), std::min<std::size_t>(nameSize, name.size())), type,
+            std::string(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(dataSize, data.size()))));
+        ++index;
     }
 }
 
 // Reads the next subkey name; false at the end of the list or on an error.
 bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name) {
-    char buffer[ValueEntry::kFieldSize];
+    char buffer[256];  // a key name has at most 255 characters
     for (;;) {
         DWORD size = sizeof buffer;
         FILETIME lastWrite{};

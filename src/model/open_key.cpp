@@ -8,17 +8,19 @@ LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& 
     base = nullptr;
     HKEY connected = root;
     if (!computer.empty()) {
-        if (registry.RegConnectRegistryA(computer.c_str(), root, &connected) != ERROR_SUCCESS) return 1;
+        const LONG status = registry.RegConnectRegistryA(computer.c_str(), root, &connected);
+        if (status != ERROR_SUCCESS) return status;
     }
     HKEY opened = nullptr;
-    if (registry.RegOpenKeyExA(connected, path.c_str(), 0, access, &opened) == ERROR_SUCCESS) {
+    const LONG openStatus = registry.RegOpenKeyExA(connected, path.c_str(), 0, access, &opened);
+    if (openStatus == ERROR_SUCCESS) {
         key = opened;
         base = connected;
         return 0;
     }
     if (access == KEY_READ) {
         registry.RegCloseKey(connected);
-        return 1;
+        return openStatus;
     }
     char keyClass[] = "REG_SZ";
     DWORD disposition = 0;

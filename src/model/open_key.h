@@ -10,8 +10,9 @@ namespace qv {
 
 // Opens `path` below `root` on `computer` (empty: this computer). With an
 // access mask other than KEY_READ a missing key is created (class "REG_SZ").
-// Returns 0 with `key` and `base` open (the caller closes both), 1 when the
-// computer cannot be reached or a read open fails, or the create call's status.
+// Returns 0 with `key` and `base` open (the caller closes both), or the
+// registry's reason for the failure: the connect's, the open's (reading) or
+// the create call's.
 LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
              const std::string& path, REGSAM access);
 

@@ -103,35 +103,51 @@ bool CQuorvaneView::StopAt(KeyNode* node, int row, UINT message) {
     return Ui().DoModal(dlg) == IDOK;
 }
 
-void CQuorvaneView::Compare(KeyNode* master) {
+int CQuorvaneView::Compare(KeyNode* master, CQuorvaneView* masterPane) {
     KeyNode* slave = m_ctrl.GetSelectedNode();
     if (slave == nullptr) {
         AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
-        return;
+        return 0;
     }
-    CompareNodes(slave, master, [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); });
+    WalkLoad loadMaster;
+    if (masterPane != nullptr) loadMaster = [masterPane](KeyNode* n) { masterPane->LoadLevelWithItems(n); };
+    return CompareNodes(
+        slave, master, [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); },
+        [this](KeyNode* n) { LoadLevelWithItems(n); }, loadMaster);
 }
 
-void CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) {
+int CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) {
     KeyNode* node = m_ctrl.GetSelectedNode();
     if (node == nullptr) {
         AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
-        return;
+        return 0;
     }
-    FindIn(node, text, matchNames != 0, matchData != 0,
-           [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); });
+    return FindIn(
+        node, text, matchNames != 0, matchData != 0,
+        [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); },
+        [this](KeyNode* n) { LoadLevelWithItems(n); });
 }
 
 void CQuorvaneView::ReadSubtree() {
     KeyNode* node = GuardSubtree();
     if (node == nullptr) return;
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
     m_bSelNotify = 0;
     m_ctrl.SetVisible(false);
     m_ctrl.DeleteChildItems(node);
-    if (LoadLevel(node, Registry(), Computer(), true) == 1) InsertChildItems(node, KeyImage());
+    // A key that no longer opens keeps what was read of it before, and the
+    // user is told that it is not fresh.
+    const LONG status = ReloadSubtree(node, Registry(), Computer(), root, path);
+    InsertChildItems(node, KeyImage());
     m_bSelNotify = 1;
     m_ctrl.SetVisible(true);
     ShowValues(node, m_nPane, 0);
+    if (status != 0)
+        Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\" again: " + RegistryErrorText(status) +
+                            " What is shown is what was read before.",
+                        MB_OK | MB_ICONERROR);
 }
 
 void CQuorvaneView::LoadLevelWithItems(KeyNode* node) {
@@ -251,16 +267,19 @@ void CQuorvaneView::AddKey(const std::string& name) {
         AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
         return;
     }
-    auto key = std::make_unique<KeyNode>(name);
-    KeyNode* created = key.get();
+    if (!IsValidKeyName(name)) {
+        Ui().MessageBox("A key name can't be empty or hold a backslash (\\).", MB_OK | MB_ICONERROR);
+        return;
+    }
     LONG status = 0;
-    if (CreateSubkey(node, Registry(), Computer(), key, &status) == 0) {
+    KeyNode* created = CreateSubkey(node, Registry(), Computer(), name, &status);
+    if (created == nullptr) {
         const std::string full = FullKeyName(node) + '\\' + name;
         Ui().MessageBox("Can't create the key \"" + full + "\": " + RegistryErrorText(status),
                         MB_OK | MB_ICONERROR);
         return;
     }
-    m_ctrl.InsertItem(created, KeyImage());
+    if (!m_ctrl.HasItem(created)) m_ctrl.InsertItem(created, KeyImage());
     m_ctrl.SelectItem(created);
     m_ctrl.Expand(created);
     ShowValues(created, m_nPane, 0);
@@ -291,6 +310,12 @@ void CQuorvaneView::AddNumberValue(const std::string& name, std::uint32_t number
 void CQuorvaneView::CopyFromMaster(KeyNode* master, int overwrite, int recursive) {
     KeyNode* target = GuardSubtree();
     if (target == nullptr) return;
+    if (const KeyNode* unfit = FindUnfitKeyName(master, overwrite == 0, recursive != 0)) {
+        Ui().MessageBox("The Master key \"" + FullKeyName(unfit) +
+                            "\" has a name no registry key can have (empty, or with a backslash). Nothing was copied.",
+                        MB_OK | MB_ICONERROR);
+        return;
+    }
     m_bSelNotify = 0;
     m_ctrl.SetVisible(false);
     m_ctrl.DeleteChildItems(target);

@@ -50,12 +50,17 @@ public:
     // The value pane in this pane's row.
     CRegListView* GetValuePane() const;
 
-    // Walks the selected Slave key against `master`, stopping at every difference.
-    void Compare(KeyNode* master);
-    // Searches the selected key's subtree for `text`.
-    void Find(const std::string& text, int matchNames, int matchData);
+    // Walks the selected Slave key against `master`, stopping at every
+    // difference; keys never read are loaded on the way, the Master's through
+    // `masterPane`. Returns 1 when the walk went to its end.
+    int Compare(KeyNode* master, CQuorvaneView* masterPane = nullptr);
+    // Searches the selected key's subtree for `text`, loading keys never
+    // read. Returns 1 when the search went to its end.
+    int Find(const std::string& text, int matchNames, int matchData);
     // Reads the selected key's whole subtree from the registry again.
     void ReadSubtree();
+    // Loads a live key's level when it has nothing in memory, with its items.
+    void LoadLevelWithItems(KeyNode* node);
     // Selects the key at the same path as `other` (a node of the other tree)
     // below `root`, loading the levels on the way. Returns 1 when found.
     int SyncTo(KeyNode* root, KeyNode* other);
@@ -92,8 +97,6 @@ private:
     // A stop of a walk at `node`: selects and expands it, shows its values
     // with `row` selected and asks Next or Stop. True for Next.
     bool StopAt(KeyNode* node, int row, UINT message);
-    // Loads a live key's level when it has nothing in memory, with its items.
-    void LoadLevelWithItems(KeyNode* node);
     // The first checks of every edit: a selected key of a live side.
     KeyNode* EditableSelection();
     void AddValue(std::unique_ptr<ValueEntry> entry);

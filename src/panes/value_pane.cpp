@@ -1,7 +1,6 @@
 #include "panes/value_pane.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "dialogs/edit_dialogs.h"
 #include "framework/document.h"
@@ -30,7 +29,7 @@ int WriteValues(KeyNode* node, IRegistry& registry, const std::string& computer,
     for (std::size_t i = 0; i < node->values.size(); ++i) {
         if (index != -1 && static_cast<std::size_t>(index) != i) continue;
         const ValueEntry& v = *node->values[i];
-        if (registry.RegSetValueExA(key.Key(), v.name, 0, v.type, v.data, v.WriteSize()) != ERROR_SUCCESS)
+        if (registry.RegSetValueExA(key.Key(), v.name.c_str(), 0, v.type, v.Bytes(), v.WriteSize()) != ERROR_SUCCESS)
             return 0;
     }
     return 1;
@@ -94,12 +93,12 @@ void CRegListView::OnDblClick() {
         CModifyStringDlg dlg;
         dlg.m_strValue = std::string(e.Text());
         if (ui.DoModal(dlg) != IDOK) return;
-        CopyField(reinterpret_cast<char*>(e.data), dlg.m_strValue);
+        e.SetText(dlg.m_strValue);
     } else if (e.type == REG_DWORD) {
         CModifyNumberDlg dlg;
         dlg.m_dwValue = e.Number();
         if (ui.DoModal(dlg) != IDOK) return;
-        std::memcpy(e.data, &dlg.m_dwValue, sizeof dlg.m_dwValue);
+        e.SetNumber(dlg.m_dwValue);
     } else {
         AfxMessageBox(ui, IDS_CANT_MODIFY_BINARY);
         return;

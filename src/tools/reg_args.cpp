@@ -260,7 +260,7 @@ std::string UsageText(std::string_view command) {
     if (c == "save")
         return "quorvane-reg save KEY FILE [/y]\n\n"
                "  Writes KEY and its subtree as a tree file (.qvf), the program's own\n"
-               "  format. Tree files keep REG_SZ (up to 255 bytes) and REG_DWORD data only.\n"
+               "  format. Tree files keep REG_SZ (one line) and REG_DWORD data only.\n"
                "  /y  overwrite FILE without asking\n";
     if (c == "compare")
         return "quorvane-reg compare KEY1 KEY2 [/v NAME | /ve] [/s] [/oa | /od | /os | /on]\n\n"

@@ -38,12 +38,13 @@ std::string DisplayKey(const RegKeyName& key) {
     return key.computer.empty() ? key.Full() : "\\\\" + key.computer + "\\" + key.Full();
 }
 
-// What the tree file keeps of a value as it stands: REG_SZ text up to 255
-// bytes with its terminator, a REG_DWORD, a name of up to 254 bytes.
+// What the tree file keeps of a value as it stands: REG_SZ text on one line
+// with its terminator, a REG_DWORD; a name on one line.
 bool FitsTreeFile(const RegValue& v) {
-    if (v.name.size() > ValueEntry::kMaxText - 1 || v.data.size() > ValueEntry::kMaxText) return false;
+    if (v.name.find_first_of("\r\n") != std::string::npos) return false;
     if (v.type == REG_DWORD) return v.data.size() == 4;
-    return v.type == REG_SZ && !v.data.empty() && v.data.find('\0') == v.data.size() - 1;
+    return v.type == REG_SZ && !v.data.empty() && v.data.find('\0') == v.data.size() - 1 &&
+           v.data.find_first_of("\r\n") == std::string::npos;
 }
 
 std::size_t CountUnfit(const RegTree& node) {
@@ -59,7 +60,7 @@ void FromKeyNode(const KeyNode& node, RegTree& tree, bool recurse) {
         v.name = entry->Name();
         v.type = entry->type;
         if (entry->type == REG_SZ) v.data = std::string(entry->Text()) + '\0';
-        else v.data.assign(reinterpret_cast<const char*>(entry->data), entry->WriteSize());
+        else v.data = entry->data;
     }
     for (const auto& sub : node.subkeys) {
         auto child = std::make_unique<RegTree>();
@@ -387,7 +388,7 @@ private:
         if (const LONG status = ReadTree(*m_registry, opened.Key(), full, true); status != ERROR_SUCCESS)
             return StatusError(status);
         try {
-            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace | CStdioFile::typeText);
             SaveTree(&top, out);
             out.Close();
         } catch (const CFileException& e) {
@@ -396,7 +397,7 @@ private:
         }
         if (const std::size_t unfit = CountUnfit(full); unfit != 0)
             m_io.err << "WARNING: " << unfit
-                     << " value(s) could not be kept whole: a tree file keeps REG_SZ data of up to 255 bytes and "
+                     << " value(s) could not be kept whole: a tree file keeps REG_SZ data on one line and "
                         "REG_DWORD data only.\n";
         m_io.out << kDone;
         return kSuccess;

@@ -53,8 +53,6 @@ QMessageBox::Icon IconOf(unsigned type) {
     }
 }
 
-bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
-
 }  // namespace
 
 CQtModalUI::~CQtModalUI() {
@@ -93,16 +91,17 @@ int CQtModalUI::DoModal(CDialog& dialog) {
 bool CQtModalUI::GetFileName(const FileDialogRequest& request, std::string& path) {
     QFileDialog dialog(Owner());
     dialog.setAcceptMode(request.bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    dialog.setFileMode(request.bOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // A typed name of a missing file is taken too: whoever asked says what
+    // is wrong with it (Open reports a file it cannot read).
+    dialog.setFileMode(QFileDialog::AnyFile);
     if (!request.filterPattern.empty()) {
         const std::string name = request.filterName.empty() ? request.filterPattern : request.filterName;
         dialog.setNameFilter(FromUtf8(name + " (" + request.filterPattern + ")"));
     }
     if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.bOverwritePrompt);
-    // A pattern as initial name only filters the list, which the filter already does.
-    if (!request.initialName.empty() && !HasWildcard(request.initialName))
-        dialog.selectFile(FromUtf8(request.initialName));
+    // The name box starts with the initial name, a pattern such as "*.qvf" too.
+    if (!request.initialName.empty()) dialog.selectFile(FromUtf8(request.initialName));
 
     ArrowWhileModal arrow(*this);
     if (dialog.exec() != QDialog::Accepted) return false;

@@ -27,7 +27,9 @@ void CQtPrintDC::StartPage() {
 
 void PreparePrinter(QPrinter& printer) {
     printer.setResolution(600);
-    printer.setFullPage(true);  // positions are dots from the paper's corner
+    // Positions count from the corner of the printable area, as on a printer
+    // device context: a real printer cannot mark the paper's edge.
+    printer.setFullPage(false);
 }
 
 bool RunPrintJob(QPrinter& printer, const std::function<void(CDC&)>& job) {
