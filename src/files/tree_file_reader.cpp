@@ -47,14 +47,16 @@ std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
     // itself (even "=dword:"), which must not decide the value's type.
     std::size_t eq = line.find("\"=");
     eq = eq != std::string_view::npos ? eq + 1 : line.find('=');
-    std::string name;
-    if (eq != std::string_view::npos && eq >= 3) name.assign(line.substr(1, eq - 2));
+    const std::string_view name =
+        eq != std::string_view::npos && eq >= 3 ? line.substr(1, eq - 2) : std::string_view();
     if (IsNumberLine(line, eq)) {
         const std::uint32_t number = NumberOf(line, eq);
-        return std::make_unique<ValueEntry>(name.c_str(), REG_DWORD, &number);
+        return std::make_unique<ValueEntry>(name, REG_DWORD,
+                                            std::string(reinterpret_cast<const char*>(&number), sizeof number));
     }
-    const std::string text = TextOf(line, eq);
-    return std::make_unique<ValueEntry>(name.c_str(), REG_SZ, text.c_str());
+    std::string text = TextOf(line, eq);
+    text += '\0';
+    return std::make_unique<ValueEntry>(name, REG_SZ, std::move(text));
 }
 
 }  // namespace
