@@ -1,5 +1,7 @@
 // A document with both tree panes and both value panes over fake controls,
-// a store in a temporary folder for the live sides, and a scripted UI.
+// a store in a temporary folder for the live sides (seen through the
+// counting registry, so every test also proves no handle is left open), and
+// a scripted UI.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
+#include "dialogs/open_dlg.h"
 #include "panes/tree_pane.h"
 #include "panes/value_pane.h"
 #include "registry/store_registry.h"
@@ -21,12 +23,11 @@ namespace qv {
 
 namespace fs = std::filesystem;
 using test::CDialogDriver;
+using Names = std::vector<std::string>;
 
 class PaneFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-panes-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         std::string error;
@@ -46,13 +47,13 @@ protected:
     // What the store holds at the start (builder text).
     virtual std::string RegistryText() const {
         return "HKLM\\Software\\Demo\n  Title = sz:old\n  Size = dword:29\n  Blob = hex:00,01\n"
-               "  Path = expand_sz:%TEMP%\n"
-               "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
+               "  Path = expand_sz:%TEMP%\nHKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
     }
     void TearDown() override {
         doc.reset();
         if (counting) {
             EXPECT_EQ(counting->OpenHandles(), 0u);
+            EXPECT_TRUE(counting->Errors().empty()) << counting->Errors().front();
         }
         counting.reset();
         store.reset();
@@ -65,6 +66,7 @@ protected:
         return path;
     }
 
+    // File > Open with these choices made in the dialog.
     void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
         ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
             auto& open = static_cast<COpenDlg&>(d);
@@ -82,8 +84,27 @@ protected:
             if (k->name == name) return k.get();
         return nullptr;
     }
+    // Clicks from `top` down the named keys as a user would (each click loads
+    // a live level); returns the last key, or null where a name is missing.
+    static KeyNode* Walk(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
+        KeyNode* n = top;
+        for (const char* name : names) {
+            ctrl.Click(n);
+            if ((n = Child(n, name)) == nullptr) return nullptr;
+        }
+        ctrl.Click(n);
+        return n;
+    }
+    bool Exists(const std::string& path) {
+        HKEY key = nullptr;
+        if (store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return false;
+        store->RegCloseKey(key);
+        return true;
+    }
 
-    fs::path dir;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("qv-panes-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CCountingRegistry> counting;
     test::CScriptedUI ui;
@@ -94,6 +115,5 @@ protected:
     test::CFakeGrid grid;
     std::unique_ptr<CQuorvaneDoc> doc;
 };
-
 
 }  // namespace qv
