@@ -1,3 +1,6 @@
+// The main window over fake panes: menus and tool bar as the user sees
+// them, the status bar's prompts, command routing to the active pane and on
+// to the application, F6 round the panes, the pane grid and its dividers.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -109,22 +112,30 @@ TEST_F(MainFrameTest, ToolBarButtonsInOrderWithImagesTipsAndPrompts) {
     EXPECT_EQ(Ids(bar->actions()), expected);
     for (QAction* a : bar->actions()) {
         if (a->isSeparator()) continue;
-        const UINT id = a->data().toUInt();
-        EXPECT_EQ(a->icon().actualSize(QSize(16, 16)), QSize(16, 16)) << id;
-        EXPECT_EQ(a->toolTip(), Q(CommandTip(id))) << id;
-        EXPECT_EQ(a->statusTip(), Q(CommandPrompt(id))) << id;
+        EXPECT_EQ(a->icon().actualSize(QSize(16, 16)), QSize(16, 16)) << a->data().toUInt();
+        EXPECT_FALSE(a->toolTip().isEmpty() || a->statusTip().isEmpty()) << a->data().toUInt();
     }
+    // Tip and prompt, as the string table spells them.
+    EXPECT_EQ(frame.Action(ID_FILE_SAVE_TREE)->toolTip(), "Save");
+    EXPECT_EQ(frame.Action(ID_FILE_SAVE_TREE)->statusTip(), "Save Registry Tree Info");
+    EXPECT_EQ(frame.Action(ID_DELETE_VALUE)->toolTip(), "Delete value");
+    EXPECT_EQ(frame.Action(ID_DELETE_VALUE)->statusTip(), "Delete value entry");
 }
 
-TEST(ToolbarImages, SixteenDifferentImages) {
+TEST(Images, ToolBarAndTreeImagesAreDistinctSixteenPixelSquares) {
     std::vector<QImage> seen;
-    for (int i = 0; i < kToolbarImageCount; ++i) {
-        const QImage image = ToolbarImage(i).toImage();
-        EXPECT_EQ(image.size(), QSize(16, 16)) << i;
-        for (const QImage& other : seen) EXPECT_NE(image, other) << i;
-        seen.push_back(image);
-    }
+    for (int i = 0; i < kToolbarImageCount; ++i) seen.push_back(ToolbarImage(i).toImage());
+    EXPECT_EQ(seen.size(), 16u);
     EXPECT_TRUE(ToolbarImage(kToolbarImageCount).isNull());
+    for (int i = 0; i < 10; ++i) {
+        seen.push_back(TreeImage(i).toImage());
+        EXPECT_EQ(seen.back().pixelColor(0, 0) == QColor(0, 0, 128), i % 2 == 1) << "selected ones on blue " << i;
+    }
+    EXPECT_TRUE(TreeImage(10).isNull());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].size(), QSize(16, 16)) << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(seen[i], seen[j]) << i << " " << j;
+    }
 }
 
 TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReady) {
@@ -191,12 +202,9 @@ TEST_F(MainFrameTest, F6MovesTheFocusRoundThePanes) {
     EXPECT_EQ(frame.GetActivePane(), panes[1][1]);
 }
 
-TEST(MainFrameSplit, LeftQuarterAndTopTwoFifthsOfTheWindow) {
+TEST_F(MainFrameTest, GridStartsAtALeftQuarterAndTopTwoFifthsAndSharesItsColumnDivider) {
     EXPECT_EQ(CMainFrame::InitialPaneSplit(QSize(800, 600)), QSize(200, 240));
     EXPECT_EQ(CMainFrame::InitialPaneSplit(QSize(1023, 601)), QSize(255, 240));
-}
-
-TEST_F(MainFrameTest, GridStartsFromTheWindowSizeAndSharesItsColumnDivider) {
     frame.resize(800, 600);
     ShowActive();
     const QSize split = CMainFrame::InitialPaneSplit(frame.frameGeometry().size());

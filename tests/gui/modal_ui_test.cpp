@@ -1,3 +1,5 @@
+// The Qt modal UI: message boxes and their answers, the wait cursor, and the
+// file dialog's extension and overwrite rules.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -128,18 +130,15 @@ protected:
     fs::path dir;
 };
 
-TEST_F(QtFileDialogTest, SaveAddsTheDefaultExtensionAndGivesTheFullPath) {
+TEST_F(QtFileDialogTest, SaveAddsTheExtensionAndAsksBeforeReplacingOnlyWhenRequested) {
     TypeIntoFileDialog("tree");
     std::string path;
     ASSERT_TRUE(ui.GetFileName(SaveRequest(true), path));
     EXPECT_EQ(fs::path(path), dir / "tree.qvf");
     EXPECT_TRUE(fs::path(path).is_absolute());
-}
 
-TEST_F(QtFileDialogTest, ReplacingAFileAsksOnlyWhenRequested) {
     std::ofstream(dir / "old.qvf") << "x";
     TypeIntoFileDialog("old.qvf");
-    std::string path;
     ASSERT_TRUE(ui.GetFileName(SaveRequest(false), path));  // a question would hang until the watchdog
     EXPECT_EQ(fs::path(path), dir / "old.qvf");
     EXPECT_FALSE(watchdog.Fired());
@@ -149,7 +148,7 @@ TEST_F(QtFileDialogTest, ReplacingAFileAsksOnlyWhenRequested) {
         WhenModal(
             [&asked](QWidget* box) {
                 asked = qobject_cast<QMessageBox*>(box) != nullptr;
-                if (auto* b = qobject_cast<QMessageBox*>(box)) ClickOn(b->button(QMessageBox::Yes));
+                if (asked) ClickOn(static_cast<QMessageBox*>(box)->button(QMessageBox::Yes));
             },
             fileDialog);
     });
