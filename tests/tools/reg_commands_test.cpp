@@ -1,3 +1,7 @@
+// quorvane-reg's commands on a store: export and import in both .reg
+// formats byte for byte, deletions and refusals in imports, query's layout,
+// add and delete with their questions, compare against keys and tree files,
+// usage and bad command lines.
 #include <gtest/gtest.h>
 
 #include "tests/support/registry_builder.h"
@@ -16,7 +20,7 @@ protected:
         ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
     }
 
-    // Every value of `key`, or a failure status as the only "value".
+    // Every value of `key`, or the status of opening it as the only "value".
     std::vector<RegValue> Values(const std::string& key) {
         RegKeyName name;
         EXPECT_TRUE(ParseKeyName(key, name));
@@ -27,14 +31,10 @@ protected:
         EXPECT_EQ(ReadValues(*store, opened.Key(), values), ERROR_SUCCESS);
         return values;
     }
-
     bool Exists(const std::string& key) {
-        RegKeyName name;
-        EXPECT_TRUE(ParseKeyName(key, name));
-        CToolKey opened(*store);
-        return opened.Open(name, KEY_READ) == ERROR_SUCCESS;
+        const auto values = Values(key);
+        return values.empty() || values[0].name != "status";
     }
-
     void Set(const std::string& key, const RegValue& v) {
         RegKeyName name;
         ASSERT_TRUE(ParseKeyName(key, name));
@@ -193,6 +193,8 @@ TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
     EXPECT_EQ(Run({"delete", "HKCU\\N\\M", "/v", "x", "/f"}), 1);
     EXPECT_EQ(Run({"delete", "HKCU", "/f"}), 1);
     EXPECT_EQ(Run({"add", "HKCU\\N", "/v", "x", "/t", "REG_DWORD", "/d", "many"}), 1);
+    ASSERT_EQ(Run({"export", "HKCU\\N", PathFor("n.reg")}), 0);
+    EXPECT_EQ(Run({"export", "HKCU\\N", PathFor("n.reg")}), 1) << "the file exists and there is no one to ask";
 }
 
 TEST_F(RegCommands, CompareTwoKeysOfTheStore) {
