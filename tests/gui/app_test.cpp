@@ -1,3 +1,6 @@
+// The application object: panes joined to the document, which commands
+// wait for an Open, accelerators, the about boxes, opening files from the
+// command line, the recent-file list across runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -115,7 +118,6 @@ TEST_F(AppTest, AcceleratorsRunOnlyEnabledCommands) {
     for (Qt::Key key : {Qt::Key_N, Qt::Key_P, Qt::Key_S, Qt::Key_Z, Qt::Key_C})
         QTest::keyClick(&frame, key, Qt::ControlModifier);
     EXPECT_TRUE(ui.events.empty());
-
     ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
     QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(ui.events.size(), 1u);
