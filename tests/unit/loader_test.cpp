@@ -4,6 +4,7 @@
 // forced reloads of a subtree, entries that do not fit, failing calls, and
 // a registry without end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -25,7 +26,7 @@ using Names = std::vector<std::string>;
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path.string() + suffix);
+        for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(path.string() + suffix);
         std::string error;
         store = CStoreRegistry::Open(path.string(), &error);
         ASSERT_NE(store, nullptr) << error;
@@ -38,7 +39,7 @@ protected:
         }
         counting.reset();
         store.reset();
-        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path.string() + suffix);
+        for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(path.string() + suffix);
     }
 
     void Build(const std::string& text) {
@@ -69,7 +70,7 @@ protected:
     }
 
     const fs::path path = fs::temp_directory_path() /
-                          ("qv-loader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                          ("qv-loader-" + std::to_string(::getpid()) + "-" +
                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db");
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CCountingRegistry> counting;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -103,7 +104,7 @@ protected:
     }
 
     const fs::path dir = fs::temp_directory_path() /
-                         ("qv-panes-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                         ("qv-panes-" + std::to_string(::getpid()) + "-" +
                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CCountingRegistry> counting;

@@ -4,6 +4,7 @@
 // with its page breaks.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -86,8 +87,7 @@ protected:
     }
 
     const fs::path dir = fs::temp_directory_path() /
-                         ("qv-treefile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                         ("qv-treefile-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
 };
 
 // HKEY_LOCAL_MACHINE holding Alpha (Title "x y", Size 29, subkey Beta) and Gamma.

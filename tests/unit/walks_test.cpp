@@ -13,7 +13,7 @@ namespace {
 
 // A tree read from tree-file text.
 std::unique_ptr<KeyNode> Tree(const std::string& text) {
-    const fs::path path = fs::temp_directory_path() / ("qv-walks-" + std::to_string(std::hash<std::string>{}(text)));
+    const fs::path path = fs::temp_directory_path() / ("qv-walks-" + std::to_string(::getpid()) + ".qvf");
     std::ofstream(path, std::ios::binary) << text;
     auto top = std::make_unique<KeyNode>("t");
     CStdioFile file(path.string(), CStdioFile::modeRead);
