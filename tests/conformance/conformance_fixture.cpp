@@ -1,3 +1,5 @@
+// The fixture of the conformance suite: a scratch key per test, removed
+// afterwards, and helpers that enumerate through the registry calls.
 #include "tests/conformance/conformance.h"
 
 #include <algorithm>

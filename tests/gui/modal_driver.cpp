@@ -1,3 +1,5 @@
+// Polls for the next modal window and runs the queued action on it; ends
+// windows nobody answers.
 #include "tests/gui/modal_driver.h"
 
 #include <memory>

@@ -1,3 +1,5 @@
+// Helpers for the network tests: subtree dumps, a closed port, and the
+// document fixture with a quorvane-regd child serving the remote side.
 #include "tests/integration/remote_fixture.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// quorvane-reg's command line: key names, switches, and the data /d gives
+// for each value type.
 #include <gtest/gtest.h>
 
 #include "tools/reg_args.h"

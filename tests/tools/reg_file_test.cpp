@@ -1,3 +1,5 @@
+// .reg files: UTF-16 conversions, parsing every form of line, refusing
+// mistakes with their line, writing what regedit writes.
 #include <gtest/gtest.h>
 
 #include "tests/tools/tool_fixture.h"
