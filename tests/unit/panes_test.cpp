@@ -137,33 +137,6 @@ TEST_F(PanesTest, FirstSelectionLoadsAndExpandsLaterOnesDoNot) {
     EXPECT_EQ(slaveValues.m_pNode, nullptr);
 }
 
-TEST_F(PanesTest, GuardOutcomes) {
-    Open(kSourceLocal, "", kSourceLocal, "");
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    KeyNode* top = doc->m_pSlaveRoot.get();
-    slaveCtrl.Click(top);
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    Walk(slaveCtrl, top, {"HKEY_LOCAL_MACHINE"});
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    KeyNode* software = Walk(slaveCtrl, top, {"HKEY_LOCAL_MACHINE", "Software"});
-    ui.AnswerQuestion(IDNO);
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    ui.AnswerQuestion(IDYES);
-    EXPECT_EQ(slaveTree.GuardSubtree(), software);
-    KeyNode* demo = Walk(slaveCtrl, software, {"Demo"});
-    EXPECT_EQ(slaveTree.GuardSubtree(), demo);  // deeper: no question
-    const std::string close = "Selected element is close to Root. Operation may take long time. Are You sure?";
-    EXPECT_EQ(ui.Messages(), (Names{"Select subtree to perform operation.", "Can't operate on roots.",
-                                    "Can't operate on roots.", close, close}));
-
-    // A file side is refused without a word.
-    ui.events.clear();
-    Open(kSourceLocal, "", kSourceFile, File("s.qvf", "[\\A]\r\n[\\A\\B]\r\n[\\A\\B\\C]\r\n"));
-    slaveCtrl.Click(doc->m_pSlaveRoot->subkeys[0]->subkeys[0]->subkeys[0].get());
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    EXPECT_TRUE(ui.Messages().empty());
-}
-
 // Double clicks in the value panes, with Software\Demo selected in the Slave.
 class ValueEdits : public PaneFixture {
 protected:

@@ -272,7 +272,9 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), m);
     EXPECT_EQ(slaveList.rows.size(), 1u);
 
-    // Refused on roots, asked right below a root.
+    // Refused without a selection and on roots, asked right below a root.
+    slaveCtrl.SelectItem(nullptr);
+    slaveTree.ReadSubtree();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
     slaveTree.ReadSubtree();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"}));
@@ -280,7 +282,7 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     counting->ResetCounts();
     slaveTree.ReadSubtree();
     EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    EXPECT_EQ(ui.Messages(), (Names{"Can't operate on roots.",
+    EXPECT_EQ(ui.Messages(), (Names{"Select subtree to perform operation.", "Can't operate on roots.",
                                     "Selected element is close to Root. Operation may take long time. Are You sure?"}));
 }
 
