@@ -131,19 +131,6 @@ TEST_F(LoaderTest, OneLevelLoadsOnlyWhileTheKeyIsEmpty) {
     }
 }
 
-TEST_F(LoaderTest, NodesWithoutARegistryLocationLoadNothing) {
-    KeyNode* missing = Node("Software\\Missing");
-    KeyNode* top = missing->parent->parent->parent;
-    counting->ResetCounts();
-    EXPECT_EQ(LoadLevel(top, *counting, "", false), 0);
-    EXPECT_EQ(LoadLevel(top, *counting, "", true), 0);
-    EXPECT_EQ(LoadLevel(top->AppendSubkey(std::make_unique<KeyNode>("HKEY_NOWHERE")), *counting, "", false), 0);
-    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    // A key that does not open still counts as attempted and stays empty.
-    EXPECT_EQ(LoadLevel(missing, *counting, "", false), 1);
-    EXPECT_FALSE(missing->IsLoaded());
-}
-
 TEST_F(LoaderTest, EntriesThatDoNotFitAreSkippedNotTheRestOfTheList) {
     const std::string longKey(200, 'k');
     Build("HKLM\\Software\\Wide\n  first = sz:1\n  second = hex:00,01,00,02\n  third = sz:" + std::string(300, 'x') +
