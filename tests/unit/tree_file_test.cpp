@@ -16,6 +16,7 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
 // The key names below `node`, nested: "A{B C} D"; '' for the empty name.
 std::string Shape(const KeyNode& node) {
@@ -234,29 +235,17 @@ TEST_F(TreeFileTest, FileErrorsCarryTheReasonAndTheName) {
     }
 }
 
-// Records what printing draws: (page, y, text), pages counted from 1.
-class RecordingDC : public CDC {
-public:
-    struct Line {
-        int page;
-        int y;
-        std::string text;
-        bool operator==(const Line&) const = default;
-    };
-    std::vector<Line> lines;
-    int page = 1;
-    int ended = 0;
+// Records what printing draws as "page y text", pages counted from 1.
+struct RecordingDC : CDC {
+    Names lines;
+    int page = 1, ended = 0;
     void TextOut(int x, int y, const std::string& text) override {
         EXPECT_EQ(x, 50);
-        lines.push_back({page, y, text});
+        lines.push_back(std::to_string(page) + " " + std::to_string(y) + " " + text);
     }
     void StartPage() override { ++page; }
     void EndPage() override { ++ended; }
 };
-
-std::ostream& operator<<(std::ostream& os, const RecordingDC::Line& l) {
-    return os << "{" << l.page << ", " << l.y << ", " << l.text << "}";
-}
 
 TEST(PrintLayout, ASubtreeStartsWithItsAncestorsAndLinesStepByHundred) {
     KeyNode top("t");
@@ -267,11 +256,8 @@ TEST(PrintLayout, ASubtreeStartsWithItsAncestorsAndLinesStepByHundred) {
     printY = 12345;  // left over from an earlier job
     PrintTree(users, dc);
     // Blank lines take a step and draw nothing.
-    EXPECT_EQ(dc.lines, (std::vector<RecordingDC::Line>{{1, 150, "[]"},
-                                                        {1, 350, "[\\HKEY_USERS]"},
-                                                        {1, 550, "[\\HKEY_USERS\\A]"},
-                                                        {1, 650, "\"s\"=\"x y\""},
-                                                        {1, 850, "[\\HKEY_USERS\\B]"}}));
+    EXPECT_EQ(dc.lines, (Names{"1 150 []", "1 350 [\\HKEY_USERS]", "1 550 [\\HKEY_USERS\\A]", "1 650 \"s\"=\"x y\"",
+                               "1 850 [\\HKEY_USERS\\B]"}));
     EXPECT_EQ(dc.ended, 0);
 }
 
@@ -284,9 +270,9 @@ TEST(PrintLayout, PagesBreakAfterTheLinePastSixThousand) {
     RecordingDC dc;
     PrintTree(&top, dc);
     ASSERT_EQ(dc.lines.size(), 72u);  // the key at 150, then value i as line i + 2
-    EXPECT_EQ(dc.lines[59], (RecordingDC::Line{1, 6050, "\"v58\"=dword:0000003a"}));  // the 60th ends the page
-    EXPECT_EQ(dc.lines[60], (RecordingDC::Line{2, 150, "\"v59\"=dword:0000003b"}));   // no repeated key line
-    EXPECT_EQ(dc.lines.back(), (RecordingDC::Line{2, 1250, "\"bin\"="}));
+    EXPECT_EQ(dc.lines[59], "1 6050 \"v58\"=dword:0000003a");  // the 60th line ends the page
+    EXPECT_EQ(dc.lines[60], "2 150 \"v59\"=dword:0000003b");   // no repeated key line
+    EXPECT_EQ(dc.lines.back(), "2 1250 \"bin\"=");
     EXPECT_EQ(dc.ended, 1);
 }
 
