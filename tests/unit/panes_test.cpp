@@ -274,9 +274,9 @@ TEST_F(DocumentCommands, SaveWritesTheChosenTreeOrSaysWhy) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(ui.Messages(), Names{"Please select from Master tree."});
     ASSERT_EQ(ui.fileRequests.size(), 2u);
-    EXPECT_FALSE(ui.fileRequests[0].bOpen);
-    EXPECT_TRUE(ui.fileRequests[0].bOverwritePrompt);
-    EXPECT_EQ(ui.fileRequests[0].defaultExtension, "qvf");
+    const FileDialogRequest& r = ui.fileRequests[0];
+    EXPECT_TRUE(!r.bOpen && r.bOverwritePrompt);
+    EXPECT_EQ(r.initialName + " " + r.filterName + " " + r.filterPattern + " " + r.defaultExtension, "*.qvf qvf *.qvf qvf");
 
     save(1014, out);  // the whole Slave tree
     std::ifstream in(out, std::ios::binary);
