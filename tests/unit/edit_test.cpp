@@ -64,13 +64,7 @@ protected:
     // The key at `path` below HKLM as the registry holds it now, whole.
     std::string Registry(const std::string& path) {
         if (!Exists(path)) return "(missing)";
-        KeyNode top("x");
-        KeyNode* n = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
-        for (std::size_t start = 0; start <= path.size();) {
-            const std::size_t end = std::min(path.find('\\', start), path.size());
-            n = n->AppendSubkey(std::make_unique<KeyNode>(path.substr(start, end - start)));
-            start = end + 1;
-        }
+        KeyNode* n = Node(path);
         LoadLevel(n, *store, "", true);
         return Dump(n);
     }

@@ -1,62 +1,23 @@
-// Loading live registries into the key tree, against this computer's store,
-// through the counting wrapper so that every test also proves no handle is
-// left open or closed twice: the root keys of a side, one level at a time,
+// Loading live registries into the key tree, against this computer's store
+// (through the pane fixture's counting wrapper, so that every test also
+// proves no handle is left open or closed twice): the root keys of a side, one level at a time,
 // forced reloads of a subtree, entries that do not fit, failing calls, and
 // a registry without end.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 
-#include "app/quorvane_doc.h"
 #include "model/loader.h"
 #include "model/open_key.h"
-#include "registry/store_registry.h"
-#include "tests/support/counting_registry.h"
-#include "tests/support/registry_builder.h"
-#include "tests/support/scripted_ui.h"
+#include "tests/unit/pane_fixture.h"
 
 namespace qv {
 namespace {
 
-namespace fs = std::filesystem;
-using Names = std::vector<std::string>;
-
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public PaneFixture {
 protected:
-    void SetUp() override {
-        for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(path.string() + suffix);
-        std::string error;
-        store = CStoreRegistry::Open(path.string(), &error);
-        ASSERT_NE(store, nullptr) << error;
-        counting = std::make_unique<CCountingRegistry>(*store);
-    }
-    void TearDown() override {
-        if (counting) {
-            EXPECT_EQ(counting->OpenHandles(), 0u);
-            EXPECT_TRUE(counting->Errors().empty()) << counting->Errors().front();
-        }
-        counting.reset();
-        store.reset();
-        for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(path.string() + suffix);
-    }
-
+    std::string RegistryText() const override { return ""; }
     void Build(const std::string& text) {
         std::string error;
         ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
-    }
-    // The node for HKEY_LOCAL_MACHINE\<keyPath> below a fresh top node, made
-    // by hand (not loaded).
-    KeyNode* Node(const std::string& keyPath) {
-        tops.push_back(std::make_unique<KeyNode>("local_computer"));
-        KeyNode* cur = tops.back()->AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
-        for (std::size_t start = 0; start <= keyPath.size();) {
-            const std::size_t end = std::min(keyPath.find('\\', start), keyPath.size());
-            cur = cur->AppendSubkey(std::make_unique<KeyNode>(keyPath.substr(start, end - start)));
-            start = end + 1;
-        }
-        return cur;
     }
     static Names KeyNames(const KeyNode* node) {
         Names names;
@@ -68,27 +29,18 @@ protected:
         for (const auto& v : node->values) names.emplace_back(v->Name());
         return names;
     }
-
-    const fs::path path = fs::temp_directory_path() /
-                          ("qv-loader-" + std::to_string(::getpid()) + "-" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db");
-    std::unique_ptr<CStoreRegistry> store;
-    std::unique_ptr<CCountingRegistry> counting;
-    std::vector<std::unique_ptr<KeyNode>> tops;
 };
 
 TEST_F(LoaderTest, ALiveSideHasTheRootKeysThatOpenUnlessTheFirstIsRefused) {
     Build("HKCR\\a\nHKLM\\c\nHKU\\d\nHKCC\\e\n");
-    test::CScriptedUI ui;
-    CQuorvaneDoc doc(*counting, ui);
     // The store has five of the seven roots; one more refused is left out.
     counting->FailCall(RegCall::OpenKey, 2, ERROR_ACCESS_DENIED);
-    doc.BuildSide(doc.m_pSlaveRoot, "", kSourceLocal);
-    ASSERT_NE(doc.m_pSlaveRoot, nullptr);
+    doc->BuildSide(doc->m_pSlaveRoot, "", kSourceLocal);
+    ASSERT_NE(doc->m_pSlaveRoot, nullptr);
     EXPECT_TRUE(ui.Messages().empty());
     // Each root is unloaded at first, and then loads its own keys.
     std::string roots;
-    for (auto& root : doc.m_pSlaveRoot->subkeys) {
+    for (auto& root : doc->m_pSlaveRoot->subkeys) {
         EXPECT_FALSE(root->IsLoaded());
         LoadLevel(root.get(), *counting, "", false);
         roots += root->name + ":" + (root->subkeys.empty() ? "" : root->subkeys[0]->name) + " ";
@@ -97,10 +49,10 @@ TEST_F(LoaderTest, ALiveSideHasTheRootKeysThatOpenUnlessTheFirstIsRefused) {
     // The first refused, or a computer the store cannot reach, drops the side with a message.
     counting->ClearFaults();
     counting->FailCall(RegCall::OpenKey, 1, ERROR_ACCESS_DENIED);
-    doc.BuildSide(doc.m_pSlaveRoot, "", kSourceLocal);
-    EXPECT_EQ(doc.m_pSlaveRoot, nullptr);
-    doc.BuildSide(doc.m_pMasterRoot, "elsewhere", kSourceNetwork);
-    EXPECT_EQ(doc.m_pMasterRoot, nullptr);
+    doc->BuildSide(doc->m_pSlaveRoot, "", kSourceLocal);
+    EXPECT_EQ(doc->m_pSlaveRoot, nullptr);
+    doc->BuildSide(doc->m_pMasterRoot, "elsewhere", kSourceNetwork);
+    EXPECT_EQ(doc->m_pMasterRoot, nullptr);
     EXPECT_EQ(ui.Messages(), (Names{"Unable to open Registry.", "Unable to open Registry."}));
 }
 

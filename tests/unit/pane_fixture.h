@@ -96,6 +96,19 @@ protected:
         ctrl.Click(n);
         return n;
     }
+    // The node for HKEY_LOCAL_MACHINE\<keyPath> below a fresh top node, made
+    // by hand (not loaded).
+    KeyNode* Node(const std::string& keyPath) {
+        tops.push_back(std::make_unique<KeyNode>("local_computer"));
+        KeyNode* cur = tops.back()->AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
+        for (std::size_t start = 0; start <= keyPath.size();) {
+            const std::size_t end = std::min(keyPath.find('\\', start), keyPath.size());
+            cur = cur->AppendSubkey(std::make_unique<KeyNode>(keyPath.substr(start, end - start)));
+            start = end + 1;
+        }
+        return cur;
+    }
+    // Whether HKEY_LOCAL_MACHINE\<path> is in the store.
     bool Exists(const std::string& path) {
         HKEY key = nullptr;
         if (store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return false;
@@ -115,6 +128,7 @@ protected:
     CRegListView masterValues{masterList}, slaveValues{slaveList};
     test::CFakeGrid grid;
     std::unique_ptr<CQuorvaneDoc> doc;
+    std::vector<std::unique_ptr<KeyNode>> tops;  // of the nodes made by Node()
 };
 
 }  // namespace qv
