@@ -259,7 +259,7 @@ TEST_F(EditCommands, EveryFailurePathLeavesMemoryAndRegistryAgreeing) {
                 slaveCtrl.DeleteChildItems(software);
                 LoadLevel(software, *counting, "", true);
                 slaveCtrl.InsertChildItems(software, 0);
-                KeyNode* t2 = Child(software, "T2");
+                KeyNode* t2 = At(software, {"T2"});
                 ASSERT_NE(t2, nullptr);
                 slaveCtrl.Click(t2);
                 ui.events.clear();

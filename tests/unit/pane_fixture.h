@@ -26,6 +26,17 @@ namespace fs = std::filesystem;
 using test::CDialogDriver;
 using Names = std::vector<std::string>;
 
+// The key reached from `n` down the named keys (the first of each name), or null.
+inline KeyNode* At(KeyNode* n, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        KeyNode* next = nullptr;
+        for (auto& k : n->subkeys)
+            if (next == nullptr && k->name == name) next = k.get();
+        if ((n = next) == nullptr) return nullptr;
+    }
+    return n;
+}
+
 class PaneFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -80,18 +91,13 @@ protected:
         doc->OnFileSelect();
     }
 
-    static KeyNode* Child(KeyNode* node, const std::string& name) {
-        for (auto& k : node->subkeys)
-            if (k->name == name) return k.get();
-        return nullptr;
-    }
     // Clicks from `top` down the named keys as a user would (each click loads
     // a live level); returns the last key, or null where a name is missing.
     static KeyNode* Walk(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
         KeyNode* n = top;
         for (const char* name : names) {
             ctrl.Click(n);
-            if ((n = Child(n, name)) == nullptr) return nullptr;
+            if ((n = At(n, {name})) == nullptr) return nullptr;
         }
         ctrl.Click(n);
         return n;

@@ -30,7 +30,7 @@ TEST_F(PanesTest, OpenReadsFileSidesWholeAndShowsOnlyTheRootsOfLiveSides) {
     EXPECT_EQ(slaveCtrl.ChildTexts(stop), (Names{"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                                  "HKEY_USERS", "HKEY_CURRENT_CONFIG"}));
     EXPECT_EQ(slaveCtrl.ItemCount(), 6u);
-    EXPECT_EQ(slaveCtrl.ItemOf(Child(stop, "HKEY_USERS"))->image, kImageLocalKey);
+    EXPECT_EQ(slaveCtrl.ItemOf(At(stop, {"HKEY_USERS"}))->image, kImageLocalKey);
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), nullptr);
     EXPECT_TRUE(masterCtrl.visible && slaveCtrl.visible);
     EXPECT_EQ(slaveTree.m_bSelNotify, 1);
@@ -78,7 +78,7 @@ TEST_F(PanesTest, TheDialogShowsTheLastChoiceCancelKeepsItAndOkRebuildsBothSides
 
 TEST_F(PanesTest, FileFailuresAreReportedAndTheSideHasNoTree) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    slaveCtrl.Click(Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE"));
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
     const std::string missing = (dir / "missing.qvf").string();
     Open(kSourceFile, missing, kSourceFile, File("bad.qvf", "REGEDIT4\r\n[\\HKEY_USERS]\r\n"));
     const Names messages = ui.Messages();  // both fail: the Slave's message comes first
@@ -101,7 +101,7 @@ TEST_F(PanesTest, FileFailuresAreReportedAndTheSideHasNoTree) {
 
 TEST_F(PanesTest, FirstSelectionLoadsAndExpandsLaterOnesDoNot) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* hklm = Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE");
+    KeyNode* hklm = At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"});
     // A silenced pane ignores its selection.
     slaveTree.m_bSelNotify = 0;
     slaveCtrl.Click(hklm);
@@ -223,7 +223,7 @@ TEST_F(ValueEdits, AFailedWriteRestoresTheEntry) {
 }
 
 TEST_F(ValueEdits, EditingAKeyGoneFromTheRegistryCreatesIt) {
-    slaveCtrl.Click(Child(demo, "Sub"));
+    slaveCtrl.Click(At(demo, {"Sub"}));
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub"), ERROR_SUCCESS);
     Edit(0, "again");
     EXPECT_TRUE(ui.Messages().empty());

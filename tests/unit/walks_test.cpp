@@ -22,17 +22,6 @@ std::unique_ptr<KeyNode> Tree(const std::string& text) {
     return top;
 }
 
-// The key reached from `n` down the named keys (the first of each name), or null.
-KeyNode* At(KeyNode* n, std::initializer_list<const char*> names) {
-    for (const char* name : names) {
-        KeyNode* next = nullptr;
-        for (auto& k : n->subkeys)
-            if (next == nullptr && k->name == name) next = k.get();
-        if ((n = next) == nullptr) return nullptr;
-    }
-    return n;
-}
-
 // Every stop as "key row message"; answers Next until `stopAfter` stops.
 struct Recorder {
     Names stops;
@@ -181,13 +170,13 @@ TEST_F(WalkCommands, AStopThatLoadsALiveKeyWalksWhatItLoaded) {
     KeyNode* m = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"})->parent;
     masterCtrl.Click(m);
     KeyNode* s = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"});
-    ASSERT_FALSE(Child(s, "Child")->IsLoaded());
+    ASSERT_FALSE(At(s, {"Child"})->IsLoaded());
     Answer({IDOK, IDOK, IDOK});  // the options and two stops:
     doc->OnCmdMsg(ID_COMPARE);
     // Child's value count (0 against 1) selects Child, which loads it; then
     // its now loaded value differs.
-    EXPECT_EQ(slaveCtrl.GetSelectedNode(), Child(s, "Child"));
-    EXPECT_TRUE(Child(s, "Child")->IsLoaded());
+    EXPECT_EQ(slaveCtrl.GetSelectedNode(), At(s, {"Child"}));
+    EXPECT_TRUE(At(s, {"Child"})->IsLoaded());
     ui.ExpectAllAnswersUsed();
 }
 
@@ -267,7 +256,7 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     Answer({1015});  // Slave subtree
     doc->OnCmdMsg(ID_READ_SUBTREE);
     EXPECT_EQ(slaveCtrl.ChildTexts(m), Names{"New"});
-    EXPECT_EQ(slaveCtrl.ChildTexts(Child(m, "New")), Names{"Deeper"});
+    EXPECT_EQ(slaveCtrl.ChildTexts(At(m, {"New"})), Names{"Deeper"});
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), m);
     EXPECT_EQ(slaveList.rows.size(), 1u);
