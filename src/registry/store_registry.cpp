@@ -1,6 +1,6 @@
 // The registry calls on this computer's store: argument checks, handles and
-// access rights, then the reads and writes. Every call takes the mutex
-// first; nothing here talks to SQLite except through store_internal.h.
+// access rights, then the reads and writes. Every call holds the mutex
+// from start to end; the SQL itself is in store_connection.cpp.
 #include "registry/store_registry.h"
 
 #include <cstring>
