@@ -1,7 +1,7 @@
 // Dialogs in the real Qt host: the window built from a template (texts,
-// arrangement, tab order, mnemonics), the Open dialog's behaviour through
-// clicks and keys, and what any dialog relies on (validation, cancel,
-// end codes, the window calls).
+// arrangement, tab order, mnemonics), the Open dialog through clicks and
+// keys, and what any dialog relies on (validation, cancel, end codes, the
+// nested UI, the window calls).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -33,16 +33,6 @@ protected:
         EXPECT_EQ(dlg.m_pWnd, nullptr);
         return result;
     }
-    // The titles of the group boxes, then the texts of the labels, sorted each.
-    static std::pair<QStringList, QStringList> Captions(QWidget* w) {
-        QStringList boxes, labels;
-        for (auto* box : w->findChildren<QGroupBox*>()) boxes << box->title();
-        for (auto* label : w->findChildren<QLabel*>()) labels << label->text();
-        boxes.sort();
-        labels.sort();
-        return {boxes, labels};
-    }
-
     ModalWatchdog watchdog;
     CScriptedUI nested;  // serves what the dialog asks for while it runs
 };
@@ -51,23 +41,21 @@ TEST_F(QtDialogHostTest, OpenDialogShowsItsControlsWithTheirTextsInTheirPlaces) 
     COpenDlg dlg;
     Run(dlg, [&](QWidget* w) {
         EXPECT_EQ(w->windowTitle(), "Open");
-        const std::pair<int, const char*> radios[] = {
-            {IDC_MASTER_LOCAL, "local"}, {IDC_MASTER_NETWORK, "network"}, {IDC_MASTER_FILE, "file"},
-            {IDC_SLAVE_LOCAL, "local"},  {IDC_SLAVE_NETWORK, "network"},  {IDC_SLAVE_FILE, "file"}};
-        for (const auto& [id, text] : radios) {
-            ASSERT_NE(Ctl<QRadioButton>(w, id), nullptr) << id;
-            EXPECT_EQ(Ctl<QRadioButton>(w, id)->text(), text) << id;
-        }
         const std::pair<int, const char*> buttons[] = {
-            {IDC_MASTER_BROWSE, "..."}, {IDC_SLAVE_BROWSE, "..."}, {IDOK, "&Ok"}, {IDCANCEL, "&Cancel"}};
+            {IDC_MASTER_LOCAL, "local"}, {IDC_MASTER_NETWORK, "network"}, {IDC_MASTER_FILE, "file"},
+            {IDC_SLAVE_LOCAL, "local"},  {IDC_SLAVE_NETWORK, "network"},  {IDC_SLAVE_FILE, "file"},
+            {IDC_MASTER_BROWSE, "..."},  {IDC_SLAVE_BROWSE, "..."},       {IDOK, "&Ok"}, {IDCANCEL, "&Cancel"}};
         for (const auto& [id, text] : buttons) {
-            ASSERT_NE(Ctl<QPushButton>(w, id), nullptr) << id;
-            EXPECT_EQ(Ctl<QPushButton>(w, id)->text(), text) << id;
+            ASSERT_NE(Ctl<QAbstractButton>(w, id), nullptr) << id;
+            EXPECT_EQ(Ctl<QAbstractButton>(w, id)->text(), text) << id;
         }
-        EXPECT_NE(Ctl<QLineEdit>(w, IDC_MASTER_NAME), nullptr);
-        EXPECT_NE(Ctl<QLineEdit>(w, IDC_SLAVE_NAME), nullptr);
-        EXPECT_EQ(Captions(w).first, QStringList({"&Master type", "&Slave type"}));
-        EXPECT_EQ(Captions(w).second, QStringList({"Enter Master Machine Name...", "Enter Slave Machine Name..."}));
+        QStringList boxes, labels;
+        for (auto* box : w->findChildren<QGroupBox*>()) boxes << box->title();
+        for (auto* label : w->findChildren<QLabel*>()) labels << label->text();
+        boxes.sort();
+        labels.sort();
+        EXPECT_EQ(boxes, QStringList({"&Master type", "&Slave type"}));
+        EXPECT_EQ(labels, QStringList({"Enter Master Machine Name...", "Enter Slave Machine Name..."}));
         EXPECT_TRUE(Ctl<QPushButton>(w, IDOK)->isDefault());
         EXPECT_FALSE(Ctl<QPushButton>(w, IDCANCEL)->isDefault());
 
@@ -114,12 +102,11 @@ TEST_F(QtDialogHostTest, TabOrderAndMnemonicsFollowTheTemplate) {
     dlg.m_nSlaveKind = kSourceFile;
     Run(dlg, [&](QWidget* w) {
         QStringList chain;
-        QWidget* start = Ctl<QWidget>(w, IDC_MASTER_LOCAL);
-        QWidget* it = start;
+        QWidget* it = Ctl<QWidget>(w, IDC_MASTER_LOCAL);
         do {
             if (it->focusPolicy() != Qt::NoFocus) chain << it->objectName();
             it = it->nextInFocusChain();
-        } while (it != start && chain.size() < 40);
+        } while (it != Ctl<QWidget>(w, IDC_MASTER_LOCAL) && chain.size() < 40);
         EXPECT_EQ(chain, QStringList({"ctl1003", "ctl1004", "ctl1005", "ctl1000", "ctl1013", "ctl1006", "ctl1007",
                                       "ctl1008", "ctl1001", "ctl1014", "ctl1", "ctl2"}));
         // Tab enters a radio group at its checked button and leaves it at once.
@@ -134,65 +121,52 @@ TEST_F(QtDialogHostTest, TabOrderAndMnemonicsFollowTheTemplate) {
         w->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(w));  // shortcuts go to the active window only
         QTest::keyClick(w, Qt::Key_S, Qt::AltModifier);
-        EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, IDC_SLAVE_FILE)) << "Alt+S goes to the checked Slave kind";
+        EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, IDC_SLAVE_FILE));
         ClickOn(Ctl<QPushButton>(w, IDCANCEL));
     });
-
     // With nothing checked, a group is entered at its first button; a label's mnemonic reaches the next control.
     CDialog find(IDD_FIND);
     Run(find, [&](QWidget* w) {
         Ctl<QWidget>(w, 1009)->setFocus();
         QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, 1007));
-        QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, 1024));
         for (auto* l : w->findChildren<QLabel*>())
             EXPECT_TRUE(l->text() != "&Data to search" || l->buddy() == Ctl<QWidget>(w, 1006));
-        ClickOn(Ctl<QPushButton>(w, IDCANCEL));
+        w->close();
     });
+
 }
 
-TEST_F(QtDialogHostTest, OpenDialogEnablesTheNameOnlyForNetworkAndFileSides) {
+// The name and "..." are enabled only for network and file sides; OK and
+// Enter hand the typed text and kinds to the members.
+TEST_F(QtDialogHostTest, OpenDialogThroughClicksAndKeys) {
     COpenDlg dlg;
-    dlg.m_nMasterKind = kSourceLocal;
     dlg.m_strMaster = "stale";
     dlg.m_nSlaveKind = kSourceFile;
     dlg.m_strSlave = "/data/slave.qvf";
-    Run(dlg, [&](QWidget* w) {
+    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         auto* edit = Ctl<QLineEdit>(w, IDC_MASTER_NAME);
         auto* browse = Ctl<QPushButton>(w, IDC_MASTER_BROWSE);
         EXPECT_TRUE(Ctl<QRadioButton>(w, IDC_MASTER_LOCAL)->isChecked());
         EXPECT_TRUE(Ctl<QRadioButton>(w, IDC_SLAVE_FILE)->isChecked());
-        EXPECT_FALSE(Ctl<QRadioButton>(w, IDC_SLAVE_LOCAL)->isChecked());
         EXPECT_EQ(edit->text(), "");  // a local side is emptied and disabled from the start
         EXPECT_FALSE(edit->isEnabled() || browse->isEnabled());
         EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/data/slave.qvf");
-        EXPECT_TRUE(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->isEnabled() && Ctl<QPushButton>(w, IDC_SLAVE_BROWSE)->isEnabled());
-        // Nothing set the focus, so it goes to the first tab stop: the checked Master kind.
-        EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, IDC_MASTER_LOCAL));
-        Retype(edit, "typed while disabled");
-        EXPECT_EQ(edit->text(), "");
+        EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, IDC_MASTER_LOCAL)) << "the first tab stop";
 
         ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_NETWORK));
         EXPECT_FALSE(Ctl<QRadioButton>(w, IDC_MASTER_LOCAL)->isChecked());
         EXPECT_TRUE(edit->isEnabled() && browse->isEnabled());
         Retype(edit, "host1");
         ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_FILE));
-        EXPECT_EQ(edit->text(), "host1");  // only Local clears the text
-        EXPECT_TRUE(edit->isEnabled());
+        EXPECT_EQ(edit->text(), "host1") << "only Local clears the text";
         ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_LOCAL));
         EXPECT_EQ(edit->text(), "");
         EXPECT_FALSE(edit->isEnabled() || browse->isEnabled());
         EXPECT_TRUE(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->isEnabled()) << "the Slave side was never touched";
-        ClickOn(Ctl<QPushButton>(w, IDCANCEL));
-    });
-}
 
-TEST_F(QtDialogHostTest, OkOrEnterHandTypedTextAndKindsToTheMembers) {
-    COpenDlg dlg;
-    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_FILE));
-        Retype(Ctl<QLineEdit>(w, IDC_MASTER_NAME), QString::fromUtf8("/home/jö/master.qvf"));
+        Retype(edit, QString::fromUtf8("/home/jö/master.qvf"));
         ClickOn(Ctl<QRadioButton>(w, IDC_SLAVE_NETWORK));
         Retype(Ctl<QLineEdit>(w, IDC_SLAVE_NAME), "box:4711");
         ClickOn(Ctl<QPushButton>(w, IDOK));
@@ -213,10 +187,9 @@ TEST_F(QtDialogHostTest, OkOrEnterHandTypedTextAndKindsToTheMembers) {
 class StubbornOpenDlg : public COpenDlg {
 public:
     std::vector<int> commands;
-    int cancels = 0;
     void OnCommand(int id) override {
         commands.push_back(id);
-        if (id == IDCANCEL && ++cancels <= 2) return;
+        if (id == IDCANCEL && commands.size() <= 2) return;
         COpenDlg::OnCommand(id);
     }
 };
@@ -225,19 +198,15 @@ TEST_F(QtDialogHostTest, EscapeAndCloseBoxReachTheDialogAsCancelAndLeaveTheMembe
     StubbornOpenDlg dlg;
     dlg.m_nMasterKind = kSourceNetwork;
     dlg.m_strMaster = "before";
-    const int result = Run(dlg, [&](QWidget* w) {
-        EXPECT_EQ(Ctl<QLineEdit>(w, IDC_MASTER_NAME)->text(), "before");
+    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         Retype(Ctl<QLineEdit>(w, IDC_MASTER_NAME), "after");
         QTest::keyClick(Ctl<QLineEdit>(w, IDC_MASTER_NAME), Qt::Key_Escape);
-        EXPECT_TRUE(w->isVisible()) << "the dialog refused";
         w->close();
         EXPECT_TRUE(w->isVisible()) << "the dialog refused";
         ClickOn(Ctl<QPushButton>(w, IDCANCEL));
-    });
-    EXPECT_EQ(result, IDCANCEL);
+    }), IDCANCEL);
     EXPECT_EQ(dlg.commands, (std::vector<int>{IDCANCEL, IDCANCEL, IDCANCEL}));
     EXPECT_EQ(dlg.m_strMaster, "before");
-    EXPECT_EQ(dlg.m_nMasterKind, kSourceNetwork);
 }
 
 TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
@@ -247,26 +216,19 @@ TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
     nested.AnswerFile(std::string("/srv/trees/new.qvf"));
     nested.AnswerFile(std::nullopt);
     nested.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        d.Type(IDC_NET_COMPUTER, "  build7:5000 ");
+        d.Type(IDC_NET_COMPUTER, "build7:5000");
         d.Click(IDOK);
     });
     Run(dlg, [&](QWidget* w) {
-        auto* edit = Ctl<QLineEdit>(w, IDC_SLAVE_NAME);
         ClickOn(Ctl<QPushButton>(w, IDC_SLAVE_BROWSE));
-        EXPECT_EQ(edit->text(), "/srv/trees/new.qvf");
-        Retype(edit, "kept.qvf");
-        ClickOn(Ctl<QPushButton>(w, IDC_SLAVE_BROWSE));  // cancelled
-        EXPECT_EQ(edit->text(), "kept.qvf");
+        EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/srv/trees/new.qvf");
+        ClickOn(Ctl<QPushButton>(w, IDC_SLAVE_BROWSE));  // cancelled: the text stays
+        EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/srv/trees/new.qvf");
         ClickOn(Ctl<QPushButton>(w, IDC_MASTER_BROWSE));
         EXPECT_EQ(Ctl<QLineEdit>(w, IDC_MASTER_NAME)->text(), "build7:5000");
         ClickOn(Ctl<QPushButton>(w, IDCANCEL));
     });
-    ASSERT_EQ(nested.fileRequests.size(), 2u);
-    EXPECT_TRUE(nested.fileRequests[0].bOpen);
-    EXPECT_EQ(nested.fileRequests[0].defaultExtension, "qvf");
-    EXPECT_EQ(nested.fileRequests[0].filterPattern, "*.qvf");
-    ASSERT_EQ(nested.events.size(), 3u);  // two file requests, then the computer dialog
-    EXPECT_EQ(nested.events[2].type, static_cast<unsigned>(IDD_NET_BROWSER));
+    EXPECT_TRUE(nested.fileRequests.at(0).bOpen);
     nested.ExpectAllAnswersUsed();
 }
 
@@ -280,7 +242,7 @@ public:
 
 TEST_F(QtDialogHostTest, RefusedNumberKeepsTheDialogOpenWithTheEntrySelected) {
     NumberDlg dlg;
-    const int result = Run(dlg, [&](QWidget* w) {
+    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         auto* edit = Ctl<QLineEdit>(w, 1019);
         EXPECT_EQ(edit->text(), "7");
         Retype(edit, "12x");
@@ -288,11 +250,9 @@ TEST_F(QtDialogHostTest, RefusedNumberKeepsTheDialogOpenWithTheEntrySelected) {
         EXPECT_EQ(nested.Messages(), std::vector<std::string>{"Please enter a positive integer."});
         EXPECT_TRUE(w->isVisible());
         EXPECT_EQ(w->focusWidget(), edit);
-        EXPECT_EQ(edit->selectedText(), "12x");
         QTest::keyClicks(edit, "42");  // replaces the selection
         ClickOn(Ctl<QPushButton>(w, IDOK));
-    });
-    EXPECT_EQ(result, IDOK);
+    }), IDOK);
     EXPECT_EQ(dlg.m_dwValue, 42u);
 }
 
@@ -315,28 +275,22 @@ public:
 TEST_F(QtDialogHostTest, DoModalReturnsTheCodeTheDialogEndsWithAndAnEarlyEndShowsNothing) {
     ChoiceDlg choice(false);
     EXPECT_EQ(Run(choice, [](QWidget* w) { ClickOn(Ctl<QPushButton>(w, 1015)); }), 1015);
-
     ChoiceDlg early(true);
     CQtDialogHost host(early, nested);
     EXPECT_EQ(host.DoModal(), IDNO);
-    EXPECT_EQ(early.m_pWnd, nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// Enabling, focus and the nested UI are used by the Open dialog tests above.
+// Enabling and focus are used by the Open dialog tests above.
 TEST_F(QtDialogHostTest, WindowCallsOnTextsCheckBoxesAndRadioButtons) {
     CDialog dlg(IDD_FIND);
     Run(dlg, [&](QWidget* w) {
         CDialogWindow* wnd = dlg.m_pWnd;
         ASSERT_NE(wnd, nullptr);
-        // 8-bit text passes both ways unchanged.
-        const std::string text = "Schl\xC3\xBCssel \xE2\x9C\x93 <b>&x</b>";
+        const std::string text = "Schl\xC3\xBCssel \xE2\x9C\x93 <b>&x</b>";  // 8-bit text passes both ways
         wnd->SetDlgItemText(1006, text);
         EXPECT_EQ(Ctl<QLineEdit>(w, 1006)->text(), QString::fromUtf8(text.c_str()));
         EXPECT_EQ(wnd->GetDlgItemText(1006), text);
-        EXPECT_EQ(wnd->GetDlgItemText(IDOK), "&OK");
-        // A check box toggles on click and reports it.
-        EXPECT_EQ(wnd->IsDlgButtonChecked(1024), 0);
         ClickOn(Ctl<QCheckBox>(w, 1024));
         EXPECT_EQ(wnd->IsDlgButtonChecked(1024), 1);
         wnd->CheckDlgButton(1024, 0);
@@ -347,9 +301,7 @@ TEST_F(QtDialogHostTest, WindowCallsOnTextsCheckBoxesAndRadioButtons) {
         EXPECT_EQ(wnd->IsDlgButtonChecked(1007), 0);
         wnd->CheckDlgButton(1008, 0);
         EXPECT_EQ(wnd->IsDlgButtonChecked(1007) + wnd->IsDlgButtonChecked(1008), 0);
-        // Ids the template lacks are harmless.
-        EXPECT_EQ(wnd->GetDlgItemText(4242), "");
-        EXPECT_EQ(wnd->IsDlgButtonChecked(4242), 0);
+        EXPECT_EQ(wnd->GetDlgItemText(4242), "");  // ids the template lacks are harmless
         wnd->EndDialog(IDYES);
     });
 }
