@@ -72,24 +72,8 @@ protected:
     test::CRegdChild service;
 };
 
-TEST_F(RemoteService, TokenIsRequiredWhenConfiguredAndRefusalsAreLogged) {
-    test::RegdOptions options;
-    options.tokenFile = File("token", "s3cret-token\n");
-    Start(options);
-    RemoteOptions client;
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
-    client.token = "s3cret-tokeN";
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
-    client.token = "s3cret-token";
-    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
-    const std::string log = service.Log();
-    EXPECT_EQ(Count(log, "Ping refused: no token"), 1) << log;
-    EXPECT_EQ(Count(log, "Ping refused: wrong token"), 1) << log;
-    EXPECT_EQ(Count(log, "refused"), 2) << log;
-    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << "the peer is named";
-}
-
-TEST_F(RemoteService, TlsServiceTakesOnlyClientsThatTrustItsCertificate) {
+// Token and TLS together: the refusals are logged with the peer.
+TEST_F(RemoteService, OnlyClientsThatTrustTheCertificateAndKnowTheTokenGetIn) {
     const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
     const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
                                 " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1"
@@ -98,18 +82,25 @@ TEST_F(RemoteService, TlsServiceTakesOnlyClientsThatTrustItsCertificate) {
     test::RegdOptions options;
     options.tlsCert = cert;
     options.tlsKey = key;
-    options.tokenFile = File("token", "tls-token");
+    options.tokenFile = File("token", "s3cret-token\n");
     Start(options);
     RemoteOptions client;
-    client.token = "tls-token";
+    client.token = "s3cret-token";
     client.connectTimeout = std::chrono::seconds(3);
     EXPECT_EQ(ReadDemo(client), ERROR_BAD_NETPATH) << "plain text against TLS";
-    client.caFile = cert;
-    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
-    client.token.clear();
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
     client.caFile = (dir / "absent.pem").string();
     EXPECT_EQ(ReadDemo(client), ERROR_FILE_NOT_FOUND);
+    client.caFile = cert;
+    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
+    client.token = "s3cret-tokeN";
+    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
+    client.token.clear();
+    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
+    const std::string log = service.Log();
+    EXPECT_EQ(Count(log, "Ping refused: no token"), 1) << log;
+    EXPECT_EQ(Count(log, "Ping refused: wrong token"), 1) << log;
+    EXPECT_EQ(Count(log, "refused"), 2) << log;
+    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << "the peer is named";
 }
 
 TEST_F(RemoteService, ReadOnlyServiceRefusesEveryWrite) {
