@@ -42,7 +42,7 @@ HKEY OpenPath(IRegistry& registry, const std::string& path, LONG* status = nullp
     HKEY key = nullptr;
     const LONG result = registry.RegOpenKeyExA(HKEY_USERS, path.c_str(), 0, KEY_READ, &key);
     if (status != nullptr) *status = result;
-    return key;
+    return result == ERROR_SUCCESS ? key : nullptr;
 }
 
 LONG SetData(IRegistry& registry, HKEY key, const char* name, const std::string& data, DWORD type = REG_SZ) {
