@@ -97,24 +97,17 @@ TEST_F(QtDialogHostTest, EveryTemplateShowsItsTextsWhole) {
 
 TEST_F(QtDialogHostTest, TabOrderAndMnemonicsFollowTheTemplate) {
     COpenDlg dlg;
+    dlg.m_nMasterKind = kSourceNetwork;
     dlg.m_nSlaveKind = kSourceFile;
     Run(dlg, [&](QWidget* w) {
-        QStringList chain;
-        QWidget* it = Ctl<QWidget>(w, IDC_MASTER_LOCAL);
-        do {
-            if (it->focusPolicy() != Qt::NoFocus) chain << it->objectName();
-            it = it->nextInFocusChain();
-        } while (it != Ctl<QWidget>(w, IDC_MASTER_LOCAL) && chain.size() < 40);
-        EXPECT_EQ(chain, QStringList({"ctl1003", "ctl1004", "ctl1005", "ctl1000", "ctl1013", "ctl1006", "ctl1007",
-                                      "ctl1008", "ctl1001", "ctl1014", "ctl1", "ctl2"}));
-        // Tab enters a radio group at its checked button and leaves it at once.
+        // Tab goes in template order, entering a radio group at its checked button and leaving it at once.
         QStringList stops;
-        Ctl<QWidget>(w, IDC_MASTER_BROWSE)->setFocus();
-        for (int i = 0; i < 4; ++i) {
+        Ctl<QWidget>(w, IDC_MASTER_NETWORK)->setFocus();
+        for (int i = 0; i < 8; ++i) {
             QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
             stops << w->focusWidget()->objectName();
         }
-        EXPECT_EQ(stops, QStringList({"ctl1008", "ctl1001", "ctl1014", "ctl1"}));
+        EXPECT_EQ(stops, QStringList({"ctl1000", "ctl1013", "ctl1008", "ctl1001", "ctl1014", "ctl1", "ctl2", "ctl1004"}));
         // A group box's mnemonic goes to its checked button.
         w->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(w));  // shortcuts go to the active window only
@@ -132,7 +125,6 @@ TEST_F(QtDialogHostTest, TabOrderAndMnemonicsFollowTheTemplate) {
             EXPECT_TRUE(l->text() != "&Data to search" || l->buddy() == Ctl<QWidget>(w, 1006));
         w->close();
     });
-
 }
 
 // The name and "..." are enabled only for network and file sides; OK and

@@ -22,7 +22,8 @@
 
 namespace qv {
 
-// UTF-16LE with a byte-order mark for ASCII text, as regedit writes it.
+// UTF-16LE with a byte-order mark for ASCII text, as regedit writes it
+// (defined in reg_file_test.cpp).
 std::string Utf16File(const std::string& ascii);
 
 namespace {
