@@ -30,7 +30,7 @@ struct Result {
 
 bool Measure(std::size_t keys, std::size_t values, Result& result) {
     const fs::path db = fs::temp_directory_path() / ("quorvane-bench-" + std::to_string(keys) + ".db");
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db.string() + suffix);
+    for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(db.string() + suffix);
     std::string error;
     auto store = qv::CStoreRegistry::Open(db.string(), &error);
     if (!store) {
@@ -69,7 +69,7 @@ bool Measure(std::size_t keys, std::size_t values, Result& result) {
     start = Clock::now();
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "the sqlite3 shell failed\n");
     result.dump = Seconds(start);
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db.string() + suffix);
+    for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(db.string() + suffix);
     return true;
 }
 

@@ -102,6 +102,12 @@ protected:
     ValueRead ValueAt(HKEY key, DWORD index);
     // The value named `name` (exactly), read with buffers large enough.
     ValueRead FindValue(HKEY key, const std::string& name);
+    // RegCreateKeyExA's status for `path`; a key it makes is tracked like Create's.
+    LONG CreateStatus(HKEY parent, const std::string& path);
+    // RegEnumKeyExA / RegEnumValueA at `index` with a name buffer of `size`
+    // characters and nothing more asked for; the name read goes to `*name`.
+    LONG EnumKey(HKEY key, DWORD index, DWORD size = 256, std::string* name = nullptr);
+    LONG EnumValue(HKEY key, DWORD index, DWORD size = 256, std::string* name = nullptr);
     // Deletes `path` and everything below it.
     LONG DeleteTree(HKEY parent, const std::string& path);
 

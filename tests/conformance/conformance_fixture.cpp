@@ -1,3 +1,5 @@
+// The fixture of the conformance suite: a scratch key per test, removed
+// afterwards, and helpers that enumerate through the registry calls.
 #include "tests/conformance/conformance.h"
 
 #include <algorithm>
@@ -65,6 +67,30 @@ LONG RegistryConformance::Open(HKEY parent, const char* path, REGSAM access, HKE
     return status;
 }
 
+LONG RegistryConformance::CreateStatus(HKEY parent, const std::string& path) {
+    HKEY key = nullptr;
+    const LONG status =
+        Reg().RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) m_tracked.push_back(key);
+    return status;
+}
+
+LONG RegistryConformance::EnumKey(HKEY key, DWORD index, DWORD size, std::string* name) {
+    std::vector<char> buffer(size + 1);
+    DWORD length = size;
+    const LONG status = Reg().RegEnumKeyExA(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS && name != nullptr) name->assign(buffer.data(), length);
+    return status;
+}
+
+LONG RegistryConformance::EnumValue(HKEY key, DWORD index, DWORD size, std::string* name) {
+    std::vector<char> buffer(size + 1);
+    DWORD length = size;
+    const LONG status = Reg().RegEnumValueA(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS && name != nullptr) name->assign(buffer.data(), length);
+    return status;
+}
+
 LONG RegistryConformance::Close(HKEY key) {
     m_tracked.erase(std::remove(m_tracked.begin(), m_tracked.end(), key), m_tracked.end());
     return Reg().RegCloseKey(key);
@@ -84,16 +110,14 @@ LONG RegistryConformance::SetValue(HKEY key, const char* name, DWORD type, const
 
 std::vector<std::string> RegistryConformance::Subkeys(HKEY key) {
     std::vector<std::string> names;
-    std::vector<char> buffer(1024);
     for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LONG status =
-            Reg().RegEnumKeyExA(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        std::string name;
+        const LONG status = EnumKey(key, index, 1024, &name);
         if (status != ERROR_SUCCESS) {
             EXPECT_EQ(status, ERROR_NO_MORE_ITEMS) << "at subkey " << index;
             return names;
         }
-        names.emplace_back(buffer.data(), length);
+        names.push_back(name);
     }
 }
 

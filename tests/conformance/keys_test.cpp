@@ -39,19 +39,15 @@ TEST_F(RegistryConformance, EnumerationSeesSubkeysAddedAndRemovedMeanwhile) {
     HKEY reader = Create(Scratch(), "list");
     HKEY writer = Create(Scratch(), "list");
     Create(writer, "m");
-    char name[16];
-    DWORD length = sizeof name;
-    ASSERT_EQ(Reg().RegEnumKeyExA(reader, 0, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_STREQ(name, "m");
+    std::string name;
+    ASSERT_EQ(EnumKey(reader, 0, 16, &name), 0);
+    EXPECT_EQ(name, "m");
     Create(writer, "a");
-    length = sizeof name;
-    ASSERT_EQ(Reg().RegEnumKeyExA(reader, 0, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_STREQ(name, "a");
+    ASSERT_EQ(EnumKey(reader, 0, 16, &name), 0);
+    EXPECT_EQ(name, "a");
     ASSERT_EQ(Reg().RegDeleteKeyA(writer, "a"), ERROR_SUCCESS);
     ASSERT_EQ(Reg().RegDeleteKeyA(writer, "m"), ERROR_SUCCESS);
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumKeyExA(reader, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(EnumKey(reader, 0), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryConformance, CreateMakesMissingIntermediateKeys) {
@@ -84,10 +80,8 @@ TEST_F(RegistryConformance, CreateMakesMissingIntermediateKeys) {
 TEST_F(RegistryConformance, PathSyntax) {
     HKEY key = nullptr;
     // A leading backslash is refused by create and open alike.
-    EXPECT_EQ(Reg().RegCreateKeyExA(Scratch(), "\\lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                    nullptr),
-              kErrorBadPathname);
-    EXPECT_EQ(Reg().RegOpenKeyExA(Scratch(), "\\lead", 0, KEY_READ, &key), kErrorBadPathname);
+    EXPECT_EQ(CreateStatus(Scratch(), "\\lead"), kErrorBadPathname);
+    EXPECT_EQ(Open(Scratch(), "\\lead", KEY_READ, &key), kErrorBadPathname);
     // A trailing backslash, or a doubled one, separates as a single one does.
     Create(Scratch(), "trail\\");
     EXPECT_TRUE(Exists(Scratch(), "trail\\"));
@@ -102,30 +96,21 @@ TEST_F(RegistryConformance, PathSyntax) {
         ASSERT_EQ(Open(Scratch(), same, KEY_READ, &key), ERROR_SUCCESS);
         EXPECT_EQ(Subkeys(key), (Names{"trail", "x"}));
     }
-    EXPECT_EQ(Reg().RegOpenKeyExA(Scratch(), "absent", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Reg().RegOpenKeyExA(Scratch(), "x\\absent", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Open(Scratch(), "absent", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Open(Scratch(), "x\\absent", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryConformance, KeyAndValueNameLengthLimits) {
     const std::string longest(Traits().maxKeyNameLength, 'k');
     Create(Scratch(), longest);
-    std::vector<char> buffer(longest.size() + 1);
-    DWORD length = static_cast<DWORD>(buffer.size());
-    ASSERT_EQ(Reg().RegEnumKeyExA(Scratch(), 0, buffer.data(), &length, nullptr, nullptr, nullptr,
-                                  nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(length, longest.size());
-
-    HKEY key = nullptr;
+    std::string name;
+    ASSERT_EQ(EnumKey(Scratch(), 0, static_cast<DWORD>(longest.size() + 1), &name), ERROR_SUCCESS);
+    EXPECT_EQ(name, longest);
     const std::string tooLong = longest + "k";
-    EXPECT_EQ(Reg().RegCreateKeyExA(Scratch(), tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &key, nullptr),
-              Traits().keyNameTooLongStatus);
+    EXPECT_EQ(CreateStatus(Scratch(), tooLong), Traits().keyNameTooLongStatus);
     // Wine (and Windows, which creates one level at a time) may leave "a"
     // behind here; the store makes nothing.
-    EXPECT_EQ(Reg().RegCreateKeyExA(Scratch(), ("a\\" + tooLong).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr),
-              Traits().keyNameTooLongStatus);
+    EXPECT_EQ(CreateStatus(Scratch(), "a\\" + tooLong), Traits().keyNameTooLongStatus);
     EXPECT_FALSE(Exists(Scratch(), tooLong));
 
     const std::string longestValue(Traits().maxValueNameLength, 'v');
@@ -150,10 +135,7 @@ TEST_F(RegistryConformance, KeysNestToTheDepthLimit) {
         deepest = Create(deepest, path);
         ASSERT_NE(deepest, nullptr);
     }
-    HKEY key = nullptr;
-    EXPECT_EQ(Reg().RegCreateKeyExA(deepest, "deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                    nullptr),
-              Traits().keyTooDeepStatus);
+    EXPECT_EQ(CreateStatus(deepest, "deeper"), Traits().keyTooDeepStatus);
     EXPECT_TRUE(Subkeys(deepest).empty());
     EXPECT_EQ(SetValue(deepest, "v", REG_DWORD, std::string(4, '\1')), ERROR_SUCCESS);
 }

@@ -48,20 +48,15 @@ TEST_F(RegistryConformance, EnumValueBufferRules) {
 
     // The name needs its length plus the terminator; too little is 234,
     // and the next index is still fine.
-    DWORD length = 6;
-    EXPECT_EQ(Reg().RegEnumValueA(Scratch(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumValueA(Scratch(), 1, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(std::string(name, length), "b");
-    length = 7;
-    ASSERT_EQ(Reg().RegEnumValueA(Scratch(), 0, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(length, 6u);
-    EXPECT_STREQ(name, "abcdef");
+    std::string read;
+    EXPECT_EQ(EnumValue(Scratch(), 0, 6), ERROR_MORE_DATA);
+    EXPECT_EQ(EnumValue(Scratch(), 1, 16, &read), 0);
+    EXPECT_EQ(read, "b");
+    ASSERT_EQ(EnumValue(Scratch(), 0, 7, &read), 0);
+    EXPECT_EQ(read, "abcdef");
 
     // Data too large for the buffer: 234 and the size needed.
-    length = sizeof name;
-    DWORD size = 2;
+    DWORD length = sizeof name, size = 2;
     EXPECT_EQ(Reg().RegEnumValueA(Scratch(), 0, name, &length, nullptr, &type, data, &size),
               ERROR_MORE_DATA);
     EXPECT_EQ(size, 3u);
@@ -78,28 +73,21 @@ TEST_F(RegistryConformance, EnumValueBufferRules) {
     EXPECT_EQ(Reg().RegEnumValueA(Scratch(), 0, name, &length, nullptr, nullptr, data, nullptr),
               ERROR_INVALID_PARAMETER);
 
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumValueA(Scratch(), 2, name, &length, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(EnumValue(Scratch(), 2), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryConformance, EnumKeyBufferRules) {
     char keyClass[] = "Klass";
     HKEY key = nullptr;
-    ASSERT_EQ(Reg().RegCreateKeyExA(Scratch(), "abcdef", 0, keyClass, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                    nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(Reg().RegCreateKeyExA(Scratch(), "abcdef", 0, keyClass, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
     Close(key);
     Create(Scratch(), "b");
+    std::string read;
+    EXPECT_EQ(EnumKey(Scratch(), 0, 6), ERROR_MORE_DATA);
+    EXPECT_EQ(EnumKey(Scratch(), 1, 16, &read), 0);
+    EXPECT_EQ(read, "b");
     char name[16], got[16];
-    DWORD length = 6;
-    EXPECT_EQ(Reg().RegEnumKeyExA(Scratch(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumKeyExA(Scratch(), 1, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(std::string(name, length), "b");
-    length = 7;
-    DWORD classLength = 5;
+    DWORD length = 7, classLength = 5;
     EXPECT_EQ(Reg().RegEnumKeyExA(Scratch(), 0, name, &length, nullptr, got, &classLength, nullptr),
               ERROR_MORE_DATA);
     length = 7, classLength = 6;
@@ -109,13 +97,8 @@ TEST_F(RegistryConformance, EnumKeyBufferRules) {
     EXPECT_STREQ(name, "abcdef");
     EXPECT_EQ(std::string(got, classLength), "Klass");
     EXPECT_NE(written.dwHighDateTime, 0u);
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumKeyExA(Scratch(), 2, name, &length, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
-    length = sizeof name;
-    EXPECT_EQ(Reg().RegEnumKeyExA(Create(Scratch(), "b"), 0, name, &length, nullptr, nullptr, nullptr,
-                                  nullptr),
-              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(EnumKey(Scratch(), 2), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(EnumKey(Create(Scratch(), "b"), 0), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryConformance, DataRoundTripsWhole) {

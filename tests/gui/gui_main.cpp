@@ -1,3 +1,4 @@
+// The GUI tests run inside one QApplication on the offscreen platform.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,3 +1,5 @@
+// Polls for the next modal window and runs the queued action on it; ends
+// windows nobody answers.
 #include "tests/gui/modal_driver.h"
 
 #include <memory>
@@ -12,43 +14,33 @@ namespace qv::test {
 
 namespace {
 
-struct PendingModal {
-    std::function<void(QWidget*)> action;
-    QPointer<QWidget> current;
-    bool hadCurrent;
-    int generation;
-    int tries = 0;
-};
-
 // Actions queued by the running test; a new test starts a new generation so
 // that nothing left over acts on its windows.
 int g_generation = 0;
 int g_outstanding = 0;
 
-void Poll(const std::shared_ptr<PendingModal>& p) {
-    if (p->generation != g_generation) return;
+void Poll(std::function<void(QWidget*)> action, QPointer<QWidget> current, bool hadCurrent, int generation, int tries) {
+    if (generation != g_generation) return;
     QWidget* w = QApplication::activeModalWidget();
-    const bool isNew = w != nullptr && w->isVisible() && (!p->hadCurrent || w != p->current.data());
-    if (isNew) {
+    if (w != nullptr && w->isVisible() && (!hadCurrent || w != current.data())) {
         --g_outstanding;
-        p->action(w);
-        return;
+        return action(w);
     }
-    if (++p->tries > 300) {
+    if (tries > 300) {
         --g_outstanding;
         ADD_FAILURE() << "no modal window came up";
         return;
     }
-    QTimer::singleShot(10, [p] { Poll(p); });
+    QTimer::singleShot(10, [=] { Poll(action, current, hadCurrent, generation, tries + 1); });
 }
 
 }  // namespace
 
 void WhenModal(std::function<void(QWidget*)> action, QWidget* current) {
-    auto pending = std::make_shared<PendingModal>(
-        PendingModal{std::move(action), current, current != nullptr, g_generation});
     ++g_outstanding;
-    QTimer::singleShot(0, [pending] { Poll(pending); });
+    QPointer<QWidget> window(current);
+    const int generation = g_generation;
+    QTimer::singleShot(0, [=] { Poll(action, window, current != nullptr, generation, 0); });
 }
 
 ModalWatchdog::ModalWatchdog(int ms) {
@@ -57,9 +49,8 @@ ModalWatchdog::ModalWatchdog(int ms) {
         if (!m_bFired) ADD_FAILURE() << "a modal window was left unanswered";
         m_bFired = true;
         // done() bypasses the dialog's own Cancel handling, which might refuse.
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget() != nullptr; ++i) {
             QWidget* w = QApplication::activeModalWidget();
-            if (w == nullptr) break;
             if (auto* d = qobject_cast<QDialog*>(w)) d->done(QDialog::Rejected);
             else w->hide();
         }

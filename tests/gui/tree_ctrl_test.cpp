@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 #include <QtTest/QTest>
 
 #include "framework/qt/icons.h"
@@ -22,8 +21,6 @@ struct SelSink : ITreeCtrlEvents {
 };
 
 KeyNode* Add(KeyNode* parent, const char* name) { return parent->AppendSubkey(std::make_unique<KeyNode>(name)); }
-
-bool SameImage(const QPixmap& a, const QPixmap& b) { return a.toImage() == b.toImage(); }
 
 class TreeCtrlTest : public ::testing::Test {
 protected:
@@ -60,58 +57,33 @@ TEST_F(TreeCtrlTest, ItemsMirrorTheInsertedNodesInOrder) {
     EXPECT_EQ(ctrl.NodeAt(root), &top);
     ASSERT_EQ(m.rowCount(root), 3);
     for (int row = 0; row < 3; ++row) EXPECT_EQ(ctrl.NodeAt(m.index(row, 0, root)), top.subkeys[row].get());
-    EXPECT_EQ(Text(a2), "a2");
     EXPECT_EQ(ctrl.NodeAt(ctrl.IndexOf(c1x).parent()), c1);
     EXPECT_EQ(m.ItemCount(), 8u);
-    EXPECT_TRUE(m.hasChildren(ctrl.IndexOf(a)));
     EXPECT_FALSE(m.hasChildren(ctrl.IndexOf(b)));
-    KeyNode stray("stray");
-    EXPECT_FALSE(ctrl.HasItem(&stray));
 
     // A level loaded later goes after what is there, without repeating it.
     KeyNode* b1 = Add(b, "Schlüssel");
     KeyNode* a3 = Add(a, "a3");
     Add(a3, "a3x");
-    QSignalSpy inserts(&m, &QAbstractItemModel::rowsInserted);
     ctrl.InsertChildItems(b, kImageFileKey);
     ctrl.InsertChildItems(a, kImageFileKey);
     ctrl.InsertItem(a3, kImageFileKey);  // has one already
-    EXPECT_EQ(inserts.count(), 2);
     EXPECT_EQ(Text(b1), QString::fromUtf8("Schlüssel"));
     EXPECT_EQ(ctrl.IndexOf(a3).row(), 2);
     EXPECT_EQ(m.rowCount(ctrl.IndexOf(a)), 3);
-    KeyNode* a4 = Add(a, "a4");
-    Add(a4, "a4x");
-    ctrl.InsertItem(a4, kImageFileKey);
-    EXPECT_EQ(ctrl.IndexOf(a4).row(), 3);
-    EXPECT_TRUE(ctrl.HasItem(a4->subkeys[0].get()));
-}
-
-TEST_F(TreeCtrlTest, WholeSubtreeIsOneInsertion) {
-    ctrl.DeleteAllItems();
-    QSignalSpy inserts(&ctrl.KeyModel(), &QAbstractItemModel::rowsInserted);
-    ctrl.InsertRootItem(&top, kImageComputer, kImageComputer + 1);
-    ctrl.InsertChildItems(&top, kImageLocalKey);
-    EXPECT_EQ(inserts.count(), 2);  // root item, then everything below it
-    EXPECT_TRUE(ctrl.HasItem(c1x));
+    EXPECT_TRUE(ctrl.HasItem(a3->subkeys[0].get()));
 }
 
 TEST_F(TreeCtrlTest, EachItemShowsItsImagePair) {
-    auto icon = [&](const KeyNode* n) { return ctrl.IndexOf(n).data(Qt::DecorationRole).value<QIcon>(); };
-    EXPECT_TRUE(SameImage(icon(&top).pixmap(16, QIcon::Normal), TreeImage(kImageDocument)));
-    EXPECT_TRUE(SameImage(icon(&top).pixmap(16, QIcon::Selected), TreeImage(kImageDocument + 1)));
-    EXPECT_TRUE(SameImage(icon(c1x).pixmap(16, QIcon::Normal), TreeImage(kImageFileKey)));
-    EXPECT_TRUE(SameImage(icon(c1x).pixmap(16, QIcon::Selected), TreeImage(kImageFileKey + 1)));
-}
-
-TEST(TreeImages, TenDistinctImagesSelectedOnesOnBlue) {
-    for (int i = 0; i < 10; ++i) {
-        const QImage image = TreeImage(i).toImage();
-        ASSERT_EQ(image.size(), QSize(16, 16));
-        EXPECT_EQ(image.pixelColor(0, 0) == QColor(0, 0, 128), i % 2 == 1) << i;
-        for (int j = 0; j < i; ++j) EXPECT_NE(image, TreeImage(j).toImage()) << i << " " << j;
-    }
-    EXPECT_TRUE(TreeImage(10).isNull());
+    ctrl.DeleteAllItems();
+    ctrl.InsertRootItem(&top, kImageComputer, kImageComputer + 1);
+    ctrl.InsertChildItems(&top, kImageLocalKey);
+    auto image = [&](const KeyNode* n, QIcon::Mode mode) {
+        return ctrl.IndexOf(n).data(Qt::DecorationRole).value<QIcon>().pixmap(16, mode).toImage();
+    };
+    EXPECT_EQ(image(&top, QIcon::Selected), TreeImage(kImageComputer + 1).toImage());
+    EXPECT_EQ(image(c1x, QIcon::Normal), TreeImage(kImageLocalKey).toImage());
+    EXPECT_EQ(image(c1x, QIcon::Selected), TreeImage(kImageLocalKey + 1).toImage());
 }
 
 TEST_F(TreeCtrlTest, UserClicksAndKeysNotifyOnlyOnChange) {
@@ -129,7 +101,7 @@ TEST_F(TreeCtrlTest, UserClicksAndKeysNotifyOnlyOnChange) {
     EXPECT_EQ(ctrl.GetSelectedNode(), c);
 }
 
-TEST_F(TreeCtrlTest, SelectItemOpensAncestorsAndNotifiesOnChange) {
+TEST_F(TreeCtrlTest, SelectItemOpensAncestorsCollapsingMovesItUpAndEachChangeNotifies) {
     ctrl.SelectItem(c1x);
     ctrl.SelectItem(c1x);
     EXPECT_EQ(sink.seen, std::vector<KeyNode*>{c1x});
@@ -137,8 +109,9 @@ TEST_F(TreeCtrlTest, SelectItemOpensAncestorsAndNotifiesOnChange) {
     EXPECT_FALSE(Expanded(a));
     EXPECT_EQ(ctrl.currentIndex(), ctrl.IndexOf(c1x));
     EXPECT_TRUE(ctrl.selectionModel()->isSelected(ctrl.IndexOf(c1x)));
+    ctrl.collapse(ctrl.IndexOf(c));  // moves the selection up
     ctrl.SelectItem(nullptr);
-    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{c1x, nullptr}));
+    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{c1x, c, nullptr}));
     EXPECT_TRUE(ctrl.selectionModel()->selectedIndexes().isEmpty());
 }
 
@@ -172,12 +145,6 @@ TEST_F(TreeCtrlTest, DeletingTheSelectionMovesItToANeighbourOnce) {
     EXPECT_EQ(ctrl.KeyModel().rowCount(), 0);
 }
 
-TEST_F(TreeCtrlTest, CollapsingMovesTheSelectionUp) {
-    ctrl.SelectItem(c1x);
-    ctrl.collapse(ctrl.IndexOf(c));
-    EXPECT_EQ(sink.seen, (std::vector<KeyNode*>{c1x, c}));
-}
-
 TEST_F(TreeCtrlTest, EditsElsewhereKeepExpansion) {
     for (KeyNode* n : {&top, a, c, c1}) ctrl.Expand(n);
     Add(b, "b1");
@@ -190,13 +157,11 @@ TEST_F(TreeCtrlTest, EditsElsewhereKeepExpansion) {
 }
 
 TEST_F(TreeCtrlTest, HidingNeverShowsAControlThatWasNotShown) {
-    ctrl.SetVisible(false);
     ctrl.SetVisible(true);
     EXPECT_FALSE(ctrl.isVisible());
     ctrl.show();
     ctrl.SetVisible(false);
-    EXPECT_FALSE(ctrl.isVisible());
-    EXPECT_FALSE(ctrl.updatesEnabled());
+    EXPECT_FALSE(ctrl.isVisible() || ctrl.updatesEnabled());
     ctrl.SetVisible(true);
     EXPECT_TRUE(ctrl.isVisible() && ctrl.updatesEnabled());
 }

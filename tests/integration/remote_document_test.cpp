@@ -1,6 +1,6 @@
 // The program's document and panes with a side on another computer: the
-// side opens, loads and is written through quorvane-regd, and a computer
-// that does not answer fails only its own side, in time.
+// side opens, loads and is written (edits and copies) through quorvane-regd,
+// and a computer that does not answer fails only its own side, in time.
 #include <chrono>
 
 #include "edit/copy.h"
@@ -25,26 +25,23 @@ TEST_F(RemoteDocument, NetworkSideOpensWithItsRootsAndLoadsLevelByLevel) {
     ASSERT_NE(demo, nullptr);
     EXPECT_EQ(masterCtrl.ChildTexts(demo), std::vector<std::string>{"Sub"});
     ASSERT_EQ(masterList.rows.size(), 3u);
-    EXPECT_EQ(masterList.rows[0].name, "Title");
     EXPECT_EQ(masterList.rows[0].value, "remote");
     // The other side is this computer's store, not the remote one.
     KeyNode* mine = Select(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
     ASSERT_NE(mine, nullptr);
     EXPECT_EQ(slaveList.rows[0].value, "local");
-    EXPECT_EQ(Child(mine->parent, "Demo"), nullptr);
-    // The computer is remembered for the network browser.
-    EXPECT_EQ(doc->m_recentComputers, std::vector<std::string>{service.Computer()});
+    EXPECT_EQ(mine->parent->subkeys.size(), 1u);
+    EXPECT_EQ(doc->m_recentComputers, std::vector<std::string>{service.Computer()}) << "for the network browser";
 
     // A forced load of the subtree matches the store key for key.
-    KeyNode* software = demo->parent;
-    masterCtrl.DeleteChildItems(software);
-    LoadLevel(software, *router, service.Computer(), true);
-    EXPECT_EQ(Dump(software), StoreDump(remoteStore, "Software"));
-    EXPECT_NE(Dump(software).find("[Deep] w=1:2"), std::string::npos);
+    masterCtrl.DeleteChildItems(demo);
+    LoadLevel(demo, *router, service.Computer(), true);
+    EXPECT_EQ(Dump(demo), StoreDump(remoteStore, "Software\\Demo"));
+    EXPECT_NE(Dump(demo).find("[Deep] w=1:2"), std::string::npos);
 }
 
 TEST_F(RemoteDocument, UnreachableComputerFailsItsSideOnlyAndInTime) {
-    const std::string nobody = "127.0.0.1:" + std::to_string(ClosedPort());
+    const std::string nobody = "127.0.0.1:1";  // nothing listens there
     const auto start = std::chrono::steady_clock::now();
     Open(kSourceLocal, "", kSourceNetwork, nobody);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -53,7 +50,6 @@ TEST_F(RemoteDocument, UnreachableComputerFailsItsSideOnlyAndInTime) {
     ASSERT_NE(doc->m_pMasterRoot, nullptr);
     EXPECT_EQ(doc->m_pMasterRoot->subkeys.size(), 5u);
     EXPECT_TRUE(doc->m_recentComputers.empty());
-    EXPECT_EQ(router->Ping(nobody), ERROR_BAD_NETPATH);
 }
 
 class RemoteEdits : public RemoteDocument {
@@ -81,7 +77,6 @@ TEST_F(RemoteEdits, AddingEditingAndDeletingWriteTheOtherComputersStore) {
         d.OnCommand(IDOK);
     });
     doc->OnCmdMsg(ID_ADD_VALUE);
-    EXPECT_TRUE(ui.Messages().empty());
     EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo\\Fresh"), "[Fresh] n=4:42\n");
 
     // An existing value rewritten in place through the value pane.
@@ -94,40 +89,32 @@ TEST_F(RemoteEdits, AddingEditingAndDeletingWriteTheOtherComputersStore) {
     slaveList.DoubleClick();
     EXPECT_NE(StoreDump(remoteStore, "Software\\Demo").find("Title=1:edited"), std::string::npos);
 
-    // Delete one value, then the key with its subtree (never loaded here).
+    // Delete one value, then a key with its subtree (never loaded here).
     for (auto& row : slaveList.rows) row.selected = row.name == "Blob";
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_VALUE);
-    EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo").find("Blob="), std::string::npos);
-    KeyNode* sub = Select(slaveCtrl, target, {"Sub"});
-    ASSERT_NE(sub, nullptr);
+    ASSERT_NE(Select(slaveCtrl, target, {"Sub"}), nullptr);
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_KEY);
-    EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo\\Sub"), "(missing)");
-    EXPECT_EQ(Dump(target), StoreDump(remoteStore, "Software\\Demo").replace(1, 4, "Demo"));
-    // The two questions, and no error.
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>(2, "Are you sure about deletion of this element?"));
+    EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo"), "[Demo] Title=1:edited\0 Size=4:29\n  [Fresh] n=4:42\n"s);
+    EXPECT_EQ(Dump(target), StoreDump(remoteStore, "Software\\Demo"));
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>(2, "Are you sure about deletion of this element?")) << "no error";
     ui.ExpectAllAnswersUsed();
 }
 
 TEST_F(RemoteEdits, CopyWritesTheMastersSubtreeIntoTheRemoteSlave) {
     KeyNode* mine = Select(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
     ASSERT_NE(mine, nullptr);
-    LoadLevel(mine, *router, "", true);
     slaveCtrl.Click(target);
     masterCtrl.Click(mine);
     ui.AnswerDialog([](CDialog& d, CDialogDriver&) {
-        auto& copy = static_cast<CCopyDlg&>(d);
-        copy.m_bOverwrite = 0;
-        copy.m_bRecursive = 1;
+        static_cast<CCopyDlg&>(d).m_bRecursive = 1;
         d.EndDialog(IDOK);
     });
     doc->OnCmdMsg(ID_COPY);
     EXPECT_TRUE(ui.Messages().empty());
     EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo\\Mine"), "[Mine] m=1:local\0\n  [Kid]\n"s);
-    EXPECT_EQ(Dump(target->subkeys.back().get()), StoreDump(remoteStore, "Software\\Demo\\Mine"));
-    // This computer's store kept its own and got nothing of the other's.
-    EXPECT_EQ(StoreDump(localStore, "Software\\Demo"), "(missing)");
+    EXPECT_EQ(StoreDump(localStore, "Software\\Demo"), "(missing)") << "this computer's store got nothing";
 }
 
 }  // namespace

@@ -1,13 +1,23 @@
+// Helpers for the network tests: subtree dumps, test folders, and the
+// document fixture with a quorvane-regd child serving the remote side.
 #include "tests/integration/remote_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "registry/unavailable_registry.h"
+
 namespace qv {
+
+fs::path TestFolder(const std::string& prefix) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = fs::temp_directory_path() /
+                         (prefix + "-" + info->test_suite_name() + "-" + info->name() + "-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
 
 std::string Dump(const KeyNode* node) {
     std::string out;
@@ -27,35 +37,39 @@ std::string Dump(const KeyNode* node) {
     return out;
 }
 
-std::string StoreDump(const std::string& storeFile, const std::string& path) {
-    std::string error;
-    auto store = CStoreRegistry::Open(storeFile, &error);
-    if (!store) return "(store: " + error + ")";
-    HKEY key = nullptr;
-    if (store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return "(missing)";
-    store->RegCloseKey(key);
+namespace {
+
+std::string LoadDump(IRegistry& registry, const std::string& computer, const std::string& path) {
+    HKEY root = HKEY_LOCAL_MACHINE, key = nullptr;
+    if (!computer.empty() && registry.RegConnectRegistryA(computer.c_str(), HKEY_LOCAL_MACHINE, &root) != 0)
+        return "(no connection)";
+    const LONG status = registry.RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    if (status == 0) registry.RegCloseKey(key);
+    if (root != HKEY_LOCAL_MACHINE) registry.RegCloseKey(root);
+    if (status != 0) return "(missing)";
     KeyNode top("x");
     KeyNode* node = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
-    std::size_t start = 0;
-    while (start <= path.size()) {
+    for (std::size_t start = 0; start <= path.size();) {
         const std::size_t end = std::min(path.find('\\', start), path.size());
         node = node->AppendSubkey(std::make_unique<KeyNode>(path.substr(start, end - start)));
         start = end + 1;
     }
-    LoadLevel(node, *store, "", true);
+    LoadLevel(node, registry, computer, true);
     return Dump(node);
 }
 
-int ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+}  // namespace
+
+std::string StoreDump(const std::string& storeFile, const std::string& path) {
+    std::string error;
+    auto store = CStoreRegistry::Open(storeFile, &error);
+    return store ? LoadDump(*store, "", path) : "(store: " + error + ")";
+}
+
+std::string RemoteDump(const std::string& computer, const std::string& path) {
+    CUnavailableRegistry none;
+    CRegistryRouter router(none, RemoteOptions{});
+    return LoadDump(router, computer, path);
 }
 
 void RemoteDocument::SetUp() {
@@ -66,11 +80,18 @@ void RemoteDocument::SetUp() {
     {
         auto remote = CStoreRegistry::Open(remoteStore, &error);
         ASSERT_NE(remote, nullptr) << error;
-        ASSERT_EQ(BuildRegistry(*remote, RemoteText(), nullptr, &error), ERROR_SUCCESS) << error;
+        ASSERT_EQ(BuildRegistry(*remote,
+                                "HKLM\\Software\\Demo\n  Title = sz:remote\n  Size = dword:29\n  Blob = hex:00,01\n"
+                                "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Demo\\Sub\\Deep\n  w = sz:2\n",
+                                nullptr, &error),
+                  ERROR_SUCCESS)
+            << error;
     }
     local = CStoreRegistry::Open(localStore, &error);
     ASSERT_NE(local, nullptr) << error;
-    ASSERT_EQ(BuildRegistry(*local, LocalText(), nullptr, &error), ERROR_SUCCESS) << error;
+    ASSERT_EQ(BuildRegistry(*local, "HKLM\\Software\\Mine\n  m = sz:local\nHKLM\\Software\\Mine\\Kid\n", nullptr, &error),
+              ERROR_SUCCESS)
+        << error;
     test::RegdOptions options;
     options.store = remoteStore;
     options.exitAfter = 120;
@@ -111,18 +132,14 @@ void RemoteDocument::Open(int masterKind, const std::string& master, int slaveKi
     doc->OnFileSelect();
 }
 
-KeyNode* RemoteDocument::Child(KeyNode* node, const std::string& name) {
-    for (auto& k : node->subkeys)
-        if (k->name == name) return k.get();
-    return nullptr;
-}
-
 KeyNode* RemoteDocument::Select(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
     KeyNode* n = top;
     for (const char* name : names) {
         ctrl.Click(n);
-        n = Child(n, name);
-        if (n == nullptr) return nullptr;
+        KeyNode* child = nullptr;
+        for (auto& k : n->subkeys)
+            if (k->name == name) child = k.get();
+        if ((n = child) == nullptr) return nullptr;
     }
     ctrl.Click(n);
     return n;

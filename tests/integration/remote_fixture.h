@@ -1,7 +1,7 @@
 // A document with both tree panes and both value panes over fake controls,
 // reaching another computer: a quorvane-regd child process on 127.0.0.1
 // serving a store of its own, through the program's router. This
-// computer's registry is a second store.
+// computer's registry is a second store. Also subtree dumps and test folders.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,41 +28,23 @@ namespace fs = std::filesystem;
 using test::CDialogDriver;
 
 // A fresh temporary folder per test.
-inline fs::path TestFolder(const std::string& prefix) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path dir = fs::temp_directory_path() /
-                         (prefix + "-" + info->test_suite_name() + "-" + info->name() + "-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TestFolder(const std::string& prefix);
 
 // A subtree as text: keys indented by depth, values as name=type:data.
 std::string Dump(const KeyNode* node);
-
-// The subtree at HKEY_LOCAL_MACHINE\path of the store file, read through its own store
-// object (not through the service).
+// The subtree at HKEY_LOCAL_MACHINE\path, loaded whole from the store file
+// through its own store object, or from a computer through a router.
 std::string StoreDump(const std::string& storeFile, const std::string& path);
-
-// A port on 127.0.0.1 that nothing listens on (bound, then let go).
-int ClosedPort();
+std::string RemoteDump(const std::string& computer, const std::string& path);
 
 class RemoteDocument : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // What the other computer's store holds at the start (builder text).
-    virtual std::string RemoteText() const {
-        return "HKLM\\Software\\Demo\n  Title = sz:remote\n  Size = dword:29\n  Blob = hex:00,01\n"
-               "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Demo\\Sub\\Deep\n  w = sz:2\n"
-               "HKLM\\Software\\Other\n";
-    }
-    virtual std::string LocalText() const { return "HKLM\\Software\\Mine\n  m = sz:local\nHKLM\\Software\\Mine\\Kid\n"; }
 
     void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave);
     // Clicks down the names from the side's top node; null if one is missing.
     static KeyNode* Select(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names);
-    static KeyNode* Child(KeyNode* node, const std::string& name);
 
     fs::path dir;
     std::string remoteStore, localStore;

@@ -1,5 +1,6 @@
 // quorvane-regd as a service: who it lets in, what it refuses, how it
-// bears many clients and bad requests, and how it starts and stops.
+// bears many clients and bad requests, how it starts and stops, and how
+// computer names become addresses.
 #include <arpa/inet.h>
 #include <grpcpp/grpcpp.h>
 #include <netinet/in.h>
@@ -36,23 +37,20 @@ protected:
         fs::remove_all(dir);
     }
     std::string File(const std::string& name, const std::string& text) {
-        const std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        std::ofstream((dir / name).string(), std::ios::binary) << text;
+        return (dir / name).string();
     }
     void Start(test::RegdOptions options = {}) {
         options.store = store;
         options.exitAfter = 120;
         ASSERT_TRUE(service.Start(options, &error)) << error;
     }
-    // What a client with `options` gets for the Demo key: 0 when it reads it.
+    // What a client with `options` gets for the Demo key's first value: 0 when it reads it.
     LONG ReadDemo(const RemoteOptions& options) {
-        CUnavailableRegistry none;
         CRegistryRouter router(none, options);
         HKEY root = nullptr, key = nullptr;
         LONG status = router.RegConnectRegistryA(service.Computer().c_str(), HKEY_LOCAL_MACHINE, &root);
-        if (status != 0) return status;
-        status = router.RegOpenKeyExA(root, "Software\\Demo", 0, KEY_READ, &key);
+        if (status == 0) status = router.RegOpenKeyExA(root, "Software\\Demo", 0, KEY_READ, &key);
         if (status == 0) {
             char name[16];
             DWORD length = sizeof name;
@@ -62,11 +60,7 @@ protected:
         router.RegCloseKey(root);
         return status;
     }
-    std::unique_ptr<v1::Registry::Stub> RawStub() {
-        return v1::Registry::NewStub(
-            grpc::CreateChannel(service.Computer(), grpc::InsecureChannelCredentials()));
-    }
-    int Count(const std::string& text, const std::string& what) {
+    static int Count(const std::string& text, const std::string& what) {
         int n = 0;
         for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
         return n;
@@ -74,28 +68,12 @@ protected:
 
     fs::path dir;
     std::string store, error;
+    CUnavailableRegistry none;
     test::CRegdChild service;
 };
 
-TEST_F(RemoteService, TokenIsRequiredWhenConfiguredAndRefusalsAreLogged) {
-    test::RegdOptions options;
-    options.tokenFile = File("token", "s3cret-token\n");
-    Start(options);
-    RemoteOptions client;
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
-    client.token = "s3cret-tokeN";
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
-    client.token = "s3cret-token";
-    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
-
-    const std::string log = service.Log();
-    EXPECT_EQ(Count(log, "Ping refused: no token"), 1) << log;
-    EXPECT_EQ(Count(log, "Ping refused: wrong token"), 1) << log;
-    EXPECT_EQ(Count(log, "refused"), 2) << log;
-    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << "the peer is named";
-}
-
-TEST_F(RemoteService, TlsServiceTakesOnlyClientsThatTrustItsCertificate) {
+// Token and TLS together: the refusals are logged with the peer.
+TEST_F(RemoteService, OnlyClientsThatTrustTheCertificateAndKnowTheTokenGetIn) {
     const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
     const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
                                 " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1"
@@ -104,47 +82,46 @@ TEST_F(RemoteService, TlsServiceTakesOnlyClientsThatTrustItsCertificate) {
     test::RegdOptions options;
     options.tlsCert = cert;
     options.tlsKey = key;
-    options.tokenFile = File("token", "tls-token");
+    options.tokenFile = File("token", "s3cret-token\n");
     Start(options);
-
     RemoteOptions client;
-    client.token = "tls-token";
+    client.token = "s3cret-token";
     client.connectTimeout = std::chrono::seconds(3);
     EXPECT_EQ(ReadDemo(client), ERROR_BAD_NETPATH) << "plain text against TLS";
-    client.caFile = cert;
-    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
-    client.token.clear();
-    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
     client.caFile = (dir / "absent.pem").string();
     EXPECT_EQ(ReadDemo(client), ERROR_FILE_NOT_FOUND);
+    client.caFile = cert;
+    EXPECT_EQ(ReadDemo(client), ERROR_SUCCESS);
+    client.token = "s3cret-tokeN";
+    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
+    client.token.clear();
+    EXPECT_EQ(ReadDemo(client), ERROR_ACCESS_DENIED);
+    const std::string log = service.Log();
+    EXPECT_EQ(Count(log, "Ping refused: no token"), 1) << log;
+    EXPECT_EQ(Count(log, "Ping refused: wrong token"), 1) << log;
+    EXPECT_EQ(Count(log, "refused"), 2) << log;
+    EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << "the peer is named";
 }
 
 TEST_F(RemoteService, ReadOnlyServiceRefusesEveryWrite) {
     test::RegdOptions options;
     options.readOnly = true;
     Start(options);
-    CUnavailableRegistry none;
     CRegistryRouter router(none, RemoteOptions{});
     HKEY root = nullptr, demo = nullptr, fresh = nullptr;
-    ASSERT_EQ(router.RegConnectRegistryA(service.Computer().c_str(), HKEY_LOCAL_MACHINE, &root), 0);
     DWORD disposition = 0;
-    ASSERT_EQ(router.RegCreateKeyExA(root, "Software\\Demo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &demo,
-                                     &disposition),
+    ASSERT_EQ(router.RegConnectRegistryA(service.Computer().c_str(), HKEY_LOCAL_MACHINE, &root), 0);
+    ASSERT_EQ(router.RegCreateKeyExA(root, "Software\\Demo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &demo, &disposition),
               ERROR_SUCCESS) << "an existing key opens";
     EXPECT_EQ(disposition, DWORD{REG_OPENED_EXISTING_KEY});
-    EXPECT_EQ(router.RegCreateKeyExA(root, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &fresh, nullptr),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(router.RegSetValueExA(demo, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(router.RegDeleteValueA(demo, "v"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(router.RegDeleteKeyA(root, "Software\\Demo"), ERROR_ACCESS_DENIED);
-    char name[16];
-    DWORD length = sizeof name;
-    EXPECT_EQ(router.RegEnumValueA(demo, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    for (LONG status : {router.RegCreateKeyExA(root, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &fresh, nullptr),
+                        router.RegSetValueExA(demo, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                        router.RegDeleteValueA(demo, "v"), router.RegDeleteKeyA(root, "Software\\Demo")})
+        EXPECT_EQ(status, ERROR_ACCESS_DENIED);
     router.RegCloseKey(demo);
     router.RegCloseKey(root);
-    EXPECT_EQ(StoreDump(store, "Software\\Demo"), std::string("[Demo] v=1:1\0\n", 14));
-    EXPECT_EQ(StoreDump(store, "Software\\New"), "(missing)");
+    EXPECT_EQ(ReadDemo(RemoteOptions{}), ERROR_SUCCESS) << "reading goes on";
+    EXPECT_EQ(StoreDump(store, "Software"), std::string("[Software]\n  [Demo] v=1:1\0\n", 27));
     EXPECT_EQ(Count(service.Log(), "refused: read-only"), 4) << service.Log();
 }
 
@@ -157,33 +134,19 @@ TEST_F(RemoteService, EightClientsLoadingAtOnceAllGetTheWholeTree) {
         ASSERT_EQ(GenerateSyntheticTree(*registry, tree), 0);
     }
     const std::string expected = StoreDump(store, "Software\\Synthetic");
+    EXPECT_GT(expected.size(), 100000u);
     Start();
     std::vector<std::string> loaded(8);
     std::vector<std::thread> clients;
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-        clients.emplace_back([&, i] {
-            CUnavailableRegistry none;
-            CRegistryRouter router(none, RemoteOptions{});
-            KeyNode top("x");
-            KeyNode* node = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
-            node = node->AppendSubkey(std::make_unique<KeyNode>("Software"));
-            node = node->AppendSubkey(std::make_unique<KeyNode>("Synthetic"));
-            LoadLevel(node, router, service.Computer(), true);
-            loaded[i] = Dump(node);
-        });
-    }
+    for (std::size_t i = 0; i < loaded.size(); ++i)
+        clients.emplace_back([&, i] { loaded[i] = RemoteDump(service.Computer(), "Software\\Synthetic"); });
     for (std::thread& client : clients) client.join();
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-        EXPECT_EQ(loaded[i].size(), expected.size()) << "client " << i;
-        EXPECT_TRUE(loaded[i] == expected) << "client " << i;
-    }
-    EXPECT_GT(expected.size(), 100000u);
+    for (std::size_t i = 0; i < loaded.size(); ++i) EXPECT_TRUE(loaded[i] == expected) << "client " << i;
 }
 
 TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
     Start();
-    // Bytes that are no HTTP/2 at all.
-    {
+    {  // bytes that are no HTTP/2 at all
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -194,32 +157,33 @@ TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
         EXPECT_GT(write(fd, junk.data(), junk.size()), 0);
         close(fd);
     }
-    auto stub = RawStub();
+    auto stub = v1::Registry::NewStub(grpc::CreateChannel(service.Computer(), grpc::InsecureChannelCredentials()));
     const auto call = [&](auto method, const auto& request, auto& reply) {
         grpc::ClientContext context;
         context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
         return ((*stub).*method)(&context, request, &reply).error_code();
     };
+    const auto open = [](v1::Root root, std::string path, std::string subkey) {
+        v1::OpenKeyRequest r;
+        r.set_root(root);
+        r.set_path(std::move(path));
+        r.set_subkey(std::move(subkey));
+        return r;
+    };
     v1::OpenKeyReply opened;
-    v1::StatusReply written;
-    v1::OpenKeyRequest open;
-    open.set_root(v1::LOCAL_MACHINE);
-    open.set_path(std::string(40000, 'p'));
-    EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, open, opened), grpc::StatusCode::INVALID_ARGUMENT);
-    open.set_path("Software");
-    open.set_root(static_cast<v1::Root>(99));
-    EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, open, opened), grpc::StatusCode::INVALID_ARGUMENT);
-    open.set_root(v1::LOCAL_MACHINE);
-    open.set_subkey(std::string("Demo\0Other", 10));
-    EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, open, opened), grpc::StatusCode::INVALID_ARGUMENT);
+    for (const v1::OpenKeyRequest& bad : {open(v1::LOCAL_MACHINE, std::string(40000, 'p'), ""),
+                                          open(static_cast<v1::Root>(99), "Software", ""),
+                                          open(v1::LOCAL_MACHINE, "Software", std::string("Demo\0Other", 10))})
+        EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, bad, opened), grpc::StatusCode::INVALID_ARGUMENT);
     // Absurd indexes and budgets are only answered.
-    open.set_subkey("Demo");
-    open.set_snapshot(true);
-    open.set_values_from(0xffffffffu);
-    open.set_read_ahead_bytes(0xffffffffu);
-    open.set_walk_scope(std::string(3000, '\\'));
-    EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, open, opened), grpc::StatusCode::OK);
+    v1::OpenKeyRequest absurd = open(v1::LOCAL_MACHINE, "Software", "Demo");
+    absurd.set_snapshot(true);
+    absurd.set_values_from(0xffffffffu);
+    absurd.set_read_ahead_bytes(0xffffffffu);
+    absurd.set_walk_scope(std::string(3000, '\\'));
+    EXPECT_EQ(call(&v1::Registry::Stub::OpenKey, absurd, opened), grpc::StatusCode::OK);
     EXPECT_EQ(opened.status(), 0);
+    v1::StatusReply written;
     v1::SetValueRequest set;
     set.set_root(v1::LOCAL_MACHINE);
     set.set_path("Software\\Demo");
@@ -229,7 +193,6 @@ TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
     EXPECT_EQ(call(&v1::Registry::Stub::SetValue, set, written), grpc::StatusCode::RESOURCE_EXHAUSTED);
 
     // The client refuses data over the bound before sending it.
-    CUnavailableRegistry none;
     CRegistryRouter router(none, RemoteOptions{});
     HKEY root = nullptr;
     ASSERT_EQ(router.RegConnectRegistryA(service.Computer().c_str(), HKEY_LOCAL_MACHINE, &root), 0);
@@ -240,54 +203,39 @@ TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(router.Remote().RequestCount(), before);
     router.RegCloseKey(root);
-
-    EXPECT_TRUE(service.Running());
     EXPECT_EQ(router.Ping(service.Computer()), ERROR_SUCCESS);
     EXPECT_GE(Count(service.Log(), "refused"), 4) << service.Log();
 }
 
-TEST_F(RemoteService, StartsOnlyWhereItIsSafeAndStopsCleanly) {
+TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {
     std::string log;
     EXPECT_EQ(test::RunRegd({"--store", store, "--listen", "0.0.0.0:0"}, &log), 2);
     EXPECT_NE(log.find("--tls-cert, --tls-key and --token-file"), std::string::npos) << log;
-    EXPECT_EQ(test::RunRegd({"--store", store, "--listen", "[::]:0", "--token-file", File("t", "x")}, &log), 2);
-    EXPECT_EQ(test::RunRegd({"--store", store, "--tls-cert", "c.pem"}, &log), 2);
-    EXPECT_EQ(test::RunRegd({"--store", store, "--token-file", File("empty", "\n")}, &log), 2);
-    EXPECT_EQ(test::RunRegd({"--bogus"}, &log), 2);
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--store", store, "--listen", "[::]:0", "--token-file", File("t", "x")},
+          {"--store", store, "--tls-cert", "c.pem"}, {"--store", store, "--token-file", File("empty", "\n")},
+          {"--bogus"}})
+        EXPECT_EQ(test::RunRegd(refused, &log), 2) << refused[0];
 
-    Start();
-    const int status = service.Stop();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM ends it cleanly";
-}
-
-TEST_F(RemoteService, ClientReplacesAChannelThatFailed) {
     Start();
     const int port = service.Port();
-    CUnavailableRegistry none;
     CRegistryRouter router(none, RemoteOptions{});
     const std::string computer = service.Computer();
     ASSERT_EQ(router.Ping(computer), ERROR_SUCCESS);
-    service.Stop();
+    const int status = service.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM ends it cleanly";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(router.Ping(computer), ERROR_BAD_NETPATH);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
+    // The client replaces the channel that failed.
     test::RegdOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.store = store;
     options.exitAfter = 120;
     if (!service.Start(options, &error)) GTEST_SKIP() << "the port was taken meanwhile: " << error;
     EXPECT_EQ(router.Ping(computer), ERROR_SUCCESS);
-    HKEY root = nullptr;
-    EXPECT_EQ(router.RegConnectRegistryA(computer.c_str(), HKEY_LOCAL_MACHINE, &root), ERROR_SUCCESS);
-    router.RegCloseKey(root);
 }
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
 
 TEST(ComputerNames, BecomeTargetsWithTheDefaultPort) {
     const struct {
@@ -302,16 +250,14 @@ TEST(ComputerNames, BecomeTargetsWithTheDefaultPort) {
     };
     for (const auto& c : cases) {
         std::string target;
-        const bool ok = RemoteTarget(c.name, target);
-        EXPECT_EQ(ok, c.target != nullptr) << c.name;
-        if (ok && c.target) {
-            EXPECT_EQ(target, c.target) << c.name;
-        }
+        EXPECT_EQ(RemoteTarget(c.name, target), c.target != nullptr) << c.name;
+        EXPECT_EQ(target, c.target ? c.target : target) << c.name;
     }
-    for (const char* host : {"localhost", "127.0.0.1", "127.8.9.10", "::1", "[::1]"})
-        EXPECT_TRUE(remote::IsLoopbackHost(host)) << host;
-    for (const char* host : {"0.0.0.0", "[::]", "10.0.0.1", "128.0.0.1", "regbox", "localhost.example"})
-        EXPECT_FALSE(remote::IsLoopbackHost(host)) << host;
+    const std::pair<const char*, bool> hosts[] = {
+        {"localhost", true}, {"127.0.0.1", true}, {"127.8.9.10", true}, {"::1", true},          {"[::1]", true},
+        {"0.0.0.0", false},  {"[::]", false},     {"10.0.0.1", false},  {"128.0.0.1", false},   {"regbox", false},
+        {"localhost.example", false}};
+    for (const auto& [host, loopback] : hosts) EXPECT_EQ(remote::IsLoopbackHost(host), loopback) << host;
 }
 
 }  // namespace

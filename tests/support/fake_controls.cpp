@@ -83,13 +83,7 @@ void CFakeTreeCtrl::SelectItem(KeyNode* node) {
     if (node != nullptr && !HasItem(node)) node = nullptr;
     if (node == m_selected) return;
     m_selected = node;
-    ++notifications;
     if (m_events) m_events->OnSelChanged();
-}
-
-void CFakeTreeCtrl::SetVisible(bool v) {
-    if (!v) ++hideCount;
-    visible = v;
 }
 
 const CFakeTreeCtrl::Item* CFakeTreeCtrl::ItemOf(const KeyNode* node) const {

@@ -34,7 +34,7 @@ public:
     void SelectItem(KeyNode* node) override;
     void Expand(KeyNode* node) override { expanded.insert(node); }
     bool HasItem(const KeyNode* node) const override { return m_items.count(const_cast<KeyNode*>(node)) != 0; }
-    void SetVisible(bool visible) override;
+    void SetVisible(bool v) override { visible = v; }
 
     // What a user does: clicking an item.
     void Click(KeyNode* node) { SelectItem(node); }
@@ -49,8 +49,6 @@ public:
 
     std::set<KeyNode*> expanded;
     bool visible = true;
-    int hideCount = 0;
-    int notifications = 0;
 
 private:
     void Forget(KeyNode* node);

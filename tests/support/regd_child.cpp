@@ -52,6 +52,21 @@ pid_t Spawn(const std::vector<std::string>& args, int outFd, const std::string& 
     _exit(127);
 }
 
+// Waits up to `seconds` for `pid` to end, then kills it; its wait status.
+int WaitOrKill(pid_t pid, int seconds) {
+    int status = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
+}
+
 std::string TempLogPath() {
     char path[] = "/tmp/qv-regd-log-XXXXXX";
     const int fd = mkstemp(path);
@@ -126,36 +141,16 @@ bool CRegdChild::Running() {
 int CRegdChild::Stop() {
     if (!Running()) return m_status;
     kill(m_pid, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
-        if (Clock::now() >= deadline) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    m_status = WaitOrKill(m_pid, 5);
     m_pid = -1;
-    m_status = status;
-    return status;
+    return m_status;
 }
 
 std::string CRegdChild::Log() const { return m_logPath.empty() ? std::string() : ReadAll(m_logPath); }
 
 int RunRegd(const std::vector<std::string>& args, std::string* log) {
     const std::string logPath = TempLogPath();
-    const pid_t pid = Spawn(args, -1, logPath);
-    int status = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const int status = WaitOrKill(Spawn(args, -1, logPath), 10);
     if (log) *log = ReadAll(logPath);
     std::remove(logPath.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

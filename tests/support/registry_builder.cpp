@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "model/open_key.h"
 #include "registry/registry_batch.h"
@@ -10,6 +11,19 @@
 namespace qv {
 
 namespace {
+
+struct ValueSpec {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+
+struct KeySpec {
+    HKEY root = nullptr;  // null: below the base key
+    std::string path;
+    std::vector<ValueSpec> values;
+    std::size_t line = 0;
+};
 
 struct RootName {
     const char* name;
@@ -47,6 +61,14 @@ bool ReadQuoted(std::string_view& text, std::string& out) {
     return false;
 }
 
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 bool ParseNumber(std::string_view text, int bytes, std::string& out) {
     text = Trim(text);
     unsigned base = 10;
@@ -58,11 +80,9 @@ bool ParseNumber(std::string_view text, int bytes, std::string& out) {
     std::uint64_t value = 0;
     const std::uint64_t limit = bytes == 4 ? 0xffffffffull : ~0ull;
     for (const char c : text) {
-        unsigned digit;
-        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-        else return false;
+        const int d = HexDigit(c);
+        if (d < 0 || static_cast<unsigned>(d) >= base) return false;
+        const auto digit = static_cast<unsigned>(d);
         if (value > (limit - digit) / base) return false;
         value = value * base + digit;
     }
@@ -83,13 +103,9 @@ bool ParseHex(std::string_view text, std::string& out) {
             }
             continue;
         }
-        unsigned digit;
-        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-        else return false;
-        if (++digits > 2) return false;
-        byte = byte * 16 + digit;
+        const int digit = HexDigit(c);
+        if (digit < 0 || ++digits > 2) return false;
+        byte = byte * 16 + static_cast<unsigned>(digit);
     }
     if (digits != 0) out += static_cast<char>(byte);
     return true;
@@ -175,8 +191,8 @@ std::string ParseKeyLine(std::string_view line, KeySpec& key) {
     return {};
 }
 
-}  // namespace
-
+// Reads the text form. False, with "line N: reason" in `*error`, on a
+// mistake; nothing is kept from a text with a mistake.
 bool ParseRegistryText(std::string_view text, std::vector<KeySpec>& keys, std::string* error) {
     std::vector<KeySpec> parsed;
     std::size_t number = 0;
@@ -210,6 +226,8 @@ bool ParseRegistryText(std::string_view text, std::vector<KeySpec>& keys, std::s
     keys = std::move(parsed);
     return true;
 }
+
+}  // namespace
 
 LONG BuildRegistry(IRegistry& registry, std::string_view text, HKEY base, std::string* error) {
     std::vector<KeySpec> keys;

@@ -29,28 +29,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "model/registry.h"
 
 namespace qv {
-
-struct ValueSpec {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::string data;
-};
-
-struct KeySpec {
-    HKEY root = nullptr;  // null: below the base key
-    std::string path;
-    std::vector<ValueSpec> values;
-    std::size_t line = 0;
-};
-
-// Reads the text form. False, with "line N: reason" in `*error`, on a
-// mistake; nothing is kept from a text with a mistake.
-bool ParseRegistryText(std::string_view text, std::vector<KeySpec>& keys, std::string* error = nullptr);
 
 // Reads the text, then creates its keys and values in order. Returns the
 // first failing call's status (ERROR_INVALID_PARAMETER for a mistake in the

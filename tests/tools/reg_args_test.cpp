@@ -1,4 +1,8 @@
+// quorvane-reg's command line: key names, switches, and the data /d gives
+// for each value type.
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "tools/reg_args.h"
 
@@ -40,30 +44,31 @@ TEST(RegArgs, OnlyKnownSwitchesAreSwitches) {
 }
 
 TEST(RegArgs, AddDataForEachType) {
-    std::string data, error;
-    ASSERT_TRUE(MakeAddData(REG_DWORD, "4294967295", "", data, error));
-    EXPECT_EQ(data, "\xFF\xFF\xFF\xFF"s);
-    ASSERT_TRUE(MakeAddData(REG_DWORD_BIG_ENDIAN, "0x01020304", "", data, error));
-    EXPECT_EQ(data, "\x01\x02\x03\x04"s);
-    ASSERT_TRUE(MakeAddData(REG_QWORD, "0x1122334455667788", "", data, error));
-    EXPECT_EQ(data, "\x88\x77\x66\x55\x44\x33\x22\x11"s);
-    EXPECT_FALSE(MakeAddData(REG_DWORD, "4294967296", "", data, error)) << "overflow";
-    EXPECT_FALSE(MakeAddData(REG_DWORD, "12ab", "", data, error));
-
-    ASSERT_TRUE(MakeAddData(REG_MULTI_SZ, "a\\0bc\\0", "", data, error));
-    EXPECT_EQ(data, "a\0bc\0\0"s);
-    ASSERT_TRUE(MakeAddData(REG_MULTI_SZ, "a#b", "#", data, error));
-    EXPECT_EQ(data, "a\0b\0\0"s);
-    ASSERT_TRUE(MakeAddData(REG_MULTI_SZ, "", "", data, error));
-    EXPECT_EQ(data, "\0"s);
-    EXPECT_FALSE(MakeAddData(REG_MULTI_SZ, "a\\0\\0b", "", data, error)) << "an empty item would cut the list";
-
-    ASSERT_TRUE(MakeAddData(REG_BINARY, "00fF10", "", data, error));
-    EXPECT_EQ(data, "\x00\xFF\x10"s);
-    EXPECT_FALSE(MakeAddData(REG_BINARY, "abc", "", data, error));
-    EXPECT_FALSE(MakeAddData(REG_NONE, "zz", "", data, error));
-    ASSERT_TRUE(MakeAddData(REG_EXPAND_SZ, "%x%", "", data, error));
-    EXPECT_EQ(data, "%x%\0"s);
+    const struct {
+        DWORD type;
+        const char* text;
+        const char* separator;
+        std::optional<std::string> data;  // none: refused
+    } cases[] = {
+        {REG_DWORD, "4294967295", "", "\xFF\xFF\xFF\xFF"s},
+        {REG_DWORD, "4294967296", "", std::nullopt},  // overflow
+        {REG_DWORD, "12ab", "", std::nullopt},
+        {REG_DWORD_BIG_ENDIAN, "0x01020304", "", "\x01\x02\x03\x04"s},
+        {REG_QWORD, "0x1122334455667788", "", "\x88\x77\x66\x55\x44\x33\x22\x11"s},
+        {REG_MULTI_SZ, "a\\0bc\\0", "", "a\0bc\0\0"s},
+        {REG_MULTI_SZ, "a#b", "#", "a\0b\0\0"s},
+        {REG_MULTI_SZ, "", "", "\0"s},
+        {REG_MULTI_SZ, "a\\0\\0b", "", std::nullopt},  // an empty item would cut the list
+        {REG_BINARY, "00fF10", "", "\x00\xFF\x10"s},
+        {REG_BINARY, "abc", "", std::nullopt},
+        {REG_NONE, "zz", "", std::nullopt},
+        {REG_EXPAND_SZ, "%x%", "", "%x%\0"s},
+    };
+    for (const auto& c : cases) {
+        std::string data, error;
+        EXPECT_EQ(MakeAddData(c.type, c.text, c.separator, data, error), c.data.has_value()) << c.text;
+        EXPECT_EQ(data, c.data.value_or(data)) << c.text;
+    }
 }
 
 }  // namespace

@@ -1,22 +1,97 @@
+// quorvane-reg's commands on a store: export and import in both .reg
+// formats byte for byte, deletions and refusals in imports, query's layout,
+// add and delete with their questions, compare against keys and tree files,
+// usage and bad command lines; and a few runs of the real program.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+#include "registry/store_registry.h"
 #include "tests/support/registry_builder.h"
-#include "tests/tools/tool_fixture.h"
 #include "tools/reg_access.h"
+#include "tools/reg_commands.h"
+#include "tools/reg_file.h"
 
 namespace qv {
+
+// UTF-16LE with a byte-order mark for ASCII text, as regedit writes it
+// (defined in reg_file_test.cpp).
+std::string Utf16File(const std::string& ascii);
+
 namespace {
 
 using namespace std::string_literals;
 
-class RegCommands : public ToolTest {
+class CScriptedInput final : public IConsoleInput {
+public:
+    bool terminal = false;
+    std::deque<std::string> answers;
+    bool IsTerminal() const override { return terminal; }
+    bool ReadLine(std::string& line) override {
+        if (answers.empty()) return false;
+        line = answers.front();
+        answers.pop_front();
+        return true;
+    }
+};
+
+// A fresh store in a temporary folder per test; commands run against it
+// with captured output and scripted answers.
+class RegCommands : public ::testing::Test {
 protected:
+    void SetUp() override {
+        std::string folder = (std::filesystem::temp_directory_path() / "qv-regtool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        dir = folder;
+        std::string error;
+        store = CStoreRegistry::Open(PathFor("registry.db"), &error);
+        ASSERT_TRUE(store) << error;
+    }
+    void TearDown() override {
+        store.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    // Runs one command line; the output lands in `out` and `err`.
+    int Run(std::vector<std::string> args) {
+        std::ostringstream o, e;
+        ToolContext context{o, e, input, [this](std::string&) -> IRegistry* { return store.get(); },
+                            [this] { return store->LastError(); }};
+        const int code = RunRegTool(args, context);
+        out = o.str();
+        err = e.str();
+        return code;
+    }
+    // Runs the real program with `arguments` (shell words), standard input from /dev/null.
+    int Program(const std::string& arguments) {
+        const std::string command = "QUORVANE_REGISTRY='" + PathFor("registry.db") + "' '" QV_REG_TOOL "' " +
+                                    arguments + " </dev/null >'" + PathFor("out") + "' 2>'" + PathFor("err") + "'";
+        const int status = std::system(command.c_str());
+        out = Slurp(PathFor("out"));
+        err = Slurp(PathFor("err"));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string PathFor(const std::string& name) const { return (dir / name).string(); }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(PathFor(name), std::ios::binary) << bytes;
+    }
+    static std::string Slurp(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     void Build(const std::string& text) {
         std::string error;
         ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
     }
-
-    // Every value of `key`, or a failure status as the only "value".
+    // Every value of `key`, or the status of opening it as the only "value".
     std::vector<RegValue> Values(const std::string& key) {
         RegKeyName name;
         EXPECT_TRUE(ParseKeyName(key, name));
@@ -27,24 +102,24 @@ protected:
         EXPECT_EQ(ReadValues(*store, opened.Key(), values), ERROR_SUCCESS);
         return values;
     }
-
     bool Exists(const std::string& key) {
-        RegKeyName name;
-        EXPECT_TRUE(ParseKeyName(key, name));
-        CToolKey opened(*store);
-        return opened.Open(name, KEY_READ) == ERROR_SUCCESS;
+        const auto values = Values(key);
+        return values.empty() || values[0].name != "status";
     }
-
     void Set(const std::string& key, const RegValue& v) {
         RegKeyName name;
         ASSERT_TRUE(ParseKeyName(key, name));
         CToolKey opened(*store);
         ASSERT_EQ(opened.Create(name), ERROR_SUCCESS);
         ASSERT_EQ(store->RegSetValueExA(opened.Key(), v.name.c_str(), 0, v.type,
-                                        reinterpret_cast<const BYTE*>(v.data.data()),
-                                        static_cast<DWORD>(v.data.size())),
+                                        reinterpret_cast<const BYTE*>(v.data.data()), static_cast<DWORD>(v.data.size())),
                   ERROR_SUCCESS);
     }
+
+    std::filesystem::path dir;
+    std::unique_ptr<CStoreRegistry> store;
+    CScriptedInput input;
+    std::string out, err;
 };
 
 std::vector<RegValue> EveryType() {
@@ -125,48 +200,77 @@ TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
     EXPECT_EQ(err.rfind("ERROR: Cannot read ", 0), 0u) << err;
 }
 
-TEST_F(RegCommands, QueryLayout) {
+// Query, compare and bad command lines on one store: exit code, the whole
+// standard output (unless null) and the start of standard error (unless null).
+TEST_F(RegCommands, QueryCompareAndUsage) {
     Build("HKLM\\Software\\Q\n  @ = sz:top\n  n = dword:0x1f\n  b = hex:00,ab\n  m = multi_sz:\"a\",\"b\"\n"
-          "HKLM\\Software\\Q\\Empty\n"
-          "HKLM\\Software\\Q\\Sub\n  n = qword:0x100000000\n");
-    ASSERT_EQ(Run({"query", "hklm\\Software\\Q"}), 0) << err;
-    EXPECT_EQ(out,
-              "\nHKEY_LOCAL_MACHINE\\Software\\Q\n"
-                  "    (Default)    REG_SZ    top\n    n    REG_DWORD    0x1f\n    b    REG_BINARY    00AB\n"
-                  "    m    REG_MULTI_SZ    a\\0b\n\n"
-                  "HKEY_LOCAL_MACHINE\\Software\\Q\\Empty\nHKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n");
-
-    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q\\Empty", "/s"}), 0);
-    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\Software\\Q\\Empty\n");
-    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q", "/S"}), 0);
-    EXPECT_NE(out.find("00AB\n    m    REG_MULTI_SZ    a\\0b\n\nHKEY_LOCAL_MACHINE\\Software\\Q\\Empty\n"
-                       "HKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    n    REG_QWORD    0x100000000\n\n"),
+          "HKLM\\Software\\Q\\Empty\nHKLM\\Software\\Q\\Sub\n  n = qword:0x100000000\n"
+          "HKLM\\One\n  same = sz:s\n  diff = dword:1\n  Case = sz:c\n  mine = sz:m\nHKLM\\One\\Both\n  x = sz:1\n"
+          "HKLM\\One\\OnlyOne\n"
+          "HKLM\\Two\n  same = sz:s\n  diff = dword:2\n  case = sz:c\nHKLM\\Two\\Both\n  x = sz:2\nHKLM\\Two\\OnlyTwo\n");
+    const std::string Q = "HKEY_LOCAL_MACHINE\\Software\\Q", done = "The operation completed successfully.\n";
+    const std::string top = "\n" + Q + "\n    (Default)    REG_SZ    top\n    n    REG_DWORD    0x1f\n"
+                            "    b    REG_BINARY    00AB\n    m    REG_MULTI_SZ    a\\0b\n\n";
+    const std::string sub = Q + "\\Sub\n    n    REG_QWORD    0x100000000\n\n";
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::optional<std::string> out;
+        const char* err;
+    } cases[] = {
+        {{"query", "hklm\\Software\\Q"}, 0, top + Q + "\\Empty\n" + Q + "\\Sub\n", nullptr},
+        {{"query", "HKLM\\Software\\Q\\Empty", "/s"}, 0, "\n" + Q + "\\Empty\n", nullptr},
+        {{"query", "HKLM\\Software\\Q", "/S"}, 0, top + Q + "\\Empty\n" + sub, nullptr},
+        {{"query", "HKLM\\Software\\Q", "/v", "N", "/s"}, 0,
+         "\n" + Q + "\n    n    REG_DWORD    0x1f\n\n" + sub + "End of search: 2 match(es) found.\n", nullptr},
+        {{"query", "HKLM\\Software\\Q\\Sub", "-ve"}, 0, "\n" + Q + "\\Sub\n    (Default)    REG_SZ    (value not set)\n\n",
+         nullptr},
+        {{"query", "HKLM\\Software\\Q", "/v", "nothing"}, 1, std::nullopt,
+         "ERROR: The system was unable to find the specified registry key or value. (status 2)\n"},
+        {{"query", "HKLM\\Software\\Q", "/v", "n", "/ve"}, 1, std::nullopt, "ERROR: Invalid syntax."},
+        {{"query", "\\\\far\\HKLM\\Software"}, 1, std::nullopt, "ERROR: The network path was not found. (status 53)\n"},
+        {{"compare", "HKLM\\One", "HKLM\\Two"}, 2,
+         "< Value: HKEY_LOCAL_MACHINE\\One  diff  REG_DWORD  0x1\n"
+         "> Value: HKEY_LOCAL_MACHINE\\Two  diff  REG_DWORD  0x2\n"
+         "< Value: HKEY_LOCAL_MACHINE\\One  Case  REG_SZ  c\n"
+         "< Value: HKEY_LOCAL_MACHINE\\One  mine  REG_SZ  m\n"
+         "> Value: HKEY_LOCAL_MACHINE\\Two  case  REG_SZ  c\n"
+         "< Key: HKEY_LOCAL_MACHINE\\One\\OnlyOne\n"
+         "> Key: HKEY_LOCAL_MACHINE\\Two\\OnlyTwo\n"
+         "\nResult Compared: Different\n" + done, nullptr},
+        {{"compare", "HKLM\\One\\Both", "HKLM\\Two\\Both", "/os"}, 2, "\nResult Compared: Different\n" + done, nullptr},
+        {{"compare", "HKLM\\One", "HKLM\\Two", "/v", "SAME", "/oa"}, 0,
+         "= Value: HKEY_LOCAL_MACHINE\\One  same  REG_SZ  s\n\nResult Compared: Identical\n" + done, nullptr},
+        {{"compare", "HKLM\\One", "HKLM\\One", "/s", "/on"}, 0, "\nResult Compared: Identical\n" + done, nullptr},
+        {{"compare", "HKLM\\One", "HKLM\\Nowhere"}, 1, std::nullopt, "ERROR: "},
+        {{"compare", "HKLM\\One", "HKLM\\Two", "/oa", "/os"}, 1, std::nullopt, "ERROR: "},
+        {{"/?"}, 0, std::nullopt, nullptr},
+        {{"frobnicate"}, 1, std::nullopt, nullptr},
+        {{"query", "HKLM", "extra"}, 1, std::nullopt, nullptr},
+        {{"query", "NOTAROOT\\x"}, 1, std::nullopt, "ERROR: Invalid key name"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.args), c.code) << c.args[0] << " " << c.args[1] << err;
+        EXPECT_EQ(out, c.out.value_or(out)) << c.args[1];
+        EXPECT_EQ(err.rfind(c.err ? c.err : "", 0), 0u) << c.args[1] << ": " << err;
+    }
+    // Subkeys are compared with /s.
+    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/s"}), 2);
+    EXPECT_NE(out.find("< Value: HKEY_LOCAL_MACHINE\\One\\Both  x  REG_SZ  1\n"
+                       "> Value: HKEY_LOCAL_MACHINE\\Two\\Both  x  REG_SZ  2\n"),
               std::string::npos)
         << out;
-    EXPECT_EQ(out.find("End of search"), std::string::npos);
-
-    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "N", "/s"}), 0);
-    EXPECT_EQ(out,
-              "\nHKEY_LOCAL_MACHINE\\Software\\Q\n    n    REG_DWORD    0x1f\n\n"
-              "HKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    n    REG_QWORD    0x100000000\n\n"
-              "End of search: 2 match(es) found.\n");
-    ASSERT_EQ(Run({"query", "HKLM\\Software\\Q\\Sub", "-ve"}), 0);
-    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\Software\\Q\\Sub\n    (Default)    REG_SZ    (value not set)\n\n");
-
-    EXPECT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "nothing"}), 1);
-    EXPECT_EQ(err, "ERROR: The system was unable to find the specified registry key or value. (status 2)\n");
-    EXPECT_EQ(Run({"query", "HKLM\\Software\\Q", "/v", "n", "/ve"}), 1);
-    EXPECT_EQ(err.rfind("ERROR: Invalid syntax.", 0), 0u);
-    EXPECT_EQ(Run({"query", "\\\\far\\HKLM\\Software"}), 1);
-    EXPECT_EQ(err, "ERROR: The network path was not found. (status 53)\n");
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_NE(out.find("query | add | delete | import | export | save | compare"), std::string::npos);
+    EXPECT_EQ(Run({"EXPORT", "-?"}), 0);
+    EXPECT_EQ(out.rfind("quorvane-reg export KEY FILE", 0), 0u);
 }
 
 TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
     Build("HKCU\\A\n  v = sz:old\nHKCU\\A\\B\\C\n  w = dword:1\n");
     EXPECT_EQ(Run({"add", "HKCU\\A", "/v", "V", "/d", "new"}), 1);
     EXPECT_NE(err.find("not a terminal"), std::string::npos) << err;
-    EXPECT_EQ(Run({"delete", "HKCU\\A"}), 1);
-    EXPECT_EQ(Run({"delete", "HKCU\\A", "/v", "v"}), 1);
+    EXPECT_EQ(Run({"delete", "HKCU\\A"}) + Run({"delete", "HKCU\\A", "/v", "v"}), 2);
     EXPECT_EQ(Values("HKCU\\A")[0].data, "old\0"s);
 
     input.terminal = true;
@@ -190,39 +294,12 @@ TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
     EXPECT_EQ(Values("HKCU\\N\\M")[0].data, "a\0b\0\0"s);
     EXPECT_EQ(Run({"delete", "HKCU\\N\\M", "/va", "/f"}), 0);
     EXPECT_TRUE(Values("HKCU\\N\\M").empty());
-    EXPECT_EQ(Run({"delete", "HKCU\\N\\M", "/v", "x", "/f"}), 1);
-    EXPECT_EQ(Run({"delete", "HKCU", "/f"}), 1);
-    EXPECT_EQ(Run({"add", "HKCU\\N", "/v", "x", "/t", "REG_DWORD", "/d", "many"}), 1);
-}
-
-TEST_F(RegCommands, CompareTwoKeysOfTheStore) {
-    Build("HKLM\\One\n  same = sz:s\n  diff = dword:1\n  Case = sz:c\n  mine = sz:m\nHKLM\\One\\Both\n  x = sz:1\n"
-          "HKLM\\One\\OnlyOne\n"
-          "HKLM\\Two\n  same = sz:s\n  diff = dword:2\n  case = sz:c\nHKLM\\Two\\Both\n  x = sz:2\nHKLM\\Two\\OnlyTwo\n");
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two"}), 2) << err;
-    EXPECT_EQ(out,
-              "< Value: HKEY_LOCAL_MACHINE\\One  diff  REG_DWORD  0x1\n"
-              "> Value: HKEY_LOCAL_MACHINE\\Two  diff  REG_DWORD  0x2\n"
-              "< Value: HKEY_LOCAL_MACHINE\\One  Case  REG_SZ  c\n"
-              "< Value: HKEY_LOCAL_MACHINE\\One  mine  REG_SZ  m\n"
-              "> Value: HKEY_LOCAL_MACHINE\\Two  case  REG_SZ  c\n"
-              "< Key: HKEY_LOCAL_MACHINE\\One\\OnlyOne\n"
-              "> Key: HKEY_LOCAL_MACHINE\\Two\\OnlyTwo\n"
-              "\nResult Compared: Different\nThe operation completed successfully.\n");
-
-    EXPECT_EQ(Run({"compare", "HKLM\\One\\Both", "HKLM\\Two\\Both", "/os"}), 2);
-    EXPECT_EQ(out, "\nResult Compared: Different\nThe operation completed successfully.\n");
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/v", "SAME", "/oa"}), 0);
-    EXPECT_EQ(out, "= Value: HKEY_LOCAL_MACHINE\\One  same  REG_SZ  s\n"
-                   "\nResult Compared: Identical\nThe operation completed successfully.\n");
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\One", "/s", "/on"}), 0);
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/s"}), 2);
-    EXPECT_NE(out.find("< Value: HKEY_LOCAL_MACHINE\\One\\Both  x  REG_SZ  1\n"
-                       "> Value: HKEY_LOCAL_MACHINE\\Two\\Both  x  REG_SZ  2\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Nowhere"}), 1);
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/oa", "/os"}), 1);
+    for (const std::vector<std::string>& refused : {std::vector<std::string>{"delete", "HKCU\\N\\M", "/v", "x", "/f"},
+                                                    {"delete", "HKCU", "/f"},
+                                                    {"add", "HKCU\\N", "/v", "x", "/t", "REG_DWORD", "/d", "many"}})
+        EXPECT_EQ(Run(refused), 1) << refused[1];
+    ASSERT_EQ(Run({"export", "HKCU\\N", PathFor("n.reg")}), 0);
+    EXPECT_EQ(Run({"export", "HKCU\\N", PathFor("n.reg")}), 1) << "the file exists and there is no one to ask";
 }
 
 TEST_F(RegCommands, CompareAgainstATreeFile) {
@@ -244,7 +321,6 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
               "> Value: HKEY_CURRENT_USER\\Software\\T\\Sub  deep  REG_SZ  changed\n"
               "\nResult Compared: Different\nThe operation completed successfully.\n");
 
-    EXPECT_EQ(Run({"compare", "HKCU\\Software\\Elsewhere", PathFor("t.qvf")}), 1);
     EXPECT_EQ(Run({"compare", "HKCU\\Software\\T", PathFor("absent.qvf")}), 1);
     EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
 
@@ -254,16 +330,22 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
     EXPECT_EQ(err.rfind("WARNING: 2 value(s)", 0), 0u) << err;
 }
 
-TEST_F(RegCommands, UsageAndBadCommandLines) {
-    EXPECT_EQ(Run({}), 1);
-    EXPECT_NE(out.find("query | add | delete | import | export | save | compare"), std::string::npos);
-    EXPECT_EQ(Run({"/?"}), 0);
-    EXPECT_EQ(Run({"EXPORT", "-?"}), 0);
-    EXPECT_EQ(out.rfind("quorvane-reg export KEY FILE", 0), 0u);
-    EXPECT_EQ(Run({"frobnicate"}), 1);
-    EXPECT_EQ(Run({"query", "HKLM", "extra"}), 1);
-    EXPECT_EQ(Run({"query", "NOTAROOT\\x"}), 1);
-    EXPECT_EQ(err.rfind("ERROR: Invalid key name", 0), 0u);
+// What the program adds to the commands: the store from the environment,
+// exit codes, no questions without a terminal.
+TEST_F(RegCommands, TheProgramWorksOnTheStoreNamedByTheEnvironment) {
+    store.reset();  // the program opens the same file
+    EXPECT_EQ(Program(""), 1);
+    EXPECT_NE(out.find("OPERATION"), std::string::npos);
+    ASSERT_EQ(Program("add 'HKCU\\Software\\B' /v n /t REG_DWORD /d 42"), 0) << err;
+    ASSERT_EQ(Program("query 'HKCU\\Software\\B'"), 0) << err;
+    EXPECT_EQ(out, "\nHKEY_CURRENT_USER\\Software\\B\n    n    REG_DWORD    0x2a\n\n");
+    EXPECT_EQ(Program("add 'HKCU\\Software\\B' /v n /d 1"), 1) << "standard input is /dev/null";
+    EXPECT_NE(err.find("/f"), std::string::npos);
+    ASSERT_EQ(Program("add 'HKCU\\Software\\C' /v n /t REG_DWORD /d 41"), 0);
+    EXPECT_EQ(Program("compare 'HKCU\\Software\\B' 'HKCU\\Software\\B'"), 0);
+    EXPECT_EQ(Program("compare 'HKCU\\Software\\B' 'HKCU\\Software\\C'"), 2);
+    EXPECT_EQ(Program("compare 'HKCU\\Software\\B' '\\\\elsewhere\\HKCU\\Software\\B'"), 1);
+    EXPECT_NE(err.find("(status 53)"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -1,9 +1,20 @@
+// .reg files: UTF-16 conversions, parsing every form of line, refusing
+// mistakes with their line, writing what regedit writes.
 #include <gtest/gtest.h>
 
-#include "tests/tools/tool_fixture.h"
+#include <tuple>
+
 #include "tools/reg_file.h"
 
 namespace qv {
+
+// UTF-16LE with a byte-order mark for ASCII text, as regedit writes it.
+std::string Utf16File(const std::string& ascii) {
+    std::string bytes = "\xff\xfe";
+    for (const char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+}
+
 namespace {
 
 using namespace std::string_literals;
@@ -43,21 +54,22 @@ TEST(RegFileParse, ReadsEveryFormOfLine) {
     ASSERT_TRUE(ParseRegFile(Utf16File(text), content, error)) << error;
     EXPECT_EQ(content.format, RegFileFormat::kVersion5);
     ASSERT_EQ(content.ops.size(), 9u);
-    EXPECT_EQ(content.ops[0].kind, RegFileOp::kKey);
-    EXPECT_EQ(content.ops[0].key.Full(), "HKEY_LOCAL_MACHINE\\Software\\Vendor");
-    EXPECT_EQ(content.ops[1].value.name, "");
-    EXPECT_EQ(content.ops[1].value.data, "default\0"s);
-    EXPECT_EQ(content.ops[2].value.name, "a \"quoted\" \\name");
-    EXPECT_EQ(content.ops[2].value.data, "C:\\Program Files\\\0"s);
-    EXPECT_EQ(content.ops[3].value.type, REG_DWORD);
-    EXPECT_EQ(content.ops[3].value.data, "\x1F\0\0\0"s);
-    EXPECT_EQ(content.ops[4].value.data, "\x00\x01\xFF"s);
-    EXPECT_EQ(content.ops[5].value.type, REG_EXPAND_SZ);
-    EXPECT_EQ(content.ops[5].value.data, "%\xC3\xA9\0"s) << "UTF-16 text becomes the store's UTF-8";
-    EXPECT_EQ(content.ops[6].value.type, REG_QWORD);
-    EXPECT_EQ(content.ops[7].kind, RegFileOp::kDeleteValue);
-    EXPECT_EQ(content.ops[8].kind, RegFileOp::kDeleteKey);
-    EXPECT_EQ(content.ops[8].key.Full(), "HKEY_CURRENT_USER\\Software\\Old");
+    // kind, key or value name, type, data; the UTF-16 text becomes the store's UTF-8.
+    std::vector<std::tuple<int, std::string, DWORD, std::string>> ops;
+    for (const RegFileOp& op : content.ops)
+        ops.emplace_back(op.kind, op.kind == RegFileOp::kKey || op.kind == RegFileOp::kDeleteKey ? op.key.Full() : op.value.name,
+                         op.kind == RegFileOp::kSetValue ? op.value.type : 0u, op.value.data);
+    const std::vector<std::tuple<int, std::string, DWORD, std::string>> expected = {
+        {RegFileOp::kKey, "HKEY_LOCAL_MACHINE\\Software\\Vendor", 0u, ""},
+        {RegFileOp::kSetValue, "", REG_SZ, "default\0"s},
+        {RegFileOp::kSetValue, "a \"quoted\" \\name", REG_SZ, "C:\\Program Files\\\0"s},
+        {RegFileOp::kSetValue, "Count", REG_DWORD, "\x1F\0\0\0"s},
+        {RegFileOp::kSetValue, "Bin", REG_BINARY, "\x00\x01\xFF"s},
+        {RegFileOp::kSetValue, "Path", REG_EXPAND_SZ, "%\xC3\xA9\0"s},
+        {RegFileOp::kSetValue, "Big", REG_QWORD, "\x01\0\0\0\0\0\0\0"s},
+        {RegFileOp::kDeleteValue, "Gone", 0u, ""},
+        {RegFileOp::kDeleteKey, "HKEY_CURRENT_USER\\Software\\Old", 0u, ""}};
+    EXPECT_EQ(ops, expected);
     EXPECT_EQ(content.ops[8].line, 13u);
 
     // REGEDIT4 keeps hex(2) bytes as they are.

@@ -1,10 +1,15 @@
+// Dialogs without a toolkit: numbers taken from an edit, control ids in the
+// templates, and the network computer browser with the document's list of
+// computers that fills it. (The Open dialog's rules run through the Qt host
+// in tests/gui.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "dialogs/net_browser.h"
 #include "app/quorvane_doc.h"
+#include "dialogs/net_browser.h"
 #include "dialogs/open_dlg.h"
+#include "registry/unavailable_registry.h"
 #include "tests/support/scripted_ui.h"
 
 namespace qv {
@@ -12,151 +17,45 @@ namespace {
 
 using test::CDialogDriver;
 using test::CScriptedUI;
-
-// Runs the Open dialog with `script`; returns the dialog's result.
-int RunOpen(CScriptedUI& ui, COpenDlg& dlg, CScriptedUI::DialogScript script) {
-    ui.AnswerDialog(std::move(script));
-    return ui.DoModal(dlg);
-}
-
-TEST(OpenDialog, EnableRuleOnInitAndOnRadioClicks) {
-    CScriptedUI ui;
-    COpenDlg dlg;
-    dlg.m_nMasterKind = kSourceLocal;
-    dlg.m_strMaster = "left over";  // a local side never keeps a name
-    dlg.m_nSlaveKind = kSourceNetwork;
-    dlg.m_strSlave = "server1";
-    const int result = RunOpen(ui, dlg, [](CDialog&, CDialogDriver& d) {
-        EXPECT_FALSE(d.IsDlgItemEnabled(IDC_MASTER_NAME));
-        EXPECT_FALSE(d.IsDlgItemEnabled(IDC_MASTER_BROWSE));
-        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), "");
-        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_SLAVE_NAME));
-        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_SLAVE_BROWSE));
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "server1");
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_SLAVE_NETWORK), 1);
-
-        // Network to file keeps the text.
-        d.Click(IDC_SLAVE_FILE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "server1");
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_SLAVE_NETWORK), 0);
-        // Local empties and disables; back to network starts empty.
-        d.Click(IDC_SLAVE_LOCAL);
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "");
-        EXPECT_FALSE(d.IsDlgItemEnabled(IDC_SLAVE_NAME));
-        EXPECT_FALSE(d.IsDlgItemEnabled(IDC_SLAVE_BROWSE));
-        d.Click(IDC_SLAVE_NETWORK);
-        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_SLAVE_NAME));
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "");
-
-        // A click on one side's radio leaves the other side alone.
-        d.Click(IDC_MASTER_FILE);
-        d.Type(IDC_MASTER_NAME, "/tmp/master.qvf");
-        d.Click(IDC_SLAVE_FILE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), "/tmp/master.qvf");
-        d.Type(IDC_SLAVE_NAME, "");
-        d.Click(IDOK);
-    });
-    EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dlg.m_nMasterKind, kSourceFile);
-    EXPECT_EQ(dlg.m_strMaster, "/tmp/master.qvf");
-    EXPECT_EQ(dlg.m_nSlaveKind, kSourceFile);
-    EXPECT_EQ(dlg.m_strSlave, "");  // empty names are accepted for any kind
-}
-
-TEST(OpenDialog, FileBrowseAsksForAQvfFileAndCancelKeepsTheText) {
-    CScriptedUI ui;
-    COpenDlg dlg;
-    dlg.m_nMasterKind = kSourceFile;
-    dlg.m_strMaster = "old.qvf";
-    ui.AnswerFile(std::nullopt);
-    ui.AnswerFile("/data/new.qvf");
-    RunOpen(ui, dlg, [](CDialog&, CDialogDriver& d) {
-        d.Click(IDC_MASTER_BROWSE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), "old.qvf");
-        d.Click(IDC_MASTER_BROWSE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), "/data/new.qvf");
-        d.Click(IDCANCEL);
-    });
-    ASSERT_EQ(ui.fileRequests.size(), 2u);
-    const FileDialogRequest& r = ui.fileRequests[0];
-    EXPECT_TRUE(r.bOpen);
-    EXPECT_EQ(r.defaultExtension, "qvf");
-    EXPECT_EQ(r.initialName, "*.qvf");
-    EXPECT_EQ(r.filterName, "qvf");
-    EXPECT_EQ(r.filterPattern, "*.qvf");
-    ui.ExpectAllAnswersUsed();
-}
-
-TEST(OpenDialog, NetworkBrowseHandsBackTheComputerName) {
-    CScriptedUI ui;
-    COpenDlg dlg;
-    dlg.m_nSlaveKind = kSourceNetwork;
-    dlg.m_strSlave = "before";
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        d.Click(IDC_SLAVE_BROWSE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "before");
-        d.Click(IDC_SLAVE_BROWSE);
-        EXPECT_EQ(d.GetDlgItemText(IDC_SLAVE_NAME), "regbox:7787");
-        d.Click(IDOK);
-    });
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
-    ui.AnswerDialog([](CDialog& browser, CDialogDriver& d) {
-        EXPECT_EQ(static_cast<CKAVONetBrowser&>(browser).GetStyle(), 3);
-        d.Type(IDC_NET_COMPUTER, "  regbox:7787 ");
-        d.Click(IDOK);
-    });
-    const int result = ui.DoModal(dlg);
-    EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dlg.m_strSlave, "regbox:7787");
-    ui.ExpectAllAnswersUsed();
-}
+using Names = std::vector<std::string>;
 
 // A small dialog over the Modify Number template, for the number exchange.
 class NumberDlg : public CDialog {
 public:
     NumberDlg() : CDialog(IDD_MODIFY_NUMBER) {}
-    std::uint32_t m_dwValue = 0;
+    std::uint32_t m_dwValue = 7;
     void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, 1019, m_dwValue); }
 };
 
 TEST(DataExchange, NumbersMustBeUnsignedDecimal) {
-    for (const char* bad : {"0x2A", "-1", "", "   ", "12abc", "4294967296", "99999999999999999999"}) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::uint32_t value;
+    } cases[] = {{" 42 ", true, 42},          {"4294967295", true, 4294967295u},
+                 {"0", true, 0},              {"0x2A", false, 7},
+                 {"-1", false, 7},            {"", false, 7},
+                 {"   ", false, 7},           {"12abc", false, 7},
+                 {"4294967296", false, 7},    {"99999999999999999999", false, 7}};
+    for (const auto& c : cases) {
         CScriptedUI ui;
         NumberDlg dlg;
-        dlg.m_dwValue = 7;
-        ui.AnswerDialog([bad](CDialog&, CDialogDriver& d) {
-            d.Type(1019, bad);
+        ui.AnswerDialog([&c](CDialog&, CDialogDriver& d) {
+            EXPECT_EQ(d.GetDlgItemText(1019), "7");
+            d.Type(1019, c.text);
             d.Click(IDOK);
-            EXPECT_FALSE(d.Ended()) << bad;  // the dialog stays open
-            EXPECT_EQ(d.Focus(), 1019);
+            if (d.Ended()) return;
+            EXPECT_EQ(d.Focus(), 1019);  // refused: the dialog stays open on the entry
             d.Click(IDCANCEL);
         });
-        EXPECT_EQ(ui.DoModal(dlg), IDCANCEL);
-        EXPECT_EQ(dlg.m_dwValue, 7u);
-        EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Please enter a positive integer."}) << bad;
-    }
-    for (auto [text, value] : {std::pair{" 42 ", 42u}, {"4294967295", 4294967295u}, {"0", 0u}}) {
-        CScriptedUI ui;
-        NumberDlg dlg;
-        ui.AnswerDialog([text = text](CDialog&, CDialogDriver& d) {
-            EXPECT_EQ(d.GetDlgItemText(1019), "0");
-            d.Type(1019, text);
-            d.Click(IDOK);
-        });
-        EXPECT_EQ(ui.DoModal(dlg), IDOK);
-        EXPECT_EQ(dlg.m_dwValue, value);
+        EXPECT_EQ(ui.DoModal(dlg), c.ok ? IDOK : IDCANCEL) << c.text;
+        EXPECT_EQ(dlg.m_dwValue, c.value) << c.text;
+        EXPECT_EQ(ui.Messages(), c.ok ? Names{} : Names{"Please enter a positive integer."}) << c.text;
     }
 }
 
-TEST(DialogTemplates, RadioGroupsEndAtTheNextGroup) {
-    const DialogTemplate* open = FindDialogTemplate(IDD_OPEN);
-    ASSERT_NE(open, nullptr);
-    EXPECT_EQ(RadioGroupIds(*open, IDC_MASTER_LOCAL),
-              (std::vector<int>{IDC_MASTER_LOCAL, IDC_MASTER_NETWORK, IDC_MASTER_FILE}));
-    EXPECT_EQ(RadioGroupIds(*open, IDC_SLAVE_LOCAL),
-              (std::vector<int>{IDC_SLAVE_LOCAL, IDC_SLAVE_NETWORK, IDC_SLAVE_FILE}));
-    // Every addressed control id is unique within its dialog.
-    for (UINT id : {IDD_OPEN, IDD_FIND, IDD_COPY, IDD_ADD_VALUE, IDD_SAVE_TREE, IDD_FIND_RESULT}) {
+TEST(DialogTemplates, EveryControlIdIsUniqueWithinItsDialog) {
+    for (UINT id : {IDD_OPEN, IDD_FIND, IDD_COPY, IDD_ADD_VALUE, IDD_SAVE_TREE, IDD_FIND_RESULT, IDD_NET_BROWSER}) {
         const DialogTemplate* t = FindDialogTemplate(id);
         ASSERT_NE(t, nullptr) << id;
         std::vector<int> ids;
@@ -165,6 +64,93 @@ TEST(DialogTemplates, RadioGroupsEndAtTheNextGroup) {
         std::sort(ids.begin(), ids.end());
         EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << t->caption;
     }
+}
+
+TEST(NetBrowser, RecentComputersFillTheNameAndUnusedButtonsAreOff) {
+    CScriptedUI ui;
+    CKAVONetBrowser browser(3);
+    browser.m_recentComputers = {"alpha", "beta:7000", "c", "d", "e", "f", "g", "h", "ninth"};
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST), "alpha");
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST + 7), "h");
+        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_NET_RECENT_FIRST + 7));
+        d.Click(IDC_NET_RECENT_FIRST + 1);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_COMPUTER), "beta:7000");
+        d.Click(IDOK);
+    });
+    EXPECT_EQ(ui.DoModal(browser), IDOK);
+    EXPECT_EQ(browser.GetComputerName(), "beta:7000");
+
+    CKAVONetBrowser one(3);
+    one.m_recentComputers = {"only"};
+    ui.AnswerDialog([](CDialog& dlg, CDialogDriver& d) {
+        for (int i = 1; i < CKAVONetBrowser::kRecentButtons; ++i) {
+            EXPECT_FALSE(d.IsDlgItemEnabled(IDC_NET_RECENT_FIRST + i)) << i;
+            EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST + i), "") << i;
+        }
+        dlg.OnCommand(IDC_NET_RECENT_FIRST + 5);  // a button with no name changes nothing
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_COMPUTER), "");
+        d.Click(IDCANCEL);
+    });
+    EXPECT_EQ(ui.DoModal(one), IDCANCEL);
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST(NetBrowser, CheckShowsReachableOrTheReason) {
+    CScriptedUI ui;
+    CKAVONetBrowser browser(3);
+    Names asked;
+    browser.m_checkComputer = [&asked](const std::string& name) -> LONG {
+        asked.push_back(name);
+        return name == "up" ? ERROR_SUCCESS : ERROR_BAD_NETPATH;
+    };
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        d.Click(IDC_NET_CHECK);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Enter a computer name first.");
+        d.Type(IDC_NET_COMPUTER, " up ");
+        d.Click(IDC_NET_CHECK);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Reachable");
+        d.Type(IDC_NET_COMPUTER, "down:1");
+        d.Click(IDC_NET_CHECK);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Not reachable: The network path was not found. (status 53)");
+        EXPECT_FALSE(d.Ended());
+        d.Click(IDOK);
+    });
+    EXPECT_EQ(ui.DoModal(browser), IDOK);
+    EXPECT_EQ(asked, (Names{"up", "down:1"}));
+    EXPECT_EQ(browser.GetComputerName(), "down:1");
+    EXPECT_EQ(ui.waitDepth, 0);
+}
+
+TEST(NetBrowser, TheOpenDialogHandsOnTheDocumentsComputers) {
+    CScriptedUI ui;
+    CUnavailableRegistry registry;
+    CQuorvaneDoc doc(registry, ui);
+    Names saved;
+    doc.m_onRecentComputers = [&saved](const Names& names) { saved = names; };
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "B"}) doc.RememberComputer(name);
+    // Latest first, one entry per computer whatever the case, eight at most.
+    EXPECT_EQ(doc.m_recentComputers, (Names{"B", "i", "h", "g", "f", "e", "d", "c"}));
+    EXPECT_EQ(saved, doc.m_recentComputers);
+    // Without a checker of its own the document connects through its registry.
+    EXPECT_EQ(doc.CheckComputer("x"), ERROR_ACCESS_DENIED);
+    doc.m_checkComputer = [](const std::string&) -> LONG { return ERROR_SUCCESS; };
+
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        d.Click(IDC_MASTER_NETWORK);
+        d.Click(IDC_MASTER_BROWSE);
+        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), "i");
+        d.Click(IDCANCEL);
+    });
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST), "B");
+        d.Click(IDC_NET_RECENT_FIRST + 1);
+        d.Click(IDC_NET_CHECK);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Reachable");
+        d.Click(IDOK);
+    });
+    doc.OnFileSelect();
+    ui.ExpectAllAnswersUsed();
 }
 
 }  // namespace

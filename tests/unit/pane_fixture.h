@@ -1,14 +1,17 @@
 // A document with both tree panes and both value panes over fake controls,
-// a store in a temporary folder for the live sides, and a scripted UI.
+// a store in a temporary folder for the live sides (seen through the
+// counting registry, so every test also proves no handle is left open), and
+// a scripted UI.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "dialogs/open_dlg.h"
 #include "app/quorvane_doc.h"
+#include "dialogs/open_dlg.h"
 #include "panes/tree_pane.h"
 #include "panes/value_pane.h"
 #include "registry/store_registry.h"
@@ -21,12 +24,22 @@ namespace qv {
 
 namespace fs = std::filesystem;
 using test::CDialogDriver;
+using Names = std::vector<std::string>;
+
+// The key reached from `n` down the named keys (the first of each name), or null.
+inline KeyNode* At(KeyNode* n, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        KeyNode* next = nullptr;
+        for (auto& k : n->subkeys)
+            if (next == nullptr && k->name == name) next = k.get();
+        if ((n = next) == nullptr) return nullptr;
+    }
+    return n;
+}
 
 class PaneFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-panes-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         std::string error;
@@ -46,13 +59,13 @@ protected:
     // What the store holds at the start (builder text).
     virtual std::string RegistryText() const {
         return "HKLM\\Software\\Demo\n  Title = sz:old\n  Size = dword:29\n  Blob = hex:00,01\n"
-               "  Path = expand_sz:%TEMP%\n"
-               "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
+               "  Path = expand_sz:%TEMP%\nHKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
     }
     void TearDown() override {
         doc.reset();
         if (counting) {
             EXPECT_EQ(counting->OpenHandles(), 0u);
+            EXPECT_TRUE(counting->Errors().empty()) << counting->Errors().front();
         }
         counting.reset();
         store.reset();
@@ -65,6 +78,7 @@ protected:
         return path;
     }
 
+    // File > Open with these choices made in the dialog.
     void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
         ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
             auto& open = static_cast<COpenDlg&>(d);
@@ -77,13 +91,40 @@ protected:
         doc->OnFileSelect();
     }
 
-    static KeyNode* Child(KeyNode* node, const std::string& name) {
-        for (auto& k : node->subkeys)
-            if (k->name == name) return k.get();
-        return nullptr;
+    // Clicks from `top` down the named keys as a user would (each click loads
+    // a live level); returns the last key, or null where a name is missing.
+    static KeyNode* Walk(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
+        KeyNode* n = top;
+        for (const char* name : names) {
+            ctrl.Click(n);
+            if ((n = At(n, {name})) == nullptr) return nullptr;
+        }
+        ctrl.Click(n);
+        return n;
+    }
+    // The node for HKEY_LOCAL_MACHINE\<keyPath> below a fresh top node, made
+    // by hand (not loaded).
+    KeyNode* Node(const std::string& keyPath) {
+        tops.push_back(std::make_unique<KeyNode>("local_computer"));
+        KeyNode* cur = tops.back()->AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
+        for (std::size_t start = 0; start <= keyPath.size();) {
+            const std::size_t end = std::min(keyPath.find('\\', start), keyPath.size());
+            cur = cur->AppendSubkey(std::make_unique<KeyNode>(keyPath.substr(start, end - start)));
+            start = end + 1;
+        }
+        return cur;
+    }
+    // Whether HKEY_LOCAL_MACHINE\<path> is in the store.
+    bool Exists(const std::string& path) {
+        HKEY key = nullptr;
+        if (store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return false;
+        store->RegCloseKey(key);
+        return true;
     }
 
-    fs::path dir;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("qv-panes-" + std::to_string(::getpid()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CCountingRegistry> counting;
     test::CScriptedUI ui;
@@ -93,7 +134,7 @@ protected:
     CRegListView masterValues{masterList}, slaveValues{slaveList};
     test::CFakeGrid grid;
     std::unique_ptr<CQuorvaneDoc> doc;
+    std::vector<std::unique_ptr<KeyNode>> tops;  // of the nodes made by Node()
 };
-
 
 }  // namespace qv

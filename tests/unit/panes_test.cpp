@@ -1,49 +1,22 @@
-// The tree and value panes' logic over plain fake controls, with a store for
-// the live sides and tree files for the file sides.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-#include "dialogs/open_dlg.h"
-#include "app/quorvane_doc.h"
-#include "panes/tree_pane.h"
-#include "panes/value_pane.h"
-#include "registry/store_registry.h"
-#include "tests/support/counting_registry.h"
-#include "tests/support/fake_controls.h"
-#include "tests/support/registry_builder.h"
-#include "tests/support/scripted_ui.h"
+// The document and its panes over fake controls: opening file and live
+// sides, failures to open, loading on selection, the guard before subtree
+// operations, editing values in the Slave's value pane, the commands'
+// enable rules, Save and Print.
+#include "files/tree_printer.h"
 #include "tests/unit/pane_fixture.h"
 
 namespace qv {
 namespace {
 
-
 using PanesTest = PaneFixture;
 
-TEST(ValueText, Forms) {
-    auto number = [](DWORD n) { return ValueText(ValueEntry("n", REG_DWORD, &n)); };
-    EXPECT_EQ(number(255), "(FF)  255");
-    EXPECT_EQ(number(16), "(10)  16");
-    EXPECT_EQ(number(0), "(0)  0");
-    EXPECT_EQ(number(4294967295u), "(FFFFFFFF)  4294967295");
-    EXPECT_EQ(ValueText(ValueEntry("s", REG_SZ, "C:\\x y")), "C:\\x y");
-    EXPECT_EQ(ValueText(ValueEntry("s", REG_SZ, "")), "");
-    for (DWORD type : {REG_BINARY, REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD}) {
-        ValueEntry e;
-        e.type = type;
-        EXPECT_EQ(ValueText(e), "It is Binary !!!");
-    }
-}
-
-TEST_F(PanesTest, FileSideShowsEveryKeyAtOnceLiveSideOnlyItsRoots) {
+TEST_F(PanesTest, OpenReadsFileSidesWholeAndShowsOnlyTheRootsOfLiveSides) {
     const std::string master = File("m.qvf", "[\\HKEY_USERS]\r\n\r\n[\\HKEY_USERS\\A]\r\n\"v\"=\"1\"\r\n\r\n"
                                               "[\\HKEY_USERS\\A\\B]\r\n\r\n");
     Open(kSourceFile, master, kSourceLocal, "");
     EXPECT_TRUE(ui.Messages().empty());
-
     KeyNode* mtop = doc->m_pMasterRoot.get();
+    EXPECT_EQ(mtop->name, master);  // a file side's top node is named with its path
     EXPECT_EQ(masterCtrl.RootItem(), mtop);
     EXPECT_EQ(masterCtrl.ItemCount(), 4u);  // top, HKEY_USERS, A, B
     EXPECT_TRUE(masterCtrl.MirrorsTree());
@@ -52,15 +25,17 @@ TEST_F(PanesTest, FileSideShowsEveryKeyAtOnceLiveSideOnlyItsRoots) {
     EXPECT_EQ(masterCtrl.ItemOf(mtop->subkeys[0].get())->selectedImage, kImageFileKey + 1);
 
     KeyNode* stop = doc->m_pSlaveRoot.get();
+    EXPECT_EQ(stop->name, "local_computer");
     EXPECT_EQ(slaveCtrl.ItemOf(stop)->image, kImageComputer);
-    EXPECT_EQ(slaveCtrl.ChildTexts(stop),
-              (std::vector<std::string>{"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                                        "HKEY_USERS", "HKEY_CURRENT_CONFIG"}));
+    EXPECT_EQ(slaveCtrl.ChildTexts(stop), (Names{"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                                 "HKEY_USERS", "HKEY_CURRENT_CONFIG"}));
     EXPECT_EQ(slaveCtrl.ItemCount(), 6u);
-    EXPECT_EQ(slaveCtrl.ItemOf(Child(stop, "HKEY_USERS"))->image, kImageLocalKey);
+    EXPECT_EQ(slaveCtrl.ItemOf(At(stop, {"HKEY_USERS"}))->image, kImageLocalKey);
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), nullptr);
     EXPECT_TRUE(masterCtrl.visible && slaveCtrl.visible);
     EXPECT_EQ(slaveTree.m_bSelNotify, 1);
+    EXPECT_EQ(doc->GetTreePane(1), &slaveTree);
+    EXPECT_EQ(doc->GetValuePane(1), &slaveValues);
 
     // Selecting in a file side reads nothing.
     counting->ResetCounts();
@@ -71,233 +46,276 @@ TEST_F(PanesTest, FileSideShowsEveryKeyAtOnceLiveSideOnlyItsRoots) {
     EXPECT_TRUE(masterList.rows[0].selected);
 }
 
+TEST_F(PanesTest, TheDialogShowsTheLastChoiceCancelKeepsItAndOkRebuildsBothSides) {
+    const std::string m = File("m.qvf", "[\\HKEY_USERS]\r\n");
+    Open(kSourceFile, m, kSourceLocal, "");
+    KeyNode* users = doc->m_pMasterRoot->subkeys[0].get();
+    masterCtrl.Click(users);
+    slaveCtrl.Click(doc->m_pSlaveRoot.get());
+    doc->m_bSync = 1;
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_MASTER_FILE), 1);
+        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), m);
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_SLAVE_LOCAL), 1);
+        d.Click(IDC_MASTER_LOCAL);
+        d.Click(IDCANCEL);
+    });
+    doc->OnFileSelect();
+    EXPECT_EQ(doc->m_pMasterRoot->subkeys[0].get(), users);
+    EXPECT_EQ(masterCtrl.GetSelectedNode(), users);
+    EXPECT_EQ(doc->m_nMasterKind, kSourceFile);
+    EXPECT_EQ(doc->m_strMaster, m);
+    EXPECT_EQ(doc->m_bSync, 1);
+
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
+    doc->OnFileSelect();
+    EXPECT_EQ(doc->m_bSync, 0);
+    EXPECT_EQ(masterCtrl.GetSelectedNode(), nullptr);
+    EXPECT_EQ(slaveCtrl.GetSelectedNode(), nullptr);
+    EXPECT_EQ(masterCtrl.ItemCount(), 2u);
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST_F(PanesTest, FileFailuresAreReportedAndTheSideHasNoTree) {
+    Open(kSourceLocal, "", kSourceLocal, "");
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
+    const std::string missing = (dir / "missing.qvf").string();
+    Open(kSourceFile, missing, kSourceFile, File("bad.qvf", "REGEDIT4\r\n[\\HKEY_USERS]\r\n"));
+    const Names messages = ui.Messages();  // both fail: the Slave's message comes first
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Error in File Format!!!!");
+    EXPECT_NE(messages[1].find(missing), std::string::npos) << messages[1];
+    EXPECT_EQ(doc->m_pMasterRoot, nullptr);
+    EXPECT_EQ(doc->m_pSlaveRoot, nullptr);
+    EXPECT_EQ(slaveCtrl.ItemCount(), 0u);
+    EXPECT_TRUE(slaveList.rows.empty());
+    EXPECT_EQ(slaveValues.m_pNode, nullptr);
+
+    ui.events.clear();
+    Open(kSourceFile, "", kSourceFile, dir.string());
+    const Names again = ui.Messages();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_NE(again[0].find(dir.string()), std::string::npos) << again[0];
+    EXPECT_EQ(again[1], "No file name was given.");
+}
+
 TEST_F(PanesTest, FirstSelectionLoadsAndExpandsLaterOnesDoNot) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* hklm = Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE");
+    KeyNode* hklm = At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"});
+    // A silenced pane ignores its selection.
+    slaveTree.m_bSelNotify = 0;
     slaveCtrl.Click(hklm);
-    EXPECT_EQ(slaveCtrl.ChildTexts(hklm), std::vector<std::string>{"Software"});
-    EXPECT_TRUE(slaveCtrl.expanded.count(hklm));
-    KeyNode* software = hklm->subkeys[0].get();
-    slaveCtrl.Click(software);
-    KeyNode* demo = Child(software, "Demo");
+    EXPECT_FALSE(hklm->IsLoaded());
+    slaveTree.m_bSelNotify = 1;
+    slaveCtrl.SelectItem(nullptr);
+
+    KeyNode* demo = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
     ASSERT_NE(demo, nullptr);
-    slaveCtrl.Click(demo);
-    EXPECT_EQ(slaveList.rows.size(), 4u);
+    EXPECT_EQ(slaveCtrl.ChildTexts(hklm), Names{"Software"});
+    EXPECT_TRUE(slaveCtrl.expanded.count(hklm));
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
+    ASSERT_EQ(slaveList.rows.size(), 4u);
     EXPECT_EQ(slaveList.rows[0].value, "old");
     EXPECT_EQ(slaveList.rows[1].value, "(1D)  29");
     EXPECT_EQ(slaveList.rows[2].value, "It is Binary !!!");
+    EXPECT_EQ(slaveList.rows[3].value, "It is Binary !!!");  // expandable text too
     EXPECT_TRUE(slaveList.rows[0].selected);
-    EXPECT_TRUE(slaveCtrl.MirrorsTree());
 
-    // Back to an already loaded key: no registry call, no expansion.
+    // Back to an already loaded key, or to the root item: no registry call, no expansion.
     slaveCtrl.expanded.clear();
     counting->ResetCounts();
     slaveCtrl.Click(hklm);
-    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    EXPECT_FALSE(slaveCtrl.expanded.count(hklm));
-
-    // The root item loads nothing.
     slaveCtrl.Click(doc->m_pSlaveRoot.get());
     EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
+    EXPECT_TRUE(slaveCtrl.expanded.empty());
     EXPECT_TRUE(slaveList.rows.empty());
 
-    // No selection: nothing loaded, the value pane empties.
+    // No selection: the value pane empties.
     slaveCtrl.Click(demo);
     slaveCtrl.SelectItem(nullptr);
     EXPECT_TRUE(slaveList.rows.empty());
     EXPECT_EQ(slaveValues.m_pNode, nullptr);
 }
 
-TEST_F(PanesTest, SilencedPaneIgnoresItsSelection) {
-    Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* hklm = Child(doc->m_pMasterRoot.get(), "HKEY_LOCAL_MACHINE");
-    masterTree.m_bSelNotify = 0;
-    counting->ResetCounts();
-    masterCtrl.Click(hklm);
-    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    EXPECT_TRUE(masterList.rows.empty());
-    EXPECT_FALSE(hklm->IsLoaded());
-}
-
-TEST_F(PanesTest, FailedSideHasNoItemsAndAnEmptyValuePane) {
-    Open(kSourceLocal, "", kSourceLocal, "");
-    slaveCtrl.Click(Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE"));
-    Open(kSourceLocal, "", kSourceFile, (dir / "missing.qvf").string());
-    EXPECT_EQ(doc->m_pSlaveRoot, nullptr);
-    EXPECT_EQ(slaveCtrl.ItemCount(), 0u);
-    EXPECT_TRUE(slaveList.rows.empty());
-    EXPECT_EQ(slaveValues.m_pNode, nullptr);
-}
-
-TEST_F(PanesTest, GuardOutcomes) {
-    Open(kSourceLocal, "", kSourceLocal, "");
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    KeyNode* top = doc->m_pSlaveRoot.get();
-    KeyNode* hklm = Child(top, "HKEY_LOCAL_MACHINE");
-    slaveCtrl.Click(top);
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    slaveCtrl.Click(hklm);
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    KeyNode* software = hklm->subkeys[0].get();
-    slaveCtrl.Click(software);
-    ui.AnswerQuestion(IDNO);
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    ui.AnswerQuestion(IDYES);
-    EXPECT_EQ(slaveTree.GuardSubtree(), software);
-    KeyNode* demo = Child(software, "Demo");
-    slaveCtrl.Click(demo);
-    EXPECT_EQ(slaveTree.GuardSubtree(), demo);  // deeper: no question
-    EXPECT_EQ(ui.Messages(),
-              (std::vector<std::string>{
-                  "Select subtree to perform operation.", "Can't operate on roots.", "Can't operate on roots.",
-                  "Selected element is close to Root. Operation may take long time. Are You sure?",
-                  "Selected element is close to Root. Operation may take long time. Are You sure?"}));
-
-    // A file side is refused without a word.
-    ui.events.clear();
-    Open(kSourceLocal, "", kSourceFile, File("s.qvf", "[\\A]\r\n[\\A\\B]\r\n[\\A\\B\\C]\r\n"));
-    slaveCtrl.Click(doc->m_pSlaveRoot->subkeys[0]->subkeys[0]->subkeys[0].get());
-    EXPECT_EQ(slaveTree.GuardSubtree(), nullptr);
-    EXPECT_TRUE(ui.Messages().empty());
-}
-
-class EditTest : public PaneFixture {
+// Double clicks in the value panes, with Software\Demo selected in the Slave.
+class ValueEdits : public PaneFixture {
 protected:
-    // Opens both sides live and selects Software\Demo in the Slave.
     void SetUp() override {
         PaneFixture::SetUp();
         Open(kSourceLocal, "", kSourceLocal, "");
-        KeyNode* hklm = Child(doc->m_pSlaveRoot.get(), "HKEY_LOCAL_MACHINE");
-        slaveCtrl.Click(hklm);
-        slaveCtrl.Click(hklm->subkeys[0].get());
-        demo = Child(hklm->subkeys[0].get(), "Demo");
-        slaveCtrl.Click(demo);
+        demo = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
     }
-    void Select(int row) {
+    void Edit(int row, const std::string& text, int button = IDOK) {
         for (auto& r : slaveList.rows) r.selected = false;
-        slaveList.rows[static_cast<std::size_t>(row)].selected = true;
+        if (row >= 0) slaveList.rows[static_cast<std::size_t>(row)].selected = true;
+        if (row == 0 || row == 1) {
+            ui.AnswerDialog([=](CDialog&, CDialogDriver& d) {
+                d.Type(1019, text);
+                d.Click(button);
+            });
+        }
+        slaveList.DoubleClick();
     }
-    std::string StoredText(const char* name) {
+    // The stored text of Software\Demo's first value, Title.
+    std::string StoredTitle() {
         HKEY key = nullptr;
         EXPECT_EQ(store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Demo", 0, KEY_READ, &key), 0);
-        char data[300] = {};
-        for (DWORD i = 0;; ++i) {
-            char n[300];
-            DWORD nameSize = sizeof n, dataSize = sizeof data, type = 0;
-            if (store->RegEnumValueA(key, i, n, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                     &dataSize) != 0)
-                break;
-            if (std::string(n) == name) break;
-        }
+        char name[300], data[300] = {};
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        EXPECT_EQ(store->RegEnumValueA(key, 0, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                       &dataSize), 0);
         store->RegCloseKey(key);
         return data;
     }
     KeyNode* demo = nullptr;
 };
 
-TEST_F(EditTest, StringAndNumberEditsWriteTheRegistryAndRefresh) {
-    Select(0);
+TEST_F(ValueEdits, StringAndNumberEditsWriteTheRegistryAndRefresh) {
     ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
         EXPECT_EQ(d.GetDlgItemText(1019), "old");
         d.Type(1019, "new text");
         d.Click(IDOK);
     });
-    slaveList.DoubleClick();
-    EXPECT_EQ(StoredText("Title"), "new text");
+    slaveList.DoubleClick();  // the first row is selected
+    EXPECT_EQ(StoredTitle(), "new text");
     EXPECT_EQ(demo->values[0]->Text(), "new text");
     EXPECT_EQ(slaveList.rows[0].value, "new text");
     for (const auto& r : slaveList.rows) EXPECT_FALSE(r.selected);
 
-    Select(1);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        EXPECT_EQ(d.GetDlgItemText(1019), "29");
-        d.Type(1019, " 42 ");
-        d.Click(IDOK);
-    });
-    slaveList.DoubleClick();
+    Edit(1, " 42 ");
     EXPECT_EQ(demo->values[1]->Number(), 42u);
     EXPECT_EQ(slaveList.rows[1].value, "(2A)  42");
-
     // A text longer than a value holds is cut at 255 bytes, never inside a character.
-    Select(0);
-    std::string longText(254, 'x');
-    longText += "\xC3\xA9tail";
-    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
-        d.Type(1019, longText);
-        d.Click(IDOK);
-    });
-    slaveList.DoubleClick();
-    EXPECT_EQ(StoredText("Title"), std::string(254, 'x'));
+    Edit(0, std::string(254, 'x') + "\xC3\xA9tail");
+    EXPECT_EQ(StoredTitle(), std::string(254, 'x'));
     EXPECT_TRUE(ui.Messages().empty());
+    ui.ExpectAllAnswersUsed();
 }
 
-TEST_F(EditTest, RefusalsAndCancelChangeNothing) {
-    // Binary and other types are refused before any dialog.
-    for (int row : {2, 3}) {
-        Select(row);
-        slaveList.DoubleClick();
-    }
-    // Cancel writes nothing.
-    Select(0);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        d.Type(1019, "changed");
-        d.Click(IDCANCEL);
-    });
+TEST_F(ValueEdits, RefusalsAndCancelChangeNothing) {
+    Edit(2, "");  // binary, and any other type, is refused before any dialog
+    Edit(3, "");
     counting->ResetCounts();
-    slaveList.DoubleClick();
+    Edit(0, "changed", IDCANCEL);
     EXPECT_EQ(counting->Calls(RegCall::SetValue), 0u);
     EXPECT_EQ(demo->values[0]->Text(), "old");
-    // No row selected: nothing at all.
-    for (auto& r : slaveList.rows) r.selected = false;
-    slaveList.DoubleClick();
-    // The Master's pane is never edited.
-    KeyNode* hklm = Child(doc->m_pMasterRoot.get(), "HKEY_LOCAL_MACHINE");
-    masterCtrl.Click(hklm);
-    masterCtrl.Click(hklm->subkeys[0].get());
-    masterCtrl.Click(Child(hklm->subkeys[0].get(), "Demo"));
+    Edit(-1, "");  // no row selected: nothing at all
+    ui.ExpectAllAnswersUsed();
+    // The Master's pane is never edited, nor a file Slave.
+    masterCtrl.Click(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"}));
     masterList.DoubleClick();
-    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Can't modify binary values.", "Can't modify binary values.",
-                                                        "Can't modify Master registry."}));
-    EXPECT_EQ(StoredText("Title"), "old");
-}
-
-TEST_F(EditTest, AFailedWriteRestoresTheEntry) {
-    Select(0);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        d.Type(1019, "lost");
-        d.Click(IDOK);
-    });
-    counting->FailCall(RegCall::SetValue, 1, ERROR_ACCESS_DENIED);
-    slaveList.DoubleClick();
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Can't update registry."});
-    EXPECT_EQ(demo->values[0]->Text(), "old");
-    EXPECT_EQ(slaveList.rows[0].value, "old");
-    EXPECT_TRUE(slaveList.rows[0].selected);  // the rows stay as they were
-    EXPECT_EQ(StoredText("Title"), "old");
-    EXPECT_EQ(counting->OpenHandles(), 0u);
-}
-
-TEST_F(EditTest, EditingAKeyGoneFromTheRegistryCreatesIt) {
-    KeyNode* sub = Child(demo, "Sub");
-    slaveCtrl.Click(sub);
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub"), ERROR_SUCCESS);
-    Select(0);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        d.Type(1019, "again");
-        d.Click(IDOK);
-    });
-    slaveList.DoubleClick();
-    EXPECT_TRUE(ui.Messages().empty());
-    HKEY key = nullptr;
-    EXPECT_EQ(store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub", 0, KEY_READ, &key), 0);
-    store->RegCloseKey(key);
-}
-
-TEST_F(EditTest, FileSlaveIsNeverEdited) {
     Open(kSourceLocal, "", kSourceFile, File("s.qvf", "[\\A]\r\n\"v\"=\"1\"\r\n"));
     slaveCtrl.Click(doc->m_pSlaveRoot->subkeys[0].get());
     slaveList.DoubleClick();
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Can't modify File registry"});
+    EXPECT_EQ(ui.Messages(), (Names{"Can't modify binary values.", "Can't modify binary values.",
+                                    "Can't modify Master registry.", "Can't modify File registry"}));
+    EXPECT_EQ(StoredTitle(), "old");
+}
+
+TEST_F(ValueEdits, AFailedWriteRestoresTheEntry) {
+    counting->FailCall(RegCall::SetValue, 1, ERROR_ACCESS_DENIED);
+    Edit(0, "lost");
+    EXPECT_EQ(ui.Messages(), Names{"Can't update registry."});
+    EXPECT_EQ(demo->values[0]->Text(), "old");
+    EXPECT_EQ(slaveList.rows[0].value, "old");
+    EXPECT_TRUE(slaveList.rows[0].selected);  // the rows stay as they were
+    EXPECT_EQ(StoredTitle(), "old");
+}
+
+TEST_F(ValueEdits, EditingAKeyGoneFromTheRegistryCreatesIt) {
+    slaveCtrl.Click(At(demo, {"Sub"}));
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub"), ERROR_SUCCESS);
+    Edit(0, "again");
+    EXPECT_TRUE(ui.Messages().empty());
+    EXPECT_TRUE(Exists("Software\\Demo\\Sub"));
+}
+
+class DocumentCommands : public PaneFixture {
+protected:
+    std::string Example() { return File("m.qvf", "[\\HKEY_USERS]\r\n\r\n[\\HKEY_USERS\\A]\r\n\"s\"=\"1\"\r\n\r\n"); }
+};
+
+TEST_F(DocumentCommands, EnableRulesFollowTheSides) {
+    const std::vector<UINT> writing = {ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY,
+                                       ID_DELETE_VALUE, ID_DELETE_ALL_VALUES, ID_COPY};
+    const std::vector<UINT> reading = {ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_SYNC,
+                                       ID_READ_SUBTREE, ID_FIND, ID_COMPARE};
+    const auto enabled = [&](const std::vector<UINT>& ids) {
+        std::vector<UINT> out;
+        for (UINT id : ids) {
+            CCmdUI cmd(id);
+            if (doc->OnUpdateCmdUI(cmd) && cmd.m_bEnabled) out.push_back(id);
+        }
+        return out;
+    };
+    EXPECT_TRUE(enabled(writing).empty());
+    EXPECT_TRUE(enabled(reading).empty());
+    EXPECT_EQ(enabled({ID_FILE_SELECT}).size(), 1u);
+    Open(kSourceFile, Example(), kSourceFile, Example());
+    EXPECT_TRUE(enabled(writing).empty());
+    EXPECT_EQ(enabled(reading), reading);
+    Open(kSourceFile, (dir / "missing.qvf").string(), kSourceLocal, "");
+    EXPECT_EQ(enabled(writing), writing);
+    EXPECT_TRUE(enabled(reading).empty());
+}
+
+TEST_F(DocumentCommands, SaveWritesTheChosenTreeOrSaysWhy) {
+    const std::string m = Example();
+    Open(kSourceFile, m, kSourceFile, m);
+    const std::string out = (dir / "out.qvf").string();
+    auto save = [&](int button, std::optional<std::string> path) {
+        ui.AnswerDialog([button](CDialog&, CDialogDriver& d) { d.Click(button); });
+        if (button != IDCANCEL) ui.AnswerFile(path);
+        doc->OnCmdMsg(ID_FILE_SAVE_TREE);
+    };
+    save(IDCANCEL, std::nullopt);
+    save(1012, std::nullopt);  // cancelled file dialog
+    save(1013, out);           // Master subtree, nothing selected: asked for the name first
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(ui.Messages(), Names{"Please select from Master tree."});
+    ASSERT_EQ(ui.fileRequests.size(), 2u);
+    const FileDialogRequest& r = ui.fileRequests[0];
+    EXPECT_TRUE(!r.bOpen && r.bOverwritePrompt);
+    EXPECT_EQ(r.initialName + " " + r.filterName + " " + r.filterPattern + " " + r.defaultExtension, "*.qvf qvf *.qvf qvf");
+
+    save(1014, out);  // the whole Slave tree
+    std::ifstream in(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              "[\\HKEY_USERS]\r\n\r\n[\\HKEY_USERS\\A]\r\n\"s\"=\"1\"\r\n\r\n");
+    // A write error names the file.
+    const std::string bad = (dir / "no such folder" / "x.qvf").string();
+    save(1012, bad);
+    EXPECT_NE(ui.Messages().back().find(bad), std::string::npos) << ui.Messages().back();
+    ui.ExpectAllAnswersUsed();
+}
+
+// Keeps the texts printing draws.
+struct TextDC : CDC {
+    Names lines;
+    void TextOut(int, int, const std::string& text) override { lines.push_back(text); }
+    void StartPage() override {}
+    void EndPage() override {}
+};
+
+TEST_F(DocumentCommands, PrintChoosesItsRootFirst) {
+    const std::string m = Example();
+    Open(kSourceFile, m, kSourceFile, m);
+    TextDC dc;
+    ui.printer = &dc;
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
+    EXPECT_TRUE(masterTree.OnCmdMsg(ID_FILE_PRINT));  // abandoned silently
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(1015); });
+    slaveValues.OnCmdMsg(ID_FILE_PRINT);  // Slave subtree without a selection
+    EXPECT_EQ(ui.Messages(), Names{"Select subtree to perform operation."});
+    EXPECT_TRUE(ui.printModes.empty());
+
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(1012); });
+    ui.AnswerPrint(true);
+    masterTree.OnCmdMsg(ID_FILE_PRINT_PREVIEW);
+    EXPECT_EQ(doc->m_pPrintRoot, doc->m_pMasterRoot.get());
+    EXPECT_EQ(ui.printModes, std::vector<PrintMode>{PrintMode::Preview});
+    EXPECT_EQ(dc.lines, (Names{"[\\HKEY_USERS]", "[\\HKEY_USERS\\A]", "\"s\"=\"1\""}));
+    ui.ExpectAllAnswersUsed();
 }
 
 }  // namespace

@@ -1,59 +1,97 @@
+// The key tree, tree files and printing: values cut to their field without
+// splitting a character, the file form byte for byte, how the reader takes
+// hand-written lines, what it refuses, file errors, and the printed layout
+// with its page breaks.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "files/tree_file.h"
+#include "files/tree_printer.h"
 
 namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+// The key names below `node`, nested: "A{B C} D"; '' for the empty name.
+std::string Shape(const KeyNode& node) {
+    std::string out;
+    for (const auto& k : node.subkeys) {
+        out += (out.empty() ? "" : " ") + (k->name.empty() ? "''" : k->name);
+        if (!k->subkeys.empty()) out += "{" + Shape(*k) + "}";
+    }
+    return out;
+}
+
+// The values of `key` as "name=text|" or "name=#number|".
+std::string Values(const KeyNode& key) {
+    std::string out;
+    for (const auto& v : key.values)
+        out += std::string(v->Name()) + "=" +
+               (v->type == REG_DWORD ? "#" + std::to_string(v->Number()) : std::string(v->Text())) + "|";
+    return out;
+}
+
+TEST(ValueEntry, NamesAndTextsAreCutAt255BytesNeverInsideACharacter) {
+    const std::string a254(254, 'a'), a252(252, 'a');
+    const struct {
+        std::string in, kept;
+    } cases[] = {
+        {std::string(300, 'n'), std::string(255, 'n')},
+        {a254 + "\xC3\xA9", a254},                                // the cut would split "é"
+        {a252 + "\xE2\x82\xAC" "tail", a252 + "\xE2\x82\xAC"},    // a euro sign ending at 255 stays whole
+        {std::string(300, '\xE9'), std::string(255, '\xE9')},    // not UTF-8: cut where it stands
+    };
+    for (const auto& c : cases) {
+        const ValueEntry e(c.in.c_str(), REG_SZ, c.in.c_str());
+        EXPECT_EQ(e.Name(), c.kept);
+        EXPECT_EQ(e.Text(), c.kept);
+        EXPECT_EQ(e.WriteSize(), c.kept.size() + 1);
+    }
+}
+
+TEST(KeyNode, DeepAndWideTreesAreDestroyedWithoutRecursion) {
+    // Far deeper than any accepted tree: a recursive destructor would exhaust the stack.
+    auto top = std::make_unique<KeyNode>("top");
+    KeyNode* cur = top.get();
+    for (int i = 0; i < 300000; ++i) {
+        cur->AppendValue(std::make_unique<ValueEntry>("v", REG_SZ, "x"));
+        cur = cur->AppendSubkey(std::make_unique<KeyNode>("k"));
+    }
+    for (int i = 0; i < 1000; ++i) top->AppendSubkey(std::make_unique<KeyNode>("w"));
+    top.reset();
+}
 
 class TreeFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-treefile-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
+    void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string PathFor(const std::string& name) const { return (dir / name).string(); }
-
-    std::string WriteRaw(const std::string& bytes, const std::string& name = "in.qvf") {
-        const std::string path = PathFor(name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+    // Reads `bytes` as a tree file into `top`; the reader's result.
+    int Read(const std::string& bytes, KeyNode& top) {
+        std::ofstream(dir / "in.qvf", std::ios::binary) << bytes;
+        CStdioFile file((dir / "in.qvf").string(), CStdioFile::modeRead | CStdioFile::typeText);
+        return ReadTreeFile(&top, file);
     }
-
-    static std::string Slurp(const std::string& path) {
+    std::string Save(const KeyNode* chosen) {
+        const std::string path = (dir / "out.qvf").string();
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
+        SaveTree(chosen, file);
+        file.Close();
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    // Reads `bytes` as a tree file; returns the reader's result.
-    int Read(const std::string& bytes, KeyNode& top) {
-        CStdioFile file(WriteRaw(bytes), CStdioFile::modeRead | CStdioFile::typeText);
-        return ReadTreeFile(&top, file);
-    }
-
-    std::string Save(const KeyNode* chosen) {
-        const std::string path = PathFor("out.qvf");
-        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeText);
-        SaveTree(chosen, file);
-        file.Close();
-        return Slurp(path);
-    }
-
-    fs::path dir;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("qv-treefile-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
 };
 
-// The example tree: HKEY_LOCAL_MACHINE holding Alpha (Title "x y", Size 29,
-// subkey Beta) and Gamma.
+// HKEY_LOCAL_MACHINE holding Alpha (Title "x y", Size 29, subkey Beta) and Gamma.
 struct ExampleTree {
     KeyNode top{"example.qvf"};
     KeyNode* hklm = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_LOCAL_MACHINE"));
@@ -68,65 +106,31 @@ struct ExampleTree {
 };
 
 constexpr char kExampleFile[] =
-    "[\\HKEY_LOCAL_MACHINE]\r\n"
-    "\r\n"
-    "[\\HKEY_LOCAL_MACHINE\\Alpha]\r\n"
-    "\"Title\"=\"x y\"\r\n"
-    "\"Size\"=dword:0000001d\r\n"
-    "\r\n"
-    "[\\HKEY_LOCAL_MACHINE\\Alpha\\Beta]\r\n"
-    "\r\n"
-    "[\\HKEY_LOCAL_MACHINE\\Gamma]\r\n"
-    "\r\n";
+    "[\\HKEY_LOCAL_MACHINE]\r\n\r\n"
+    "[\\HKEY_LOCAL_MACHINE\\Alpha]\r\n\"Title\"=\"x y\"\r\n\"Size\"=dword:0000001d\r\n\r\n"
+    "[\\HKEY_LOCAL_MACHINE\\Alpha\\Beta]\r\n\r\n"
+    "[\\HKEY_LOCAL_MACHINE\\Gamma]\r\n\r\n";
 
-TEST_F(TreeFileTest, ExampleSavesByteForByteAndReadsBack) {
+TEST_F(TreeFileTest, ExampleSavesByteForByteAndReadsBackTheSame) {
     ExampleTree t;
     EXPECT_EQ(Save(&t.top), kExampleFile);
-
     KeyNode back("again");
     ASSERT_EQ(Read(kExampleFile, back), 0);
-    ASSERT_EQ(back.subkeys.size(), 1u);
-    const KeyNode& hklm = *back.subkeys[0];
-    EXPECT_EQ(hklm.name, "HKEY_LOCAL_MACHINE");
-    ASSERT_EQ(hklm.subkeys.size(), 2u);
-    const KeyNode& alpha = *hklm.subkeys[0];
-    EXPECT_EQ(alpha.name, "Alpha");
-    ASSERT_EQ(alpha.values.size(), 2u);
-    EXPECT_EQ(alpha.values[0]->type, REG_SZ);
-    EXPECT_EQ(alpha.values[0]->Name(), "Title");
-    EXPECT_EQ(alpha.values[0]->Text(), "x y");
-    EXPECT_EQ(alpha.values[1]->type, REG_DWORD);
-    EXPECT_EQ(alpha.values[1]->Number(), 29u);
-    ASSERT_EQ(alpha.subkeys.size(), 1u);
-    EXPECT_EQ(alpha.subkeys[0]->name, "Beta");
-    EXPECT_EQ(hklm.subkeys[1]->name, "Gamma");
+    EXPECT_EQ(Shape(back), "HKEY_LOCAL_MACHINE{Alpha{Beta} Gamma}");
+    EXPECT_EQ(Values(*back.subkeys[0]->subkeys[0]), "Title=x y|Size=#29|");
+    EXPECT_EQ(Save(&back), kExampleFile);
 }
 
 TEST_F(TreeFileTest, SubtreeSaveWritesAncestorsAndReadsBackOneLevelDeeper) {
     ExampleTree t;
-    EXPECT_EQ(Save(t.alpha),
-              "[]\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE]\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE\\Alpha]\r\n\r\n"
+    const std::string alpha = Save(t.alpha);
+    EXPECT_EQ(alpha,
+              "[]\r\n\r\n[\\HKEY_LOCAL_MACHINE]\r\n\r\n[\\HKEY_LOCAL_MACHINE\\Alpha]\r\n\r\n"
               "[\\HKEY_LOCAL_MACHINE\\Alpha\\Beta]\r\n\r\n");
-    EXPECT_EQ(Save(t.hklm),
-              "[]\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE]\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE\\Alpha]\r\n\"Title\"=\"x y\"\r\n\"Size\"=dword:0000001d\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE\\Alpha\\Beta]\r\n\r\n"
-              "[\\HKEY_LOCAL_MACHINE\\Gamma]\r\n\r\n");
-
+    EXPECT_EQ(Save(t.hklm), "[]\r\n\r\n" + std::string(kExampleFile));
     KeyNode back("again");
-    ASSERT_EQ(Read(Save(t.alpha), back), 0);
-    ASSERT_EQ(back.subkeys.size(), 1u);
-    const KeyNode& empty = *back.subkeys[0];
-    EXPECT_EQ(empty.name, "");
-    ASSERT_EQ(empty.subkeys.size(), 1u);
-    const KeyNode& hklm = *empty.subkeys[0];
-    ASSERT_EQ(hklm.subkeys.size(), 1u);
-    EXPECT_EQ(hklm.subkeys[0]->name, "Alpha");
-    EXPECT_TRUE(hklm.subkeys[0]->values.empty());
-    EXPECT_EQ(hklm.subkeys[0]->subkeys[0]->name, "Beta");
+    ASSERT_EQ(Read(alpha, back), 0);
+    EXPECT_EQ(Shape(back), "''{HKEY_LOCAL_MACHINE{Alpha{Beta}}}");
 }
 
 TEST_F(TreeFileTest, WriterValueForms) {
@@ -137,9 +141,7 @@ TEST_F(TreeFileTest, WriterValueForms) {
     k->AppendValue(std::make_unique<ValueEntry>("f", REG_DWORD, &all));
     k->AppendValue(std::make_unique<ValueEntry>("b", REG_BINARY, "x"));
     k->AppendValue(std::make_unique<ValueEntry>("e", REG_SZ, ""));
-    EXPECT_EQ(Save(&top),
-              "[\\K]\r\n\"z\"=dword:00000000\r\n\"f\"=dword:ffffffff\r\n\"b\"=\r\n\"e\"=\"\"\r\n\r\n");
-
+    EXPECT_EQ(Save(&top), "[\\K]\r\n\"z\"=dword:00000000\r\n\"f\"=dword:ffffffff\r\n\"b\"=\r\n\"e\"=\"\"\r\n\r\n");
     KeyNode empty("nothing");
     EXPECT_EQ(Save(&empty), "");
 }
@@ -147,106 +149,53 @@ TEST_F(TreeFileTest, WriterValueForms) {
 TEST_F(TreeFileTest, ValueLinesAsTheReaderTakesThem) {
     KeyNode top("t");
     ASSERT_EQ(Read("[\\HKEY_USERS\\K]\n"
-                   "\"n221\"=dword:000000dd\n"
+                   "\"n221\"=dword:000000dd\r\n"
+                   "\"upper\"=dword:0000001D\n"
                    "\"path\"=\"C:\\Program Files\\x\"\n"
                    "\"quoted\"=\"say \"hi\"\"\n"
                    "\"bin\"=\n"
                    "no equals sign\n"
                    "\"key=x\"=\"v\"\n"
                    "\"lost\"=\"  \"=lead\"\n"
-                   "\"spaced\" = dword:  0000001d\n"
-                   "\"bad\"=dword:12G\n",
-                   top),
-              0);
-    const auto& v = top.subkeys[0]->values;
-    ASSERT_EQ(v.size(), 9u);
-    EXPECT_EQ(v[0]->Number(), 221u);
-    EXPECT_EQ(v[1]->Text(), "C:\\Program Files\\x");
-    EXPECT_EQ(v[2]->Text(), "say \"hi\"");
-    EXPECT_EQ(v[3]->type, REG_SZ);
-    EXPECT_EQ(v[3]->Name(), "bin");
-    EXPECT_EQ(v[3]->Text(), "");
-    EXPECT_EQ(v[4]->Name(), "");
-    EXPECT_EQ(v[4]->Text(), "");
-    EXPECT_EQ(v[5]->Name(), "ke");  // a name is cut at its first "="
-    EXPECT_EQ(v[6]->Text(), "lead");  // leading quotes, blanks and "=" of a text are lost
-    // The name runs to just before the "="; the quote and the blank are dropped.
-    EXPECT_EQ(v[7]->Name(), "spaced\"");
-    EXPECT_EQ(v[7]->type, REG_DWORD);
-    EXPECT_EQ(v[7]->Number(), 29u);
-    EXPECT_EQ(v[8]->type, REG_DWORD);
-    EXPECT_EQ(v[8]->Number(), 0u);
-}
-
-TEST_F(TreeFileTest, DwordInsideAStringStaysAString) {
-    KeyNode top("t");
-    ASSERT_EQ(Read("[\\K]\n"
-                   "\"note\"=\"set dword:1 here\"\n"
+                   "\"spaced\" = dword:  0000001d\n"  // the name runs to just before the "="
+                   "\"bad\"=dword:12G\n"
+                   "\"note\"=\"set dword:1 here\"\n"  // a string holding "dword:" stays a string
                    "\"dword:name\"=\"text\"\n"
-                   "\"num\"=\t dword:0000000a\n",
+                   "\"num\"=\t dword:0000000a\n"
+                   "  \t\r\n\r\n"
+                   "\"last\"=\"no line end\"",
                    top),
               0);
-    const auto& v = top.subkeys[0]->values;
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[0]->type, REG_SZ);
-    EXPECT_EQ(v[0]->Text(), "set dword:1 here");
-    EXPECT_EQ(v[1]->type, REG_SZ);
-    EXPECT_EQ(v[1]->Name(), "dword:name");
-    EXPECT_EQ(v[1]->Text(), "text");
-    EXPECT_EQ(v[2]->type, REG_DWORD);
-    EXPECT_EQ(v[2]->Number(), 10u);
+    ASSERT_EQ(top.subkeys.size(), 1u);
+    EXPECT_EQ(Values(*top.subkeys[0]),
+              "n221=#221|upper=#29|path=C:\\Program Files\\x|quoted=say \"hi\"|bin=|=|ke=x\"=\"v|lost=lead|"
+              "spaced\"=#29|bad=#0|note=set dword:1 here|dword:name=text|num=#10|last=no line end|");
+    for (const auto& v : top.subkeys[0]->values) EXPECT_TRUE(v->type == REG_SZ || v->type == REG_DWORD);
 }
 
 TEST_F(TreeFileTest, KeyLinesAsTheReaderTakesThem) {
+    // A key goes below the last key on the chain of last subkeys whose name
+    // is its parent's leaf name (case counts), else below the top.
     KeyNode top("t");
     ASSERT_EQ(Read("[HKEY_LOCAL_MACHINE]\n"
                    "[\\HKEY_LOCAL_MACHINE\\A]   \t\n"
                    "[\\HKEY_LOCAL_MACHINE\\A\\A]\n"
                    "[\\HKEY_LOCAL_MACHINE\\A\\A\\X]\n"
                    " [\\indented]=\"v\"\n"
-                   "[\\Twice]\n"
-                   "[\\Twice]\n"
-                   "[\\A]\n"
-                   "[\\A\\Foo]\n"
-                   "[\\A\\FOO\\x]\n",
+                   "[\\Twice]\n[\\Twice]\n"
+                   "[\\A]\n[\\A\\Foo]\n[\\A\\FOO\\x]\n"
+                   "[\\B\\   spaced]\n[\\B\\c]]\n[\\B\\open\n",
                    top),
               0);
-    ASSERT_EQ(top.subkeys.size(), 6u);
-    EXPECT_EQ(top.subkeys[0]->name, "");  // no backslash: the empty name
-    // [\HKEY_LOCAL_MACHINE\A] found no HKEY_LOCAL_MACHINE on the chain.
-    const KeyNode& upperA = *top.subkeys[1];
-    EXPECT_EQ(upperA.name, "A");
-    ASSERT_EQ(upperA.subkeys.size(), 2u);  // the inner A and X: X goes below the upper A
-    EXPECT_EQ(upperA.subkeys[0]->name, "A");
-    EXPECT_EQ(upperA.subkeys[1]->name, "X");
-    ASSERT_EQ(upperA.subkeys[1]->values.size(), 1u);  // the indented key line is a value
-    EXPECT_EQ(top.subkeys[2]->name, "Twice");
-    EXPECT_EQ(top.subkeys[3]->name, "Twice");
-    const KeyNode& a = *top.subkeys[4];
-    ASSERT_EQ(a.subkeys.size(), 1u);
-    EXPECT_EQ(a.subkeys[0]->name, "Foo");
-    EXPECT_TRUE(a.subkeys[0]->subkeys.empty());  // case counts: x is not below Foo
-    EXPECT_EQ(top.subkeys[5]->name, "x");
-}
-
-TEST_F(TreeFileTest, LineEndsAndBlankLines) {
-    KeyNode lf("t"), crlf("t");
-    ASSERT_EQ(Read("[\\K]\n\"v\"=\"1\"\n\n", lf), 0);
-    ASSERT_EQ(Read("[\\K]\r\n\"v\"=\"1\"\r\n\r\n", crlf), 0);
-    ASSERT_EQ(lf.subkeys[0]->values.size(), 1u);
-    EXPECT_EQ(lf.subkeys[0]->values[0]->Text(), crlf.subkeys[0]->values[0]->Text());
-    KeyNode noFinalEnd("t");
-    ASSERT_EQ(Read("  \t\r\n[\\K]\r\n\"v\"=\"last\"", noFinalEnd), 0);
-    EXPECT_EQ(noFinalEnd.subkeys[0]->values[0]->Text(), "last");
+    EXPECT_EQ(Shape(top), "'' A{A X} Twice Twice A{Foo} x spaced c] open");
+    EXPECT_EQ(Values(*top.subkeys[1]->subkeys[1]), "[\\indented=v|");  // an indented key line is a value
 }
 
 TEST_F(TreeFileTest, RefusesWhatIsNotATreeFile) {
     KeyNode header("t");
     EXPECT_NE(Read("REGEDIT4\n[\\HKEY_USERS]\n", header), 0);
-
     // Keys may nest as deep as the registry allows, and no deeper.
-    std::string deep;
-    std::string path;
+    std::string deep, path;
     for (int level = 1; level <= kMaxKeyDepth; ++level) {
         path += "\\k" + std::to_string(level);
         deep += "[" + path + "]\n";
@@ -260,24 +209,8 @@ TEST_F(TreeFileTest, RefusesWhatIsNotATreeFile) {
     EXPECT_NE(Read(deep + "[" + path + "\\more]\n", tooDeep), 0);
 }
 
-TEST_F(TreeFileTest, WholeTreeRoundTripKeepsShapeAndValues) {
-    KeyNode top("t");
-    KeyNode* cur = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
-    for (int i = 0; i < 50; ++i) {
-        KeyNode* k = cur->AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
-        const DWORD n = static_cast<DWORD>(i * 7919);
-        k->AppendValue(std::make_unique<ValueEntry>("n", REG_DWORD, &n));
-        k->AppendValue(std::make_unique<ValueEntry>("s", REG_SZ, ("text " + std::to_string(i)).c_str()));
-        if (i % 3 == 0) cur = k;
-    }
-    const std::string first = Save(&top);
-    KeyNode back("t");
-    ASSERT_EQ(Read(first, back), 0);
-    EXPECT_EQ(Save(&back), first);
-}
-
 TEST_F(TreeFileTest, FileErrorsCarryTheReasonAndTheName) {
-    const std::string missing = PathFor("missing.qvf");
+    const std::string missing = (dir / "missing.qvf").string();
     try {
         CStdioFile file(missing, CStdioFile::modeRead | CStdioFile::typeText);
         FAIL() << "opened a missing file";
@@ -286,7 +219,6 @@ TEST_F(TreeFileTest, FileErrorsCarryTheReasonAndTheName) {
         EXPECT_NE(e.GetErrorMessage().find(missing), std::string::npos);
         EXPECT_NE(e.GetErrorMessage().find("No such file"), std::string::npos);
     }
-    // A folder is not a tree file.
     CStdioFile folder;
     CFileException error(CFileException::none, 0, "");
     EXPECT_FALSE(folder.Open(dir.string(), CStdioFile::modeRead, &error));
@@ -301,6 +233,47 @@ TEST_F(TreeFileTest, FileErrorsCarryTheReasonAndTheName) {
             },
             CFileException);
     }
+}
+
+// Records what printing draws as "page y text", pages counted from 1.
+struct RecordingDC : CDC {
+    Names lines;
+    int page = 1, ended = 0;
+    void TextOut(int x, int y, const std::string& text) override {
+        EXPECT_EQ(x, 50);
+        lines.push_back(std::to_string(page) + " " + std::to_string(y) + " " + text);
+    }
+    void StartPage() override { ++page; }
+    void EndPage() override { ++ended; }
+};
+
+TEST(PrintLayout, ASubtreeStartsWithItsAncestorsAndLinesStepByHundred) {
+    KeyNode top("t");
+    KeyNode* users = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_USERS"));
+    users->AppendSubkey(std::make_unique<KeyNode>("A"))->AppendValue(std::make_unique<ValueEntry>("s", REG_SZ, "x y"));
+    users->AppendSubkey(std::make_unique<KeyNode>("B"));
+    RecordingDC dc;
+    printY = 12345;  // left over from an earlier job
+    PrintTree(users, dc);
+    // Blank lines take a step and draw nothing.
+    EXPECT_EQ(dc.lines, (Names{"1 150 []", "1 350 [\\HKEY_USERS]", "1 550 [\\HKEY_USERS\\A]", "1 650 \"s\"=\"x y\"",
+                               "1 850 [\\HKEY_USERS\\B]"}));
+    EXPECT_EQ(dc.ended, 0);
+}
+
+TEST(PrintLayout, PagesBreakAfterTheLinePastSixThousand) {
+    KeyNode top("t");
+    KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("K"));
+    for (DWORD i = 0; i < 70; ++i)
+        k->AppendValue(std::make_unique<ValueEntry>(("v" + std::to_string(i)).c_str(), REG_DWORD, &i));
+    k->AppendValue(std::make_unique<ValueEntry>("bin", REG_BINARY, "x"));
+    RecordingDC dc;
+    PrintTree(&top, dc);
+    ASSERT_EQ(dc.lines.size(), 72u);  // the key at 150, then value i as line i + 2
+    EXPECT_EQ(dc.lines[59], "1 6050 \"v58\"=dword:0000003a");  // the 60th line ends the page
+    EXPECT_EQ(dc.lines[60], "2 150 \"v59\"=dword:0000003b");   // no repeated key line
+    EXPECT_EQ(dc.lines.back(), "2 1250 \"bin\"=");
+    EXPECT_EQ(dc.ended, 1);
 }
 
 }  // namespace

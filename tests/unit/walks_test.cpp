@@ -1,10 +1,8 @@
-// Compare, Find, Sync and Load Subtree: the walks on trees in memory, and the
-// panes and commands around them on file and live sides.
+// Compare, Find, Sync and Load Subtree: the walks on trees in memory (their
+// stops in order, the first match, entries added during a walk), and the
+// commands around them on file and live sides.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "dialogs/tree_choice_dlg.h"
 #include "compare/compare_walk.h"
 #include "dialogs/walk_dialogs.h"
 #include "files/tree_file.h"
@@ -15,7 +13,7 @@ namespace {
 
 // A tree read from tree-file text.
 std::unique_ptr<KeyNode> Tree(const std::string& text) {
-    const fs::path path = fs::temp_directory_path() / "qv-walks-tree.qvf";
+    const fs::path path = fs::temp_directory_path() / ("qv-walks-" + std::to_string(::getpid()) + ".qvf");
     std::ofstream(path, std::ios::binary) << text;
     auto top = std::make_unique<KeyNode>("t");
     CStdioFile file(path.string(), CStdioFile::modeRead);
@@ -24,38 +22,13 @@ std::unique_ptr<KeyNode> Tree(const std::string& text) {
     return top;
 }
 
-KeyNode* At(KeyNode* top, std::initializer_list<const char*> names) {
-    KeyNode* n = top;
-    for (const char* name : names) {
-        KeyNode* next = nullptr;
-        for (auto& k : n->subkeys)
-            if (k->name == name) {
-                next = k.get();
-                break;
-            }
-        if (next == nullptr) return nullptr;
-        n = next;
-    }
-    return n;
-}
-
-struct Stop {
-    std::string key;
-    int row;
-    std::string message;
-    bool operator==(const Stop&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Stop& s) {
-    return os << "{" << s.key << ", " << s.row << ", " << s.message << "}";
-}
-
-// Records every stop; answers Next until `stopAfter` stops were seen.
+// Every stop as "key row message"; answers Next until `stopAfter` stops.
 struct Recorder {
-    std::vector<Stop> stops;
+    Names stops;
     std::size_t stopAfter = 1000;
     WalkStop Fn() {
         return [this](KeyNode* n, int row, UINT message) {
-            stops.push_back({n->name, row, LoadString(message)});
+            stops.push_back(n->name + " " + std::to_string(row) + " " + LoadString(message));
             return stops.size() < stopAfter;
         };
     }
@@ -66,15 +39,11 @@ const char* kMaster =
     "[\\R\\A]\r\n\"v\"=\"1\"\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000005\r\n\r\n"
     "[\\R\\B]\r\n\r\n";
 
-TEST(CompareWalk, IdenticalTreesNeverStop) {
-    auto m = Tree(kMaster), s = Tree(kMaster);
-    Recorder r;
-    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 1);
-    EXPECT_TRUE(r.stops.empty());
-}
-
-TEST(CompareWalk, EveryKindOfDifferenceInWalkOrder) {
-    auto m = Tree(kMaster);
+TEST(CompareWalk, EveryKindOfDifferenceInWalkOrderAndAStopEndsTheWalk) {
+    auto m = Tree(kMaster), copy = Tree(kMaster);
+    Recorder same;
+    EXPECT_EQ(CompareNodes(At(copy.get(), {"R"}), At(m.get(), {"R"}), same.Fn()), 1);
+    EXPECT_TRUE(same.stops.empty());
     // Slave: "same" differs in case of data, "num" differs, "Bin" named in
     // other case, an extra value, A\Deep's number differs, B missing, an extra key a.
     auto s = Tree("[\\R]\r\n\"same\"=\"X\"\r\n\"num\"=dword:00000002\r\n\"Bin\"=\r\n\"extra\"=\"e\"\r\n\r\n"
@@ -82,42 +51,27 @@ TEST(CompareWalk, EveryKindOfDifferenceInWalkOrder) {
                   "[\\R\\b]\r\n\r\n[\\R\\a]\r\n\r\n");
     Recorder r;
     EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 1);
-    EXPECT_EQ(r.stops, (std::vector<Stop>{
-                           {"R", 0, "Different number of value entries."},
-                           {"R", 0, "Values are different."},
-                           {"R", 1, "Values are different."},
-                           {"R", 2, "Value entry missing."},
-                           {"R", 3, "Value entry missing."},
-                           {"R", 0, "Different number of key entries."},
-                           {"A", 0, "Value types are different."},
-                           {"Deep", 0, "Values are different."},
-                           {"b", 0, "Key missing"},
-                           {"a", 0, "Key missing"},
-                       }));
+    EXPECT_EQ(r.stops, (Names{"R 0 Different number of value entries.", "R 0 Values are different.",
+                              "R 1 Values are different.", "R 2 Value entry missing.", "R 3 Value entry missing.",
+                              "R 0 Different number of key entries.", "A 0 Value types are different.",
+                              "Deep 0 Values are different.", "b 0 Key missing", "a 0 Key missing"}));
+    Recorder stopped;
+    stopped.stopAfter = 1;
+    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), stopped.Fn()), 0);
+    EXPECT_EQ(stopped.stops.size(), 1u);
 }
 
 TEST(CompareWalk, BinaryValuesWithEqualNamesAndTypesNeverDiffer) {
     KeyNode m("m"), s("s");
     for (KeyNode* n : {&m, &s}) {
-        auto e = std::make_unique<ValueEntry>();
+        auto e = std::make_unique<ValueEntry>("blob", REG_SZ, "");
         e->type = REG_BINARY;
-        std::snprintf(e->name, sizeof e->name, "blob");
         e->data[0] = n == &m ? 1 : 2;
-        e->cbData = 1;
         n->AppendValue(std::move(e));
     }
     Recorder r;
     EXPECT_EQ(CompareNodes(&s, &m, r.Fn()), 1);
     EXPECT_TRUE(r.stops.empty());
-}
-
-TEST(CompareWalk, StopEndsTheWholeWalk) {
-    auto m = Tree(kMaster);
-    auto s = Tree("[\\R]\r\n\"same\"=\"y\"\r\n\"num\"=dword:00000002\r\n\"bin\"=\r\n\r\n[\\R\\Z]\r\n\r\n");
-    Recorder r;
-    r.stopAfter = 1;
-    EXPECT_EQ(CompareNodes(At(s.get(), {"R"}), At(m.get(), {"R"}), r.Fn()), 0);
-    EXPECT_EQ(r.stops.size(), 1u);
 }
 
 TEST(CompareWalk, EntriesAddedAtAStopAreWalkedAndFirstMatchWins) {
@@ -128,24 +82,18 @@ TEST(CompareWalk, EntriesAddedAtAStopAreWalkedAndFirstMatchWins) {
         m.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
         s.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
     }
-    KeyNode* firstDup = m.AppendSubkey(std::make_unique<KeyNode>("dup"));
+    m.AppendSubkey(std::make_unique<KeyNode>("dup"));
     m.AppendSubkey(std::make_unique<KeyNode>("dup"))->AppendValue(std::make_unique<ValueEntry>("x", REG_SZ, "1"));
     s.AppendSubkey(std::make_unique<KeyNode>("dup"));
-    (void)firstDup;
     s.AppendSubkey(std::make_unique<KeyNode>("late"));
-    std::vector<Stop> stops;
-    bool added = false;
+    Recorder r;
+    const WalkStop record = r.Fn();
     CompareNodes(&s, &m, [&](KeyNode* n, int row, UINT message) {
-        stops.push_back({n->name, row, LoadString(message)});
-        if (!added) {  // the first stop brings an entry into memory, as a load would
-            added = true;
-            s.AppendSubkey(std::make_unique<KeyNode>("appended"));
-        }
-        return true;
+        if (r.stops.empty()) s.AppendSubkey(std::make_unique<KeyNode>("appended"));  // as a load at a stop would
+        return record(n, row, message);
     });
-    // "dup" matched the first (empty) Master key, so no stop for it; "late"
-    // is missing, and so is the key appended at that stop.
-    EXPECT_EQ(stops, (std::vector<Stop>{{"late", 0, "Key missing"}, {"appended", 0, "Key missing"}}));
+    // "dup" matched the first (empty) Master key, so no stop for it.
+    EXPECT_EQ(r.stops, (Names{"late 0 Key missing", "appended 0 Key missing"}));
 }
 
 TEST(FindWalk, OrderAndWholeCaseSensitiveMatching) {
@@ -154,19 +102,14 @@ TEST(FindWalk, OrderAndWholeCaseSensitiveMatching) {
                   "[\\R\\other]\r\n\"v\"=\"Hit\"\r\n\r\n");
     Recorder r;
     EXPECT_EQ(FindIn(At(t.get(), {"R"}), "hit", true, true, r.Fn()), 1);
-    EXPECT_EQ(r.stops, (std::vector<Stop>{{"R", 0, "Find entry matching criteria."},
-                                          {"R", 0, "Find entry matching criteria."},
-                                          {"hit", 0, "Find entry matching criteria."},
-                                          {"hit", 0, "Find entry matching criteria."},
-                                          {"x", 0, "Find entry matching criteria."}}));
+    const std::string match = " 0 Find entry matching criteria.";
+    EXPECT_EQ(r.stops, (Names{"R" + match, "R" + match, "hit" + match, "hit" + match, "x" + match}));
     // The starting key's own name is never tested; neither box set: nothing.
-    Recorder names;
+    Recorder names, none, stopped;
     FindIn(At(t.get(), {"R", "hit"}), "hit", true, false, names.Fn());
-    EXPECT_EQ(names.stops, (std::vector<Stop>{{"x", 0, "Find entry matching criteria."}}));
-    Recorder none;
+    EXPECT_EQ(names.stops, Names{"x" + match});
     FindIn(At(t.get(), {"R"}), "hit", false, false, none.Fn());
     EXPECT_TRUE(none.stops.empty());
-    Recorder stopped;
     stopped.stopAfter = 1;
     EXPECT_EQ(FindIn(At(t.get(), {"R"}), "hit", true, true, stopped.Fn()), 0);
     EXPECT_EQ(stopped.stops.size(), 1u);
@@ -177,41 +120,32 @@ class WalkCommands : public PaneFixture {
 protected:
     std::string RegistryText() const override {
         return "HKLM\\Software\\M\n  v = sz:1\nHKLM\\Software\\M\\Child\n  c = sz:m\n"
-               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n"
-               "HKCU\\Only\\There\n";
+               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n";
     }
-    KeyNode* Live(KeyNode* top, std::initializer_list<const char*> names, test::CFakeTreeCtrl& ctrl) {
-        KeyNode* n = top;
-        for (const char* name : names) {
-            ctrl.Click(n);
-            n = At(n, {name});
-            if (n == nullptr) return nullptr;
-        }
-        ctrl.Click(n);
-        return n;
-    }
-    void AnswerStops(std::initializer_list<int> answers) {
-        for (int a : answers)
-            ui.AnswerDialog([a](CDialog&, CDialogDriver& d) { d.Click(a); });
-    }
-    std::vector<std::string> StopMessages() const {
-        std::vector<std::string> out;
-        for (const auto& e : ui.events)
-            if (e.kind == test::CScriptedUI::Event::Dialog && e.type == IDD_FIND_RESULT) out.push_back(e.text);
-        return out;
+    // Queues a click on `button` in each of the next dialogs.
+    void Answer(std::initializer_list<int> buttons) {
+        for (int b : buttons) ui.AnswerDialog([b](CDialog&, CDialogDriver& d) { d.Click(b); });
     }
 };
 
-TEST_F(WalkCommands, CompareStopsSelectAndShowTheSlaveKey) {
+TEST_F(WalkCommands, CompareNeedsBothSelectionsAndItsStopsShowTheSlaveKey) {
     const std::string m = File("m.qvf", kMaster);
-    const std::string s = File("s.qvf", "[\\R]\r\n\"same\"=\"x\"\r\n\"num\"=dword:00000009\r\n\"bin\"=\r\n\r\n"
-                                         "[\\R\\A]\r\n\"v\"=\"1\"\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000005\r\n\r\n"
-                                         "[\\R\\C]\r\n\r\n");
-    Open(kSourceFile, m, kSourceFile, s);
+    Open(kSourceFile, m, kSourceFile,
+         File("s.qvf", "[\\R]\r\n\"same\"=\"x\"\r\n\"num\"=dword:00000009\r\n\"bin\"=\r\n\r\n"
+                       "[\\R\\A]\r\n\"v\"=\"1\"\r\n\r\n[\\R\\A\\Deep]\r\n\"d\"=dword:00000005\r\n\r\n[\\R\\C]\r\n\r\n"));
+    Answer({IDCANCEL, IDOK});
+    doc->OnCmdMsg(ID_COMPARE);  // Cancel says nothing
+    doc->OnCmdMsg(ID_COMPARE);  // no Master selection: no walk, no closing message
     masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));
+    Answer({IDOK});
+    doc->OnCmdMsg(ID_COMPARE);  // no Slave selection
+    EXPECT_EQ(ui.Messages(), (Names{"Please select from Master tree.", "Select subtree to perform operation.",
+                                    "No more differences found."}));
+
+    ui.events.clear();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"R"}));
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });  // Compare options
     std::vector<std::pair<std::string, int>> shown;
+    Answer({IDOK});  // the Compare options
     ui.AnswerDialog([&](CDialog& dlg, CDialogDriver& d) {
         EXPECT_EQ(static_cast<CFindResultDlg&>(dlg).m_strMessage, "Values are different.");
         EXPECT_EQ(d.GetDlgItemText(1026), "Values are different.");
@@ -226,40 +160,21 @@ TEST_F(WalkCommands, CompareStopsSelectAndShowTheSlaveKey) {
     doc->OnCmdMsg(ID_COMPARE);
     // C has no values, so no row is selected there.
     EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"R", 1}, {"C", -1}}));
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"No more differences found."});
+    EXPECT_EQ(ui.Messages(), Names{"No more differences found."});
+    EXPECT_EQ(ui.waitDepth, 0);
     ui.ExpectAllAnswersUsed();
-}
-
-TEST_F(WalkCommands, CompareNeedsBothSelections) {
-    const std::string m = File("m.qvf", kMaster);
-    Open(kSourceFile, m, kSourceFile, m);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
-    doc->OnCmdMsg(ID_COMPARE);  // no Master selection: no walk, no closing message
-    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
-    doc->OnCmdMsg(ID_COMPARE);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDCANCEL); });
-    doc->OnCmdMsg(ID_COMPARE);  // Cancel says nothing
-    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Please select from Master tree.",
-                                                        "Select subtree to perform operation.",
-                                                        "No more differences found."}));
 }
 
 TEST_F(WalkCommands, AStopThatLoadsALiveKeyWalksWhatItLoaded) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* m = Live(doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"}, masterCtrl);
-    KeyNode* s = Live(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"}, slaveCtrl);
-    // Child is loaded in the Master only; the Slave's Child is loaded by the stop.
-    masterCtrl.Click(At(m, {"Child"}));
+    KeyNode* m = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"})->parent;
     masterCtrl.Click(m);
-    slaveCtrl.Click(s);
+    KeyNode* s = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"});
     ASSERT_FALSE(At(s, {"Child"})->IsLoaded());
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(IDOK); });
-    AnswerStops({IDOK, IDOK});
+    Answer({IDOK, IDOK, IDOK});  // the options and two stops:
     doc->OnCmdMsg(ID_COMPARE);
-    // Stop 1: Child's value count (0 against 1) selects Child, which loads it;
-    // stop 2: its now loaded value differs.
-    EXPECT_EQ(StopMessages().size(), 2u);
+    // Child's value count (0 against 1) selects Child, which loads it; then
+    // its now loaded value differs.
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), At(s, {"Child"}));
     EXPECT_TRUE(At(s, {"Child"})->IsLoaded());
     ui.ExpectAllAnswersUsed();
@@ -270,13 +185,12 @@ TEST_F(WalkCommands, FindSearchesTheChosenSideFromItsSelection) {
     Open(kSourceFile, f, kSourceFile, f);
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"R"}));
     ui.AnswerDialog([](CDialog& dlg, CDialogDriver& d) {
-        auto& find = static_cast<CFindDlg&>(dlg);
         EXPECT_EQ(d.IsDlgButtonChecked(1008), 1);  // Slave by default
         EXPECT_EQ(d.IsDlgButtonChecked(1024), 1);  // key names
         EXPECT_EQ(d.IsDlgButtonChecked(1025), 0);
         d.Type(1006, "Deep");
         d.Click(IDOK);
-        EXPECT_EQ(find.m_strText, "Deep");
+        EXPECT_EQ(static_cast<CFindDlg&>(dlg).m_strText, "Deep");
     });
     ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
         EXPECT_EQ(slaveCtrl.GetSelectedNode()->name, "Deep");
@@ -296,19 +210,17 @@ TEST_F(WalkCommands, SyncFollowsBothWaysAndLoadsThePath) {
     EXPECT_EQ(doc->m_bSync, 1);
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), doc->m_pSlaveRoot.get());
 
-    // Selecting deep in the Master loads the Slave's levels on the way.
-    Live(mtop, {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"}, masterCtrl);
+    // Selecting deep in the Master loads the Slave's levels on the way ...
+    Walk(masterCtrl, mtop, {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"});
     KeyNode* followed = slaveCtrl.GetSelectedNode();
     ASSERT_NE(followed, nullptr);
     EXPECT_EQ(FilePathOf(followed), "\\HKEY_LOCAL_MACHINE\\Software\\M\\Child");
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveList.rows.size(), 1u);
     // ... and back from the Slave.
-    KeyNode* sS = At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"});
-    slaveCtrl.Click(sS);
+    slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"}));
     EXPECT_EQ(masterCtrl.GetSelectedNode(), At(mtop, {"HKEY_LOCAL_MACHINE", "Software", "S"}));
     EXPECT_TRUE(ui.Messages().empty());
-
     CCmdUI check(ID_SYNC);
     doc->OnUpdateCmdUI(check);
     EXPECT_EQ(check.m_nCheck, 1);
@@ -317,8 +229,7 @@ TEST_F(WalkCommands, SyncFollowsBothWaysAndLoadsThePath) {
 }
 
 TEST_F(WalkCommands, SyncIsLostOnceWhereThePathsPart) {
-    const std::string m = File("m.qvf", kMaster);
-    Open(kSourceFile, m, kSourceLocal, "");
+    Open(kSourceFile, File("m.qvf", kMaster), kSourceLocal, "");
     doc->OnCmdMsg(ID_SYNC);  // no Master selection
     EXPECT_EQ(doc->m_bSync, 0);
     masterCtrl.Click(doc->m_pMasterRoot.get());
@@ -327,8 +238,7 @@ TEST_F(WalkCommands, SyncIsLostOnceWhereThePathsPart) {
     masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));  // no R in the store
     EXPECT_EQ(doc->m_bSync, 0);
     masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R", "A"}));
-    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Synchronization has been lost.",
-                                                        "Synchronization has been lost."}));
+    EXPECT_EQ(ui.Messages(), (Names{"Synchronization has been lost.", "Synchronization has been lost."}));
     // The Sync command while on just turns it off.
     masterCtrl.Click(doc->m_pMasterRoot.get());
     doc->OnCmdMsg(ID_SYNC);
@@ -339,19 +249,21 @@ TEST_F(WalkCommands, SyncIsLostOnceWhereThePathsPart) {
 
 TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* m = Live(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"}, slaveCtrl);
+    KeyNode* m = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"});
     std::string error;
     ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\M\\New\\Deeper\n", nullptr, &error), 0) << error;
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child"), 0);
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) { d.Click(1015); });  // Slave subtree
+    Answer({1015});  // Slave subtree
     doc->OnCmdMsg(ID_READ_SUBTREE);
-    EXPECT_EQ(slaveCtrl.ChildTexts(m), std::vector<std::string>{"New"});
-    EXPECT_EQ(slaveCtrl.ChildTexts(At(m, {"New"})), std::vector<std::string>{"Deeper"});
+    EXPECT_EQ(slaveCtrl.ChildTexts(m), Names{"New"});
+    EXPECT_EQ(slaveCtrl.ChildTexts(At(m, {"New"})), Names{"Deeper"});
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), m);
     EXPECT_EQ(slaveList.rows.size(), 1u);
 
-    // Refused on roots, asked right below a root, silent on a file side.
+    // Refused without a selection and on roots, asked right below a root.
+    slaveCtrl.SelectItem(nullptr);
+    slaveTree.ReadSubtree();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
     slaveTree.ReadSubtree();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"}));
@@ -359,9 +271,8 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     counting->ResetCounts();
     slaveTree.ReadSubtree();
     EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    EXPECT_EQ(ui.Messages(), (std::vector<std::string>{
-                                 "Can't operate on roots.",
-                                 "Selected element is close to Root. Operation may take long time. Are You sure?"}));
+    EXPECT_EQ(ui.Messages(), (Names{"Select subtree to perform operation.", "Can't operate on roots.",
+                                    "Selected element is close to Root. Operation may take long time. Are You sure?"}));
 }
 
 }  // namespace
