@@ -4,7 +4,10 @@
 
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "framework/qt/qt_print.h"
@@ -48,8 +51,20 @@ TEST(PrintToPdf, LinesAndPageBreaksSurviveIntoThePdf) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdf);
+    // A printer that cannot mark the outer 20 mm of the paper.
+    printer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
     ASSERT_TRUE(RunPrintJob(printer, [&](CDC& dc) { PrintTree(&top, dc); }));
     EXPECT_EQ(printer.resolution(), 600);
+
+    // Positions count from the printable area: no text in the margin.
+    std::FILE* pipe = popen(("pdftotext -bbox -f 1 -l 1 '" + pdf.toStdString() + "' -").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    double left = 1e9;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        if (const char* x = std::strstr(buffer, "<word xMin=\"")) left = std::min(left, std::atof(x + 12));
+    pclose(pipe);
+    EXPECT_GE(left, 20 / 25.4 * 72) << "points from the paper's left edge";
 
     const auto pages = PdfPages(pdf);
     ASSERT_EQ(pages.size(), 2u);
