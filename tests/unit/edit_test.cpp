@@ -34,7 +34,7 @@ std::string Dump(const KeyNode* node) {
         for (const auto& v : n->values) {
             out += " " + std::string(v->Name()) + "=" + std::to_string(v->type) + ":";
             out += v->type == REG_DWORD ? std::to_string(v->Number())
-                                        : std::string(reinterpret_cast<const char*>(v->data), v->WriteSize());
+                                        : v->data;
         }
         out += "\n";
         for (auto it = n->subkeys.rbegin(); it != n->subkeys.rend(); ++it) stack.push_back({it->get(), depth + 1});
