@@ -36,6 +36,13 @@ std::uint32_t NumberOf(std::string_view line, std::size_t eq) {
 
 std::string TextOf(std::string_view line, std::size_t eq) {
     std::size_t p = eq == std::string_view::npos ? line.size() : eq + 1;
+    // As the writer puts it: the text whole between the quote right after
+    // "=" and the line's last quote, blanks and quotes in it included.
+    if (p < line.size() && line[p] == '"') {
+        const std::size_t last = line.rfind('"');
+        if (last > p) return std::string(line.substr(p + 1, last - p - 1));
+    }
+    // Hand-written lines: blanks, quotes and '=' before the text are skipped.
     while (p < line.size() && IsFiller(line[p])) ++p;
     const std::size_t quote = line.rfind('"');
     const std::size_t end = (quote != std::string_view::npos && quote >= p) ? quote : line.size();

@@ -12,8 +12,8 @@ namespace {
 // Appends every value of the open key, whole. A buffer too small grows and
 // the same index is asked again: the data's size is reported, the name's is
 // not, so the name buffer grows whenever the data fitted. Only "no more
-// items" or another error ends the list.
-void LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
+// items" or another error ends the list; the error is returned.
+LONG LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
     constexpr std::size_t kMaxNameBuffer = 16384 + 1;  // the registry's longest value name
     std::vector<char> name(256);
     std::vector<BYTE> data(256);
@@ -29,7 +29,8 @@ void LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
             else ++index;  // a name longer than any the registry allows: not ours to show
             continue;
         }
-        if (status != ERROR_SUCCESS) return;
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
         node->AppendValue(std::make_unique<ValueEntry>(
             std::string_view(name.data(), std::min<std::size_t>(nameSize, name.size())), type,
             std::string(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(dataSize, data.size()))));
@@ -37,8 +38,9 @@ void LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
     }
 }
 
-// Reads the next subkey name; false at the end of the list or on an error.
-bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name) {
+// Reads the next subkey name; false at the end of the list or on an error,
+// which goes to `*error` when given.
+bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error = nullptr) {
     char buffer[256];  // a key name has at most 255 characters
     for (;;) {
         DWORD size = sizeof buffer;
@@ -46,7 +48,10 @@ bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& na
         const LONG status = registry.RegEnumKeyExA(key, index++, buffer, &size, nullptr, nullptr,
                                                    nullptr, &lastWrite);
         if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) return false;
+        if (status != ERROR_SUCCESS) {
+            if (error != nullptr && status != ERROR_NO_MORE_ITEMS) *error = status;
+            return false;
+        }
         name.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
         return true;
     }
@@ -62,7 +67,9 @@ std::string ChildPath(const std::string& parentPath, const std::string& name) {
 // each descendant by its full path from `base`. Depth first, without
 // recursion; at most one handle per level is open, and nothing deeper than the
 // registry's own limit is followed, so a hostile peer cannot make it endless.
-void LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const std::string& path) {
+// A failing call does not stop the load; the first one's status is returned,
+// so that a caller about to act on the subtree knows it is not whole.
+LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const std::string& path) {
     struct Frame {
         KeyNode* node;
         HKEY key;
@@ -71,27 +78,35 @@ void LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
         int level;
         DWORD index = 0;
     };
-    LoadValues(registry, key, node);
+    LONG first = LoadValues(registry, key, node);
+    const auto note = [&first](LONG status) {
+        if (first == ERROR_SUCCESS) first = status;
+    };
     std::vector<Frame> stack;
     stack.push_back({node, key, nullptr, path, node->Level()});
     std::string name;
     while (!stack.empty()) {
         Frame& top = stack.back();
-        if (top.level >= kMaxKeyDepth || !NextSubkeyName(registry, top.key, top.index, name)) {
+        LONG status = ERROR_SUCCESS;
+        if (top.level >= kMaxKeyDepth || !NextSubkeyName(registry, top.key, top.index, name, &status)) {
+            note(status);
             stack.pop_back();
             continue;
         }
         KeyNode* child = top.node->AppendSubkey(std::make_unique<KeyNode>(name));
         std::string childPath = ChildPath(top.path, name);
         auto handle = std::make_unique<CRegHandle>(registry);
-        if (registry.RegOpenKeyExA(base, childPath.c_str(), 0, KEY_READ, handle->Receive()) !=
-            ERROR_SUCCESS)
+        status = registry.RegOpenKeyExA(base, childPath.c_str(), 0, KEY_READ, handle->Receive());
+        if (status != ERROR_SUCCESS) {
+            note(status);
             continue;
-        LoadValues(registry, handle->Get(), child);
+        }
+        note(LoadValues(registry, handle->Get(), child));
         const HKEY childKey = handle->Get();
         const int childLevel = top.level + 1;
         stack.push_back({child, childKey, std::move(handle), std::move(childPath), childLevel});
     }
+    return first;
 }
 
 }  // namespace
@@ -131,8 +146,7 @@ LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& comput
     const LONG status = key.Open(computer, root, path, KEY_READ);
     if (status != 0) return status;
     node->Clear();
-    LoadBelow(registry, key.Base(), node, key.Key(), path);
-    return 0;
+    return LoadBelow(registry, key.Base(), node, key.Key(), path);
 }
 
 void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::string& parentPath) {

@@ -20,7 +20,9 @@ LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKE
 int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced);
 
 // Replaces the values and subtree of `node` with what the registry holds.
-// Returns 0, or the status of the failed open (the node then stays as it was).
+// Returns 0, or the status of the failed open (the node then stays as it was)
+// or of the first call that failed while reading (the node then holds what
+// could be read).
 LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
                    const std::string& path);
 

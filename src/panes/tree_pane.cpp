@@ -137,16 +137,16 @@ void CQuorvaneView::ReadSubtree() {
     m_bSelNotify = 0;
     m_ctrl.SetVisible(false);
     m_ctrl.DeleteChildItems(node);
-    // A key that no longer opens keeps what was read of it before, and the
-    // user is told that it is not fresh.
+    // A key that no longer opens keeps what was read of it before, one that
+    // failed part way what could be read; either way the user is told.
     const LONG status = ReloadSubtree(node, Registry(), Computer(), root, path);
     InsertChildItems(node, KeyImage());
     m_bSelNotify = 1;
     m_ctrl.SetVisible(true);
     ShowValues(node, m_nPane, 0);
     if (status != 0)
-        Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\" again: " + RegistryErrorText(status) +
-                            " What is shown is what was read before.",
+        Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\": " + RegistryErrorText(status) +
+                            ". What is shown may be out of date or incomplete.",
                         MB_OK | MB_ICONERROR);
 }
 

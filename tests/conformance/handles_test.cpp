@@ -100,7 +100,7 @@ TEST_F(RegistryConformance, OpenKeyReadsRootsAndCreatesForWritingOnly) {
     const std::string absent = ScratchPath() + "\\made\\deep";
     {
         COpenedKey opened(Reg());
-        EXPECT_EQ(opened.Open("", ScratchRoot(), absent, KEY_READ), 1);
+        EXPECT_EQ(opened.Open("", ScratchRoot(), absent, KEY_READ), ERROR_FILE_NOT_FOUND);  // the reason, not a bare 1
         EXPECT_EQ(opened.Key(), nullptr);
     }
     EXPECT_TRUE(Subkeys(Scratch()).empty());
@@ -118,7 +118,7 @@ TEST_F(RegistryConformance, OpenKeyReadsRootsAndCreatesForWritingOnly) {
     EXPECT_EQ(FindValue(Create(made, "deep"), "v").data, kText);
 
     COpenedKey remote(Reg());
-    EXPECT_EQ(remote.Open(kNoSuchComputer, ScratchRoot(), ScratchPath(), KEY_READ), 1);
+    EXPECT_EQ(remote.Open(kNoSuchComputer, ScratchRoot(), ScratchPath(), KEY_READ), Traits().unknownComputerStatus);
 }
 
 }  // namespace

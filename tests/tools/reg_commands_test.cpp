@@ -324,10 +324,13 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
     EXPECT_EQ(Run({"compare", "HKCU\\Software\\T", PathFor("absent.qvf")}), 1);
     EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
 
-    // What the tree file cannot hold is named when saving.
-    Set("HKCU\\Software\\T", {"long", REG_SZ, std::string(300, 'x') + '\0'});
+    // Text of any length is kept; what the tree file cannot hold (binary
+    // data, a line break) is named when saving.
+    Set("HKCU\\Software\\T", {"long", REG_SZ, std::string(3000, 'x') + '\0'});
+    Set("HKCU\\Software\\T", {"lines", REG_SZ, "a\nb\0"s});
     ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t.qvf"), "/y"}), 0) << err;
     EXPECT_EQ(err.rfind("WARNING: 2 value(s)", 0), 0u) << err;
+    EXPECT_NE(Slurp(PathFor("t.qvf")).find("\"long\"=\"" + std::string(3000, 'x') + "\""), std::string::npos);
 }
 
 // What the program adds to the commands: the store from the environment,

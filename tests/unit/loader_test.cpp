@@ -83,17 +83,17 @@ TEST_F(LoaderTest, OneLevelLoadsOnlyWhileTheKeyIsEmpty) {
     }
 }
 
-TEST_F(LoaderTest, EntriesThatDoNotFitAreSkippedNotTheRestOfTheList) {
-    const std::string longKey(200, 'k');
-    Build("HKLM\\Software\\Wide\n  first = sz:1\n  second = hex:00,01,00,02\n  third = sz:" + std::string(300, 'x') +
-          "\n  " + std::string(260, 'v') + " = sz:long name\n  fourth = dword:4\n"
+TEST_F(LoaderTest, ValuesOfAnyLengthLoadWhole) {
+    const std::string longKey(200, 'k'), longText(70000, 'x'), longName(16000, 'v');
+    Build("HKLM\\Software\\Wide\n  first = sz:1\n  second = hex:00,01,00,02\n  third = sz:" + longText +
+          "\n  " + longName + " = sz:long name\n  fourth = dword:4\n"
           "HKLM\\Software\\Wide\\" + longKey + "\nHKLM\\Software\\Wide\\short\n");
     KeyNode* wide = Node("Software\\Wide");
     EXPECT_EQ(LoadLevel(wide, *counting, "", false), 1);
-    EXPECT_EQ(ValueNames(wide), (Names{"first", "second", "fourth"}));
+    EXPECT_EQ(ValueNames(wide), (Names{"first", "second", "third", longName, "fourth"}));
+    EXPECT_EQ(wide->values[2]->Text(), longText);
     // Binary data keeps its length: zero bytes inside do not cut it.
-    EXPECT_EQ(wide->values[1]->WriteSize(), 4u);
-    EXPECT_EQ(wide->values[1]->data[3], 2);
+    EXPECT_EQ(wide->values[1]->data, std::string("\0\1\0\2", 4));
     // Key names up to the registry's own limit load.
     EXPECT_EQ(KeyNames(wide), (Names{longKey, "short"}));
 }

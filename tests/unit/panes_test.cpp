@@ -160,12 +160,13 @@ protected:
     std::string StoredTitle() {
         HKEY key = nullptr;
         EXPECT_EQ(store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Demo", 0, KEY_READ, &key), 0);
-        char name[300], data[300] = {};
-        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        EXPECT_EQ(store->RegEnumValueA(key, 0, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
+        char name[300];
+        std::string data(1 << 16, '\0');
+        DWORD nameSize = sizeof name, dataSize = static_cast<DWORD>(data.size()), type = 0;
+        EXPECT_EQ(store->RegEnumValueA(key, 0, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                                        &dataSize), 0);
         store->RegCloseKey(key);
-        return data;
+        return data.c_str();
     }
     KeyNode* demo = nullptr;
 };
@@ -185,9 +186,10 @@ TEST_F(ValueEdits, StringAndNumberEditsWriteTheRegistryAndRefresh) {
     Edit(1, " 42 ");
     EXPECT_EQ(demo->values[1]->Number(), 42u);
     EXPECT_EQ(slaveList.rows[1].value, "(2A)  42");
-    // A text longer than a value holds is cut at 255 bytes, never inside a character.
-    Edit(0, std::string(254, 'x') + "\xC3\xA9tail");
-    EXPECT_EQ(StoredTitle(), std::string(254, 'x'));
+    // The whole text is written, however long.
+    const std::string longText = std::string(5000, 'x') + "\xC3\xA9tail";
+    Edit(0, longText);
+    EXPECT_EQ(StoredTitle(), longText);
     EXPECT_TRUE(ui.Messages().empty());
     ui.ExpectAllAnswersUsed();
 }

@@ -11,6 +11,8 @@
 namespace qv {
 namespace {
 
+using namespace std::string_literals;
+
 // A tree read from tree-file text.
 std::unique_ptr<KeyNode> Tree(const std::string& text) {
     const fs::path path = fs::temp_directory_path() / ("qv-walks-" + std::to_string(::getpid()) + ".qvf");
@@ -61,17 +63,34 @@ TEST(CompareWalk, EveryKindOfDifferenceInWalkOrderAndAStopEndsTheWalk) {
     EXPECT_EQ(stopped.stops.size(), 1u);
 }
 
-TEST(CompareWalk, BinaryValuesWithEqualNamesAndTypesNeverDiffer) {
-    KeyNode m("m"), s("s");
-    for (KeyNode* n : {&m, &s}) {
-        auto e = std::make_unique<ValueEntry>("blob", REG_SZ, "");
-        e->type = REG_BINARY;
-        e->data[0] = n == &m ? 1 : 2;
-        n->AppendValue(std::move(e));
+// Every type is compared by its bytes; text as text (a missing terminator
+// is no difference).
+TEST(CompareWalk, EveryTypeIsComparedByItsBytes) {
+    const struct {
+        DWORD type;
+        std::string master, slave;
+        bool differ;
+    } cases[] = {
+        {REG_BINARY, "\1", "\2", true},
+        {REG_BINARY, "\1\0"s, "\1", true},
+        {REG_MULTI_SZ, "a\0b\0\0"s, "a\0c\0\0"s, true},
+        {REG_EXPAND_SZ, "%A%\0"s, "%B%\0"s, true},
+        {REG_QWORD, "12345678", "12345679", true},
+        {REG_BINARY, "\1\0\2"s, "\1\0\2"s, false},
+        {REG_SZ, "same\0"s, "same", false},
+        {REG_DWORD, "\7\0\0\0"s, "\7\0\0\0"s, false},
+    };
+    for (const auto& c : cases) {
+        KeyNode m("m"), s("s");
+        m.AppendValue(std::make_unique<ValueEntry>("v", c.type, c.master));
+        s.AppendValue(std::make_unique<ValueEntry>("v", c.type, c.slave));
+        Recorder r;
+        EXPECT_EQ(CompareNodes(&s, &m, r.Fn()), 1);
+        EXPECT_EQ(r.stops.size(), c.differ ? 1u : 0u) << c.type << " " << c.master;
+        if (c.differ && !r.stops.empty()) {
+            EXPECT_EQ(r.stops[0], "s 0 Values are different.");
+        }
     }
-    Recorder r;
-    EXPECT_EQ(CompareNodes(&s, &m, r.Fn()), 1);
-    EXPECT_TRUE(r.stops.empty());
 }
 
 TEST(CompareWalk, EntriesAddedAtAStopAreWalkedAndFirstMatchWins) {
@@ -120,7 +139,9 @@ class WalkCommands : public PaneFixture {
 protected:
     std::string RegistryText() const override {
         return "HKLM\\Software\\M\n  v = sz:1\nHKLM\\Software\\M\\Child\n  c = sz:m\n"
-               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n";
+               "HKLM\\Software\\M\\Child\\Deeper\n  d = hex:01\n"
+               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n"
+               "HKLM\\Software\\S\\Child\\Deeper\n  d = hex:02\n";
     }
     // Queues a click on `button` in each of the next dialogs.
     void Answer(std::initializer_list<int> buttons) {
@@ -138,9 +159,8 @@ TEST_F(WalkCommands, CompareNeedsBothSelectionsAndItsStopsShowTheSlaveKey) {
     doc->OnCmdMsg(ID_COMPARE);  // no Master selection: no walk, no closing message
     masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"R"}));
     Answer({IDOK});
-    doc->OnCmdMsg(ID_COMPARE);  // no Slave selection
-    EXPECT_EQ(ui.Messages(), (Names{"Please select from Master tree.", "Select subtree to perform operation.",
-                                    "No more differences found."}));
+    doc->OnCmdMsg(ID_COMPARE);  // no Slave selection, and no walk to have ended
+    EXPECT_EQ(ui.Messages(), (Names{"Please select from Master tree.", "Select subtree to perform operation."}));
 
     ui.events.clear();
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"R"}));
@@ -158,25 +178,48 @@ TEST_F(WalkCommands, CompareNeedsBothSelectionsAndItsStopsShowTheSlaveKey) {
         d.Click(IDCANCEL);  // Stop
     });
     doc->OnCmdMsg(ID_COMPARE);
-    // C has no values, so no row is selected there.
+    // C has no values, so no row is selected there. A stopped walk says
+    // nothing more; one that went to its end says so.
     EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"R", 1}, {"C", -1}}));
+    EXPECT_TRUE(ui.Messages().empty());
+    Answer({IDOK, IDOK, IDOK});
+    doc->OnCmdMsg(ID_COMPARE);
     EXPECT_EQ(ui.Messages(), Names{"No more differences found."});
     EXPECT_EQ(ui.waitDepth, 0);
     ui.ExpectAllAnswersUsed();
 }
 
-TEST_F(WalkCommands, AStopThatLoadsALiveKeyWalksWhatItLoaded) {
+// Keys a live side never read are loaded as the walks reach them, on both
+// sides: a difference or a match below what the trees showed is found.
+TEST_F(WalkCommands, WalksLoadTheLiveKeysTheyReach) {
     Open(kSourceLocal, "", kSourceLocal, "");
-    KeyNode* m = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M", "Child"})->parent;
-    masterCtrl.Click(m);
+    masterCtrl.Click(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"}));
     KeyNode* s = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"});
     ASSERT_FALSE(At(s, {"Child"})->IsLoaded());
-    Answer({IDOK, IDOK, IDOK});  // the options and two stops:
+    Names stops;
+    const auto record = [&](CDialog&, CDialogDriver& d) {
+        stops.push_back(FullKeyName(slaveCtrl.GetSelectedNode()) + " " + d.GetDlgItemText(1026));
+        d.Click(IDOK);
+    };
+    Answer({IDOK});  // the Compare options
+    ui.AnswerDialog(record);
+    ui.AnswerDialog(record);
     doc->OnCmdMsg(ID_COMPARE);
-    // Child's value count (0 against 1) selects Child, which loads it; then
-    // its now loaded value differs.
-    EXPECT_EQ(slaveCtrl.GetSelectedNode(), At(s, {"Child"}));
-    EXPECT_TRUE(At(s, {"Child"})->IsLoaded());
+    EXPECT_EQ(stops, (Names{"HKEY_LOCAL_MACHINE\\Software\\S\\Child Values are different.",
+                            "HKEY_LOCAL_MACHINE\\Software\\S\\Child\\Deeper Values are different."}));
+    EXPECT_EQ(ui.Messages(), Names{"No more differences found."});
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
+
+    Open(kSourceLocal, "", kSourceLocal, "");
+    slaveCtrl.Click(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"}));
+    stops.clear();
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        d.Type(1006, "Deeper");
+        d.Click(IDOK);
+    });
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) { stops.push_back(slaveCtrl.GetSelectedNode()->name); d.Click(IDOK); });
+    doc->OnCmdMsg(ID_FIND);
+    EXPECT_EQ(stops, Names{"Deeper"});
     ui.ExpectAllAnswersUsed();
 }
 
@@ -252,6 +295,7 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     KeyNode* m = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"});
     std::string error;
     ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\M\\New\\Deeper\n", nullptr, &error), 0) << error;
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child\\Deeper"), 0);
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child"), 0);
     Answer({1015});  // Slave subtree
     doc->OnCmdMsg(ID_READ_SUBTREE);
@@ -260,6 +304,18 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), m);
     EXPECT_EQ(slaveList.rows.size(), 1u);
+
+    // A key that no longer opens keeps what was read, and the user is told.
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\New\\Deeper"), 0);
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\New"), 0);
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M"), 0);
+    Answer({1015});
+    doc->OnCmdMsg(ID_READ_SUBTREE);
+    EXPECT_EQ(slaveCtrl.ChildTexts(m), Names{"New"});
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Can't read the key \"HKEY_LOCAL_MACHINE\\Software\\M\": ", 0), 0u)
+        << ui.Messages()[0];
+    ui.events.clear();
 
     // Refused without a selection and on roots, asked right below a root.
     slaveCtrl.SelectItem(nullptr);
