@@ -114,6 +114,7 @@ int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
         return 0;
     for (auto& v : node->values)
         if (SameName(v->name, entry->name)) {
+            entry->name = v->name;  // the registry keeps the first spelling
             v = std::move(entry);
             return 1;
         }

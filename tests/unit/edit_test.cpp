@@ -170,6 +170,9 @@ TEST_F(EditCommands, ValuesAreDeletedByRowOrAll) {
     EXPECT_EQ(Dump(m).substr(0, Dump(m).find('\n')), "[M] s=1:master\0 b=3:\x01\0\x02\0\x03"s);
     EXPECT_EQ(Registry("Software\\M").rfind(Dump(m).substr(0, Dump(m).find('\n') + 1), 0), 0u);
     EXPECT_EQ(slaveList.rows.size(), 2u);
+    // A row beyond the list deletes nothing and is no failure.
+    EXPECT_EQ(DeleteValuesFromRegistry(m, *counting, "", 5), 1);
+    EXPECT_EQ(m->values.size(), 2u);
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_ALL_VALUES);
     EXPECT_TRUE(m->values.empty());
@@ -218,6 +221,43 @@ TEST_F(EditCommands, AddKeyAndValues) {
     EXPECT_EQ(ui.Messages().back(),
               "Can't create the key \"HKEY_LOCAL_MACHINE\\Software\\T\\Denied\": Access is denied. (status 5)");
     EXPECT_EQ(slaveCtrl.ChildTexts(target), (Names{"Keep", "Other"}));
+
+    // A name that would open the key itself, or reach below it, is refused
+    // before anything reaches the registry.
+    counting->ResetCounts();
+    ui.events.clear();
+    for (const char* name : {"", "a\\b", "\\"}) slaveTree.AddKey(name);
+    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
+    EXPECT_EQ(ui.Messages(), Names(3, "A key name can't be empty or hold a backslash (\\)."));
+    // A key or value that exists already is not listed twice.
+    slaveTree.AddKey("keep");
+    slaveCtrl.Click(target);
+    slaveTree.AddStringValue("OLD", "new");
+    EXPECT_EQ(slaveCtrl.ChildTexts(target), (Names{"Keep", "Other"}));
+    ASSERT_EQ(target->values.size(), 1u);
+    EXPECT_EQ(target->values[0]->Name(), "old");  // as the registry keeps it
+    EXPECT_EQ(target->values[0]->Text(), "new");
+}
+
+// A Master key with an empty name (as a tree file's "[\\ROOT\\]" line makes)
+// would be written into its parent: the copy is refused whole. A copy onto
+// a key of the same name merges into it, listed once.
+TEST_F(EditCommands, CopyRefusesUnnamedKeysAndMergesIntoAKeyOfTheSameName) {
+    master->subkeys[0]->AppendSubkey(std::make_unique<KeyNode>(""))->AppendValue(
+        std::make_unique<ValueEntry>("stray", REG_SZ, "x"));
+    const std::string before = Registry("Software\\T");
+    Copy(0, 1);
+    EXPECT_EQ(ui.Messages(), Names{"The Master key \"HKEY_LOCAL_MACHINE\\Software\\M\\Kid\\\" has a name no registry "
+                                   "key can have (empty, or with a backslash). Nothing was copied."});
+    EXPECT_EQ(Registry("Software\\T"), before);
+
+    master->subkeys[0]->subkeys.pop_back();
+    ui.events.clear();
+    Copy(0, 0);
+    Copy(0, 0);  // again: the second copy merges into the first
+    EXPECT_TRUE(ui.Messages().empty());
+    EXPECT_EQ(slaveCtrl.ChildTexts(target), (Names{"Keep", "Other", "M"}));
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
 }
 
 // Every registry call of each operation fails in turn: the operation reports

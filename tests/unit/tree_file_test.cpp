@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "files/tree_file.h"
 #include "files/tree_printer.h"
@@ -273,6 +280,47 @@ TEST_F(TreeFileTest, FileErrorsCarryTheReasonAndTheName) {
             CFileException);
     }
 }
+
+#ifndef _WIN32
+// Saving over a file writes a temporary file beside it and renames it over
+// the file only when complete: a write that fails part way (here the file
+// size limit) leaves the old file whole and no temporary file behind.
+TEST_F(TreeFileTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
+    const std::string path = (dir / "kept.qvf").string();
+    std::ofstream(path, std::ios::binary) << kExampleFile;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const auto replace = [&](const std::string& text) {
+        CStdioFile out(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                 CStdioFile::typeText);
+        out.WriteString(text);
+        out.Close();
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            replace(std::string(100000, 'x'));
+        } catch (const CFileException&) {
+            _exit(0);
+        }
+        _exit(1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed write was not reported";
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kExampleFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    replace("[\\K]\n");
+    std::ifstream again(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "[\\K]\r\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+#endif
 
 // Records what printing draws as "page y text", pages counted from 1.
 struct RecordingDC : CDC {
