@@ -77,6 +77,7 @@ void CDialogDriver::EndDialog(int result) {
 
 int CScriptedUI::MessageBox(const std::string& text, unsigned type) {
     events.push_back({Event::Message, text, type});
+    if (whileMessageShown) whileMessageShown();
     if ((type & MB_TYPEMASK) == MB_OK) return IDOK;
     if (m_answers.empty()) {
         ADD_FAILURE() << "unexpected question: " << text;

@@ -92,6 +92,8 @@ public:
     void EndWaitCursor() override;
 
     std::vector<Event> events;
+    // Runs as each message box is shown, to look at the program under it.
+    std::function<void()> whileMessageShown;
     std::vector<FileDialogRequest> fileRequests;
     int waitDepth = 0;
 

@@ -122,12 +122,12 @@ TEST_F(EditCommands, CopyIsRefusedWhereItCannotWrite) {
     masterCtrl.SelectItem(nullptr);
     Copy(0, 0);
     Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"});
-    masterCtrl.Click(master);
+    masterCtrl.Click(At(master, {"Kid"}));
     ui.AnswerQuestion(IDNO);
-    Copy(0, 0);
+    Copy(0, 0);  // No right below a root: no Software\Kid
     EXPECT_EQ(ui.Messages(), (Names{"Please select from Master tree.",
                                     "Selected element is close to Root. Operation may take long time. Are You sure?"}));
-    EXPECT_FALSE(Exists("Software\\M\\M"));
+    EXPECT_FALSE(Exists("Software\\Kid"));
     // A file Slave: the commands are off and the pane does nothing.
     Open(kSourceLocal, "", kSourceFile, File("s.qvf", "[\\A]\r\n[\\A\\B]\r\n[\\A\\B\\C]\r\n"));
     CCmdUI cmd(ID_COPY);
@@ -173,13 +173,21 @@ TEST_F(EditCommands, ValuesAreDeletedByRowOrAll) {
     // A row beyond the list deletes nothing and is no failure.
     EXPECT_EQ(DeleteValuesFromRegistry(m, *counting, "", 5), 1);
     EXPECT_EQ(m->values.size(), 2u);
+    // The second deletion fails: the rows show what is left.
+    counting->FailCall(RegCall::DeleteValue, 2, ERROR_ACCESS_DENIED);
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_DELETE_ALL_VALUES);
+    counting->ClearFaults();
+    ASSERT_EQ(slaveList.rows.size(), 1u);
+    EXPECT_EQ(slaveList.rows[0].name, "b");
+    EXPECT_EQ(ui.Messages().back(), "Can't update registry.");
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_ALL_VALUES);
     EXPECT_TRUE(m->values.empty());
     EXPECT_TRUE(slaveList.rows.empty());
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_ALL_VALUES);  // nothing to delete: fine
-    EXPECT_EQ(ui.Messages().size(), 4u);
+    EXPECT_EQ(ui.Messages().size(), 6u);
     EXPECT_EQ(Registry("Software\\M").substr(0, 4), "[M]\n");
 }
 

@@ -80,7 +80,14 @@ TEST_F(PanesTest, FileFailuresAreReportedAndTheSideHasNoTree) {
     Open(kSourceLocal, "", kSourceLocal, "");
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE"}));
     const std::string missing = (dir / "missing.qvf").string();
+    // While the messages are on screen, no pane holds a node of the old trees.
+    ui.whileMessageShown = [&] {
+        EXPECT_EQ(slaveCtrl.ItemCount() + masterCtrl.ItemCount(), 0u);
+        EXPECT_EQ(slaveValues.m_pNode, nullptr);
+        EXPECT_EQ(slaveCtrl.GetSelectedNode(), nullptr);
+    };
     Open(kSourceFile, missing, kSourceFile, File("bad.qvf", "REGEDIT4\r\n[\\HKEY_USERS]\r\n"));
+    ui.whileMessageShown = nullptr;
     const Names messages = ui.Messages();  // both fail: the Slave's message comes first
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "Error in File Format!!!!");

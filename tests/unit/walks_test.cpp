@@ -141,7 +141,7 @@ protected:
         return "HKLM\\Software\\M\n  v = sz:1\nHKLM\\Software\\M\\Child\n  c = sz:m\n"
                "HKLM\\Software\\M\\Child\\Deeper\n  d = hex:01\n"
                "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n"
-               "HKLM\\Software\\S\\Child\\Deeper\n  d = hex:02\n";
+               "HKLM\\Software\\S\\Child\\Deeper\n  d = hex:02\nHKLM\\Software\\M\\Empty\nHKLM\\Software\\S\\Empty\n";
     }
     // Queues a click on `button` in each of the next dialogs.
     void Answer(std::initializer_list<int> buttons) {
@@ -260,6 +260,12 @@ TEST_F(WalkCommands, SyncFollowsBothWaysAndLoadsThePath) {
     EXPECT_EQ(FilePathOf(followed), "\\HKEY_LOCAL_MACHINE\\Software\\M\\Child");
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveList.rows.size(), 1u);
+    // The follower's own selection is not echoed back: an empty key is read
+    // once on each side, not again on the side that was clicked.
+    counting->ResetCounts();
+    masterCtrl.Click(At(mtop, {"HKEY_LOCAL_MACHINE", "Software", "M", "Empty"}));
+    EXPECT_EQ(FilePathOf(slaveCtrl.GetSelectedNode()), "\\HKEY_LOCAL_MACHINE\\Software\\M\\Empty");
+    EXPECT_EQ(counting->Calls(RegCall::OpenKey), 2u);
     // ... and back from the Slave.
     slaveCtrl.Click(At(doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "S"}));
     EXPECT_EQ(masterCtrl.GetSelectedNode(), At(mtop, {"HKEY_LOCAL_MACHINE", "Software", "S"}));
@@ -297,6 +303,7 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\M\\New\\Deeper\n", nullptr, &error), 0) << error;
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child\\Deeper"), 0);
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child"), 0);
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Empty"), 0);
     Answer({1015});  // Slave subtree
     doc->OnCmdMsg(ID_READ_SUBTREE);
     EXPECT_EQ(slaveCtrl.ChildTexts(m), Names{"New"});
