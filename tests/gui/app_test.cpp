@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QToolBar>
 #include <QTreeView>
 #include <QtTest/QTest>
@@ -112,6 +113,11 @@ TEST_F(AppTest, AcceleratorsRunOnlyEnabledCommands) {
     CMainFrame& frame = *app.GetMainFrame();
     frame.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    // The standard edit keys are there (with nothing to do yet).
+    QList<QKeySequence> keys;
+    for (const QShortcut* s : frame.findChildren<QShortcut*>()) keys << s->key();
+    for (const char* k : {"Ctrl+Z", "Alt+Backspace", "Ctrl+X", "Shift+Del", "Ctrl+C", "Ctrl+Ins", "Ctrl+V", "Shift+Ins"})
+        EXPECT_TRUE(keys.contains(QKeySequence(QString::fromLatin1(k)))) << k;
     for (Qt::Key key : {Qt::Key_N, Qt::Key_P, Qt::Key_S, Qt::Key_Z, Qt::Key_C})
         QTest::keyClick(&frame, key, Qt::ControlModifier);
     EXPECT_TRUE(ui.events.empty());
