@@ -149,5 +149,25 @@ TEST_F(QtFileDialogTest, SaveAddsTheExtensionAndAsksBeforeReplacingOnlyWhenReque
     EXPECT_EQ(fs::path(path), dir / "old.qvf");
 }
 
+// Open starts on "*.qvf" and takes the typed name of a missing file: the
+// command that asked says what is wrong with it.
+TEST_F(QtFileDialogTest, OpenStartsOnThePatternAndTakesAnyTypedName) {
+    QString shown;
+    WhenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(dialog, nullptr);
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(edit, nullptr);
+        shown = edit->text();
+        dialog->setDirectory(QString::fromStdString(dir.string()));
+        edit->setText(QStringLiteral("absent"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    std::string path;
+    ASSERT_TRUE(ui.GetFileName(TreeFileRequest(true), path));
+    EXPECT_EQ(shown, QStringLiteral("*.qvf"));
+    EXPECT_EQ(fs::path(path), dir / "absent.qvf");
+}
+
 }  // namespace
 }  // namespace qv::test
