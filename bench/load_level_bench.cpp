@@ -10,7 +10,7 @@
 
 #include "model/loader.h"
 #include "registry/store_registry.h"
-#include "tests/support/registry_builder.h"
+#include "bench/synthetic_tree.h"
 
 namespace {
 

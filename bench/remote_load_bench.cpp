@@ -13,7 +13,7 @@
 #include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "tests/support/regd_child.h"
-#include "tests/support/registry_builder.h"
+#include "bench/synthetic_tree.h"
 
 namespace {
 

@@ -128,10 +128,12 @@ TEST_F(RemoteService, ReadOnlyServiceRefusesEveryWrite) {
 TEST_F(RemoteService, EightClientsLoadingAtOnceAllGetTheWholeTree) {
     {
         auto registry = CStoreRegistry::Open(store, &error);
-        SyntheticTreeOptions tree;
-        tree.keys = 3000;
-        tree.values = 9000;
-        ASSERT_EQ(GenerateSyntheticTree(*registry, tree), 0);
+        std::string tree;  // 3,000 keys in 30 groups, values of several types and sizes
+        for (int k = 0; k < 3000; ++k)
+            tree += "HKLM\\Software\\Synthetic\\G" + std::to_string(k % 30) + "\\K" + std::to_string(k) +
+                    "\n  s = sz:" + std::string(static_cast<std::size_t>(k % 97), 'a') + "\n  d = dword:" +
+                    std::to_string(k) + "\n  b = hex:00,ff,0" + std::to_string(k % 10) + "\n";
+        ASSERT_EQ(BuildRegistry(*registry, tree, nullptr, &error), 0) << error;
     }
     const std::string expected = StoreDump(store, "Software\\Synthetic");
     EXPECT_GT(expected.size(), 100000u);

@@ -1,4 +1,4 @@
-// Filling a registry for tests and benchmarks, through any IRegistry.
+// Filling a registry for tests, through any IRegistry.
 //
 // The text form, one item a line:
 //
@@ -25,8 +25,6 @@
 //   hex(N):..                 gives type N (decimal). Empty after ':' is no data
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,33 +38,5 @@ namespace qv {
 // it opens is closed again.
 LONG BuildRegistry(IRegistry& registry, std::string_view text, HKEY base = nullptr,
                    std::string* error = nullptr);
-
-// A large tree for benchmarks. `keys` keys go below root\path, breadth
-// first: each key takes `fanOut` subkeys before the next one does, and no
-// key is deeper than `depth` levels below path; once every key above the
-// last level is full, the keys just above the last level take the rest in
-// turn. `values` values are dealt round the keys (all types, mostly short,
-// now and then a few kilobytes). The same options always give the same tree.
-struct SyntheticTreeOptions {
-    HKEY root = HKEY_LOCAL_MACHINE;
-    std::string path = "Software\\Synthetic";
-    std::size_t keys = 1000;
-    std::size_t depth = 4;
-    std::size_t fanOut = 10;
-    std::size_t values = 5000;
-    std::uint32_t seed = 1;
-};
-
-struct SyntheticTreeStats {
-    std::size_t keys = 0;
-    std::size_t values = 0;
-    std::size_t dataBytes = 0;
-    std::size_t maxDepth = 0;
-};
-
-// Writes the tree, as one transaction per many thousand calls when the
-// back end offers batches (the store), else call by call.
-LONG GenerateSyntheticTree(IRegistry& registry, const SyntheticTreeOptions& options,
-                           SyntheticTreeStats* stats = nullptr);
 
 }  // namespace qv
