@@ -21,13 +21,13 @@ TEST_F(RemoteDocument, NetworkSideOpensWithItsRootsAndLoadsLevelByLevel) {
     EXPECT_EQ(masterCtrl.ChildTexts(top), (std::vector<std::string>{"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                                                     "HKEY_LOCAL_MACHINE", "HKEY_USERS",
                                                                     "HKEY_CURRENT_CONFIG"}));
-    KeyNode* demo = Select(masterCtrl, top, {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
+    KeyNode* demo = Walk(masterCtrl, top, {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
     ASSERT_NE(demo, nullptr);
     EXPECT_EQ(masterCtrl.ChildTexts(demo), std::vector<std::string>{"Sub"});
     ASSERT_EQ(masterList.rows.size(), 3u);
     EXPECT_EQ(masterList.rows[0].value, "remote");
     // The other side is this computer's store, not the remote one.
-    KeyNode* mine = Select(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
+    KeyNode* mine = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
     ASSERT_NE(mine, nullptr);
     EXPECT_EQ(slaveList.rows[0].value, "local");
     EXPECT_EQ(mine->parent->subkeys.size(), 1u);
@@ -58,7 +58,7 @@ protected:
         RemoteDocument::SetUp();
         Open(kSourceLocal, "", kSourceNetwork, service.Computer());
         ASSERT_TRUE(ui.Messages().empty());
-        target = Select(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
+        target = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
         ASSERT_NE(target, nullptr);
     }
     KeyNode* target = nullptr;
@@ -93,7 +93,7 @@ TEST_F(RemoteEdits, AddingEditingAndDeletingWriteTheOtherComputersStore) {
     for (auto& row : slaveList.rows) row.selected = row.name == "Blob";
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_VALUE);
-    ASSERT_NE(Select(slaveCtrl, target, {"Sub"}), nullptr);
+    ASSERT_NE(Walk(slaveCtrl, target, {"Sub"}), nullptr);
     ui.AnswerQuestion(IDYES);
     doc->OnCmdMsg(ID_DELETE_KEY);
     EXPECT_EQ(StoreDump(remoteStore, "Software\\Demo"), "[Demo] Title=1:edited\0 Size=4:29\n  [Fresh] n=4:42\n"s);
@@ -103,7 +103,7 @@ TEST_F(RemoteEdits, AddingEditingAndDeletingWriteTheOtherComputersStore) {
 }
 
 TEST_F(RemoteEdits, CopyWritesTheMastersSubtreeIntoTheRemoteSlave) {
-    KeyNode* mine = Select(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
+    KeyNode* mine = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Mine"});
     ASSERT_NE(mine, nullptr);
     slaveCtrl.Click(target);
     masterCtrl.Click(mine);

@@ -19,24 +19,6 @@ fs::path TestFolder(const std::string& prefix) {
     return dir;
 }
 
-std::string Dump(const KeyNode* node) {
-    std::string out;
-    std::vector<std::pair<const KeyNode*, int>> stack{{node, 0}};
-    while (!stack.empty()) {
-        auto [n, depth] = stack.back();
-        stack.pop_back();
-        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + "[" + n->name + "]";
-        for (const auto& v : n->values) {
-            out += " " + std::string(v->Name()) + "=" + std::to_string(v->type) + ":";
-            out += v->type == REG_DWORD ? std::to_string(v->Number())
-                                        : v->data;
-        }
-        out += "\n";
-        for (auto it = n->subkeys.rbegin(); it != n->subkeys.rend(); ++it) stack.push_back({it->get(), depth + 1});
-    }
-    return out;
-}
-
 namespace {
 
 std::string LoadDump(IRegistry& registry, const std::string& computer, const std::string& path) {
@@ -98,14 +80,7 @@ void RemoteDocument::SetUp() {
     ASSERT_TRUE(service.Start(options, &error)) << error;
 
     router = std::make_unique<CRegistryRouter>(*local, RemoteOptions{});
-    doc = std::make_unique<CQuorvaneDoc>(*router, ui);
-    grid.panes[0][0] = &masterTree;
-    grid.panes[1][0] = &slaveTree;
-    grid.panes[0][1] = &masterValues;
-    grid.panes[1][1] = &slaveValues;
-    masterTree.m_pGrid = slaveTree.m_pGrid = &grid;
-    for (CView* v : std::initializer_list<CView*>{&masterTree, &slaveTree, &masterValues, &slaveValues})
-        doc->AddView(v);
+    Attach(*router);
 }
 
 void RemoteDocument::TearDown() {
@@ -118,31 +93,6 @@ void RemoteDocument::TearDown() {
     local.reset();
     service.Stop();
     fs::remove_all(dir);
-}
-
-void RemoteDocument::Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
-    ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
-        auto& open = static_cast<COpenDlg&>(d);
-        open.m_nMasterKind = masterKind;
-        open.m_strMaster = master;
-        open.m_nSlaveKind = slaveKind;
-        open.m_strSlave = slave;
-        open.EndDialog(IDOK);
-    });
-    doc->OnFileSelect();
-}
-
-KeyNode* RemoteDocument::Select(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
-    KeyNode* n = top;
-    for (const char* name : names) {
-        ctrl.Click(n);
-        KeyNode* child = nullptr;
-        for (auto& k : n->subkeys)
-            if (k->name == name) child = k.get();
-        if ((n = child) == nullptr) return nullptr;
-    }
-    ctrl.Click(n);
-    return n;
 }
 
 }  // namespace qv

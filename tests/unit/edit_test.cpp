@@ -23,25 +23,6 @@ TEST(NumberConversion, AsAtolDoesWithSaturation) {
     for (const auto& [text, number] : cases) EXPECT_EQ(ParseNumberLikeAtol(text), number) << text;
 }
 
-// Text of a subtree with its values, for "memory and registry agree".
-std::string Dump(const KeyNode* node) {
-    std::string out;
-    std::vector<std::pair<const KeyNode*, int>> stack{{node, 0}};
-    while (!stack.empty()) {
-        auto [n, depth] = stack.back();
-        stack.pop_back();
-        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + "[" + n->name + "]";
-        for (const auto& v : n->values) {
-            out += " " + std::string(v->Name()) + "=" + std::to_string(v->type) + ":";
-            out += v->type == REG_DWORD ? std::to_string(v->Number())
-                                        : v->data;
-        }
-        out += "\n";
-        for (auto it = n->subkeys.rbegin(); it != n->subkeys.rend(); ++it) stack.push_back({it->get(), depth + 1});
-    }
-    return out;
-}
-
 class EditCommands : public PaneFixture {
 protected:
     std::string RegistryText() const override {

@@ -10,34 +10,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/quorvane_doc.h"
-#include "dialogs/open_dlg.h"
-#include "panes/tree_pane.h"
-#include "panes/value_pane.h"
 #include "registry/store_registry.h"
 #include "tests/support/counting_registry.h"
-#include "tests/support/fake_controls.h"
+#include "tests/support/document_fixture.h"
 #include "tests/support/registry_builder.h"
-#include "tests/support/scripted_ui.h"
 
 namespace qv {
 
 namespace fs = std::filesystem;
-using test::CDialogDriver;
-using Names = std::vector<std::string>;
 
-// The key reached from `n` down the named keys (the first of each name), or null.
-inline KeyNode* At(KeyNode* n, std::initializer_list<const char*> names) {
-    for (const char* name : names) {
-        KeyNode* next = nullptr;
-        for (auto& k : n->subkeys)
-            if (next == nullptr && k->name == name) next = k.get();
-        if ((n = next) == nullptr) return nullptr;
-    }
-    return n;
-}
-
-class PaneFixture : public ::testing::Test {
+class PaneFixture : public DocumentFixture {
 protected:
     void SetUp() override {
         fs::remove_all(dir);
@@ -46,14 +28,7 @@ protected:
         store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
         ASSERT_NE(store, nullptr) << error;
         counting = std::make_unique<CCountingRegistry>(*store);
-        doc = std::make_unique<CQuorvaneDoc>(*counting, ui);
-        grid.panes[0][0] = &masterTree;
-        grid.panes[1][0] = &slaveTree;
-        grid.panes[0][1] = &masterValues;
-        grid.panes[1][1] = &slaveValues;
-        masterTree.m_pGrid = slaveTree.m_pGrid = &grid;
-        for (CView* v : std::initializer_list<CView*>{&masterTree, &slaveTree, &masterValues, &slaveValues})
-            doc->AddView(v);
+        Attach(*counting);
         ASSERT_EQ(BuildRegistry(*store, RegistryText(), nullptr, &error), ERROR_SUCCESS) << error;
     }
     // What the store holds at the start (builder text).
@@ -78,30 +53,6 @@ protected:
         return path;
     }
 
-    // File > Open with these choices made in the dialog.
-    void Open(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
-        ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
-            auto& open = static_cast<COpenDlg&>(d);
-            open.m_nMasterKind = masterKind;
-            open.m_strMaster = master;
-            open.m_nSlaveKind = slaveKind;
-            open.m_strSlave = slave;
-            open.EndDialog(IDOK);
-        });
-        doc->OnFileSelect();
-    }
-
-    // Clicks from `top` down the named keys as a user would (each click loads
-    // a live level); returns the last key, or null where a name is missing.
-    static KeyNode* Walk(test::CFakeTreeCtrl& ctrl, KeyNode* top, std::initializer_list<const char*> names) {
-        KeyNode* n = top;
-        for (const char* name : names) {
-            ctrl.Click(n);
-            if ((n = At(n, {name})) == nullptr) return nullptr;
-        }
-        ctrl.Click(n);
-        return n;
-    }
     // The node for HKEY_LOCAL_MACHINE\<keyPath> below a fresh top node, made
     // by hand (not loaded).
     KeyNode* Node(const std::string& keyPath) {
@@ -127,13 +78,6 @@ protected:
                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CCountingRegistry> counting;
-    test::CScriptedUI ui;
-    test::CFakeTreeCtrl masterCtrl, slaveCtrl;
-    test::CFakeListCtrl masterList, slaveList;
-    CQuorvaneView masterTree{masterCtrl}, slaveTree{slaveCtrl};
-    CRegListView masterValues{masterList}, slaveValues{slaveList};
-    test::CFakeGrid grid;
-    std::unique_ptr<CQuorvaneDoc> doc;
     std::vector<std::unique_ptr<KeyNode>> tops;  // of the nodes made by Node()
 };
 
