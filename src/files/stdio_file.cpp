@@ -61,7 +61,7 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     Abort();
     m_strFileName = fileName;
     m_bWrite = (openFlags & modeWrite) != 0;
-    m_bText = true;  // every file of ours is text
+    m_bText = (openFlags & typeBinary) == 0;  // text unless asked otherwise
     auto fail = [&](CFileException e) {
         if (error != nullptr) *error = std::move(e);
         return false;

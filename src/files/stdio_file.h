@@ -40,6 +40,7 @@ public:
         // a failure or Abort() removes it.
         modeReplace = 0x2000,
         typeText = 0x4000,
+        typeBinary = 0x8000,  // bytes go to disk as they are (no CR LF)
     };
 
     CStdioFile() = default;

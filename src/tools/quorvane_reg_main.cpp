@@ -1,6 +1,7 @@
 // quorvane-reg: reg.exe's sub-commands against this computer's registry store.
 #include <unistd.h>
 
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -42,7 +43,15 @@ int main(int argc, char** argv) {
             return router.get();
         },
         [&store] { return store ? store->LastError() : std::string(); }};
-    const int code = qv::RunRegTool(args, context);
+    // Nothing may end the tool with an uncaught exception: say what went wrong.
+    int code = 1;
+    try {
+        code = qv::RunRegTool(args, context);
+    } catch (const std::exception& e) {
+        std::cerr << "ERROR: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "ERROR: an unexpected failure.\n";
+    }
     std::cout.flush();
     return code;
 }

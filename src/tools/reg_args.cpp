@@ -85,7 +85,8 @@ bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer) {
     if (slash != std::string_view::npos) {
         std::string_view path = text.substr(slash + 1);
         while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-        if (!path.empty() && path.front() == '\\') return false;
+        // No empty part anywhere: "HKLM\\x" or "a\\b" names no key.
+        if ((!path.empty() && path.front() == '\\') || path.find("\\\\") != std::string_view::npos) return false;
         key.path.assign(path);
     }
     return true;
@@ -236,13 +237,16 @@ std::string UsageText(std::string_view command) {
                "  /ve      only the default value (shown as (Default))\n"
                "  /s       every key below KEY as well\n";
     if (c == "add")
-        return "quorvane-reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n\n"
+        return "quorvane-reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA | /df FILE] [/f]\n\n"
                "  Creates KEY (with missing parents) and sets a value.\n"
-               "  /t TYPE  REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,\n"
-               "           REG_QWORD, REG_BINARY, REG_NONE, REG_DWORD_BIG_ENDIAN\n"
-               "  /d DATA  numbers decimal or 0x hex; binary as hex digits (\"0a1b\");\n"
-               "           multi-strings split at \\0 or at /s SEPARATOR\n"
-               "  /f       overwrite an existing value without asking\n";
+               "  /t TYPE   REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,\n"
+               "            REG_QWORD, REG_BINARY, REG_NONE, REG_DWORD_BIG_ENDIAN\n"
+               "  /d DATA   numbers decimal or 0x hex; binary as hex digits (\"0a1b\");\n"
+               "            multi-strings split at \\0 or at /s SEPARATOR\n"
+               "  /df FILE  the data as /d takes it, from FILE (\"-\": standard input),\n"
+               "            for data longer than a command line holds; one final\n"
+               "            line end is dropped\n"
+               "  /f        overwrite an existing value without asking\n";
     if (c == "delete")
         return "quorvane-reg delete KEY [/v NAME | /ve | /va] [/f]\n\n"
                "  Deletes KEY with everything below it, or only values of it.\n"

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
+// More than the largest export of a whole registry hive.
+constexpr std::uintmax_t kMaxImportBytes = std::uintmax_t{1} << 30;
 constexpr int kDifferent = 2;
 constexpr char kDone[] = "The operation completed successfully.\n";
 constexpr char kCancelled[] = "The operation was cancelled by the user.\n";
@@ -123,7 +125,11 @@ private:
     // Reads one key argument; false (with the error shown) when it is not one.
     bool KeyArg(const std::string& text, RegKeyName& key) {
         if (ParseKeyName(text, key)) return true;
-        Error("Invalid key name \"" + text + "\". A key starts with HKLM, HKCU, HKCR, HKU or HKCC.");
+        const std::size_t afterComputer = text.rfind("\\\\", 0) == 0 ? text.find('\\', 2) : 0;
+        if (text.find("\\\\", afterComputer == std::string::npos ? 0 : afterComputer + 1) != std::string::npos)
+            Error("Invalid key name \"" + text + "\": it has an empty part (two backslashes in a row).");
+        else
+            Error("Invalid key name \"" + text + "\". A key starts with HKLM, HKCU, HKCR, HKU or HKCC.");
         return false;
     }
 
@@ -198,10 +204,18 @@ private:
         if (m_args->Has("s") && (type != REG_MULTI_SZ || m_args->Get("s").empty()))
             return Syntax("/s takes a separator and goes with /t REG_MULTI_SZ only.");
         // Without /v or /ve, /t or /d still address the default value.
-        const bool setsValue = m_args->Has("v") || m_args->Has("ve") || m_args->Has("t") || m_args->Has("d");
+        const bool setsValue =
+            m_args->Has("v") || m_args->Has("ve") || m_args->Has("t") || m_args->Has("d") || m_args->Has("df");
         const std::string name = m_args->Get("v");
+        // /df: the data from a file or standard input, for data longer than
+        // a command line can hold.
+        std::string text = m_args->Get("d");
+        if (m_args->Has("df")) {
+            if (m_args->Has("d")) return Syntax("/d and /df exclude each other.");
+            if (!ReadDataFile(m_args->Get("df"), text)) return kFailure;
+        }
         std::string data, reason;
-        if (setsValue && !MakeAddData(type, m_args->Get("d"), m_args->Get("s"), data, reason)) return Error(reason);
+        if (setsValue && !MakeAddData(type, text, m_args->Get("s"), data, reason)) return Error(reason);
         if (!Registry()) return kFailure;
 
         CToolKey target(*m_registry);
@@ -277,11 +291,45 @@ private:
     }
 
     bool ReadWholeFile(const std::string& path, std::string& bytes) {
+        // Only a regular file of a size an export can have: a folder, a pipe
+        // or a device would fail, block or never end.
+        std::error_code ec;
+        const fs::file_status status = fs::status(path, ec);
+        if (ec) return Error("Cannot read " + path + ": " + ec.message() + "."), false;
+        if (!fs::is_regular_file(status)) return Error("Cannot read " + path + ": not a regular file."), false;
+        const std::uintmax_t size = fs::file_size(path, ec);
+        if (ec) return Error("Cannot read " + path + ": " + ec.message() + "."), false;
+        if (size > kMaxImportBytes)
+            return Error("Cannot read " + path + ": " + std::to_string(size) +
+                         " bytes is more than any registry export holds (at most 1 GiB is read)."),
+                   false;
         std::ifstream in(path, std::ios::binary);
-        if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in && !in.bad()) return true;
+        if (in) {
+            bytes.resize(static_cast<std::size_t>(size));
+            in.read(bytes.data(), static_cast<std::streamsize>(size));
+            bytes.resize(static_cast<std::size_t>(in.gcount()));
+        }
+        if (in || (in.eof() && !in.bad())) return true;
         Error("Cannot read " + path + ": " + std::error_code(errno, std::generic_category()).message() + ".");
         return false;
+    }
+
+    // The text of `path` ("-": standard input), without one final line end.
+    bool ReadDataFile(const std::string& path, std::string& text) {
+        text.clear();
+        if (path == "-") {
+            std::string line;
+            for (bool first = true; m_io.input.ReadLine(line); first = false) {
+                if (!first) text += '\n';
+                text += line;
+                if (text.size() > kMaxImportBytes) return Error("The data on standard input is over 1 GiB."), false;
+            }
+            return true;
+        }
+        if (!ReadWholeFile(path, text)) return false;
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        return true;
     }
 
     int Import() {
@@ -356,10 +404,16 @@ private:
         const RegFileFormat format = m_args->Has("regedit4") ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
         std::string bytes, reason;
         if (!WriteRegFile(tree, fullName, format, bytes, reason)) return Error("Cannot export: " + reason + ".");
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) return Error("Cannot write " + file + ": " + std::error_code(errno, std::generic_category()).message() + ".");
+        // The old file stays whole until the new one is written and flushed.
+        try {
+            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                     CStdioFile::typeBinary);
+            out.WriteString(bytes);
+            out.Close();
+        } catch (const CFileException& e) {
+            const std::string text = e.GetErrorMessage();
+            return Error(text.empty() ? "Cannot write " + file + "." : text);
+        }
         m_io.out << kDone;
         return kSuccess;
     }
@@ -500,7 +554,8 @@ private:
 };
 
 const SwitchDef kQuerySwitches[] = {{"v", true}, {"ve", false}, {"s", false}};
-const SwitchDef kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true}, {"s", true}, {"d", true}, {"f", false}};
+const SwitchDef kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true},  {"s", true},
+                                  {"d", true}, {"df", true},  {"f", false}};
 const SwitchDef kDeleteSwitches[] = {{"v", true}, {"ve", false}, {"va", false}, {"f", false}};
 const SwitchDef kExportSwitches[] = {{"y", false}, {"regedit4", false}, {"reg:32", false}, {"reg:64", false}};
 const SwitchDef kSaveSwitches[] = {{"y", false}, {"reg:32", false}, {"reg:64", false}};

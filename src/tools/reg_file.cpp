@@ -244,6 +244,10 @@ private:
                 if (last) comma = text.size();
                 const std::string_view item = Trim(text.substr(start, comma - start));
                 std::uint32_t byte = 0;
+                // A list may end in ',' only where a continuation follows:
+                // otherwise the file was cut after the comma.
+                if (item.empty() && last && !continued && start > 0)
+                    return Fail(LineNo(), "the hex list ends with ','; the file may be cut short");
                 if (item.empty() ? !last : !ParseHexNumber(item, 2, byte))
                     return Fail(LineNo(), Quoted(item) + " is not a hex byte");
                 if (!item.empty()) out += static_cast<char>(byte);
@@ -475,6 +479,15 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
         return false;
     } else if (bytes.substr(0, 3) == "\xef\xbb\xbf") {
         text.remove_prefix(3);
+    }
+    // An export ends with a line break: without one, the file may have
+    // been cut after its last line and cannot be told from a whole one.
+    if (!text.empty() && text.back() != '\n') {
+        std::size_t line = 1;
+        for (const char c : text) line += c == '\n';
+        error = "line " + std::to_string(line) +
+                ": the file does not end with a line break, so it may be cut short (add one if it is whole)";
+        return false;
     }
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start < text.size();) {

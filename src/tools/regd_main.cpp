@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -76,9 +77,7 @@ bool SplitListen(const std::string& address, std::string& host, int& port) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Serve(int argc, char** argv) {
     // Blocked before anything of gRPC runs (creating credentials already
     // starts its threads), so that only the sigtimedwait below takes them.
     sigset_t stopSignals;
@@ -198,4 +197,18 @@ int main(int argc, char** argv) {
     server->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(2));
     server->Wait();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Nothing may end the service with an uncaught exception: say what went wrong.
+    try {
+        return Serve(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "quorvane-regd: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "quorvane-regd: an unexpected failure\n";
+    }
+    return 1;
 }

@@ -3,6 +3,7 @@
 // add and delete with their questions, compare against keys and tree files,
 // usage and bad command lines; and a few runs of the real program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -198,6 +199,48 @@ TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
 
     EXPECT_EQ(Run({"import", PathFor("missing.reg")}), 1);
     EXPECT_EQ(err.rfind("ERROR: Cannot read ", 0), 0u) << err;
+}
+
+// What is not a whole registry export is refused before anything is read
+// into the store: no folder, pipe or device, no file cut after a comma or
+// between lines; the program itself ends with a message, not an abort.
+TEST_F(RegCommands, ImportTakesOnlyWholeRegularFiles) {
+    std::filesystem::create_directory(PathFor("folder"));
+    ASSERT_EQ(mkfifo(PathFor("fifo").c_str(), 0600), 0);
+    Write("comma.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Cut]\r\n\"b\"=hex:01,02,\r\n");
+    Write("noend.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Cut]\r\n\"a\"=\"1\"");
+    const std::pair<const char*, const char*> refused[] = {
+        {"folder", "not a regular file"}, {"fifo", "not a regular file"}, {"/dev/zero", "not a regular file"},
+        {"comma.reg", "line 4: the hex list ends with ','"}, {"noend.reg", "line 4: the file does not end with a line break"}};
+    for (const auto& [file, reason] : refused) {
+        const std::string path = file[0] == '/' ? file : PathFor(file);
+        EXPECT_EQ(Run({"import", path}), 1) << file;
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+    }
+    EXPECT_FALSE(Exists("HKCU\\Cut"));
+    store.reset();
+    EXPECT_EQ(Program("import '" + PathFor("folder") + "'"), 1);
+    EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
+}
+
+// Data longer than a command line holds comes from a file or standard input;
+// a key name with an empty part is named as such.
+TEST_F(RegCommands, AddTakesItsDataFromAFileOrStandardInput) {
+    const std::string big(200000, 'x');
+    Write("data.txt", big + "\r\n");
+    ASSERT_EQ(Run({"add", "HKCU\\Big", "/v", "f", "/df", PathFor("data.txt")}), 0) << err;
+    input.terminal = false;
+    input.answers = {"0a1b", "ff"};
+    ASSERT_EQ(Run({"add", "HKCU\\Big", "/v", "b", "/t", "REG_BINARY", "/df", "-"}), 1) << "a line end is no hex digit";
+    input.answers = {"0a1bff"};
+    ASSERT_EQ(Run({"add", "HKCU\\Big", "/v", "b", "/t", "REG_BINARY", "/df", "-"}), 0) << err;
+    const auto values = Values("HKCU\\Big");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].data, big + '\0');
+    EXPECT_EQ(values[1].data, "\x0a\x1b\xff"s);
+    EXPECT_EQ(Run({"add", "HKCU\\Big", "/d", "1", "/df", "-"}), 1);
+    EXPECT_EQ(Run({"add", "HKLM\\\\x"}), 1);
+    EXPECT_NE(err.find("an empty part (two backslashes in a row)"), std::string::npos) << err;
 }
 
 // Query, compare and bad command lines on one store: exit code, the whole
