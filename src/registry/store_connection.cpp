@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <utility>
 
+#include <unistd.h>
+
 #include "registry/store_internal.h"
 
 namespace qv {
@@ -96,6 +98,23 @@ int QueryText(sqlite3* db, const char* sql, std::string& text) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// "file:" URI of `path` for a read-only, unchanging open; characters that
+// mean something in a URI are escaped.
+std::string ReadOnlyUri(const std::string& path) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            uri += kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?mode=ro&immutable=1";
+}
+
 // Creates the tables on an empty file. Another process may be doing the
 // same at this moment, so the emptiness is checked again under the write lock.
 int InitialiseIfEmpty(sqlite3* db) {
@@ -138,6 +157,27 @@ int InitialiseIfEmpty(sqlite3* db) {
 std::int64_t store::NowFileTime() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return kUnixEpochTicks + std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100;
+}
+
+// SQLite's busy handler: waits up to kBusyTimeoutMs for another program's
+// lock, in short sleeps, and says after the first second what it waits for.
+int CStoreRegistry::Impl::WaitForLock(void* context, int attempt) {
+    auto& impl = *static_cast<Impl*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) {
+        impl.waitStart = now;
+        impl.waitTold = false;
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - impl.waitStart).count();
+    if (waited >= kBusyTimeoutMs) return 0;
+    if (waited >= 1000 && !impl.waitTold) {
+        impl.waitTold = true;
+        if (impl.notice)
+            impl.notice("Waiting for another program that holds the registry store " + impl.path +
+                        " locked (at most 30 seconds)...");
+    }
+    sqlite3_sleep(attempt < 10 ? 2 : 20);
+    return 1;
 }
 
 LONG CStoreRegistry::Impl::Fail(int rc) {
@@ -286,7 +326,8 @@ std::string DefaultStorePath() {
     return {};
 }
 
-std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, std::string* error) {
+std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, std::string* error,
+                                                     StoreNotice notice) {
     std::string ignored;
     std::string& why = error != nullptr ? *error : ignored;
     why.clear();
@@ -312,9 +353,18 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
 
     auto impl = std::make_unique<Impl>();
     impl->path = path;
+    impl->notice = std::move(notice);
+    // A store in a folder nobody here may write to can still be read, but
+    // not in WAL mode's usual way (that needs its -shm file beside it): it is
+    // opened as a file nothing changes while it is open.
+    const std::string folder = file.has_parent_path() ? file.parent_path().string() : std::string(".");
+    impl->readOnly = fs::exists(file, ec) && access(folder.c_str(), W_OK) != 0;
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = impl->readOnly
+                 ? sqlite3_open_v2(ReadOnlyUri(path).c_str(), &raw,
+                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr)
+                 : sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
     impl->db.reset(raw);
     const auto failed = [&](const char* what) {
         why = std::string(what) + " " + path + ": " +
@@ -322,25 +372,14 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
         return nullptr;
     };
     if (rc != SQLITE_OK) return failed("Cannot open the registry store");
-    sqlite3_busy_timeout(impl->db.get(), kBusyTimeoutMs);
-    impl->stamp.Open(path + "-qvstamp");
+    sqlite3_busy_handler(impl->db.get(), &Impl::WaitForLock, impl.get());
 
-    // Reading the schema is what tells a database from any other file.
+    // First make sure the file is a store (or empty): another program's
+    // database must be left as it is, not switched to WAL mode nor given
+    // a stamp file. Reading the schema tells a database from other files.
     sqlite3_int64 tables = 0;
     rc = QueryNumber(impl->db.get(), "SELECT count(*) FROM sqlite_master", tables);
     if (rc != SQLITE_OK) return failed("Cannot read the registry store");
-
-    std::string mode;
-    rc = QueryText(impl->db.get(), "PRAGMA journal_mode = WAL", mode);
-    if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
-    // NORMAL in WAL mode loses nothing when a process dies; only a power cut
-    // may take back the last commits.
-    // A larger page cache keeps a whole load or batch import in memory
-    // rather than rereading pages from the file.
-    rc = sqlite3_exec(impl->db.get(), "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -32768", nullptr,
-                      nullptr, nullptr);
-    if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
-
     if (tables != 0) {
         sqlite3_int64 applicationId = 0, version = 0;
         rc = QueryNumber(impl->db.get(), "PRAGMA application_id", applicationId);
@@ -355,6 +394,28 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
                   std::to_string(version) + ").";
             return nullptr;
         }
+    }
+    if (impl->readOnly) {
+        if (tables == 0) {
+            why = "The registry store " + path + " is empty and its folder cannot be written to.";
+            return nullptr;
+        }
+        if (impl->notice)
+            impl->notice("The registry store " + path +
+                         " is in a folder this user cannot write to: it is open for reading only, and every "
+                         "change is refused.");
+    } else {
+        impl->stamp.Open(path + "-qvstamp");
+        std::string mode;
+        rc = QueryText(impl->db.get(), "PRAGMA journal_mode = WAL", mode);
+        if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
+        // NORMAL in WAL mode loses nothing when a process dies; only a power
+        // cut may take back the last commits.
+        // A larger page cache keeps a whole load or batch import in memory
+        // rather than rereading pages from the file.
+        rc = sqlite3_exec(impl->db.get(), "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -32768", nullptr,
+                          nullptr, nullptr);
+        if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");
     }
     if (tables == 0) {
         rc = InitialiseIfEmpty(impl->db.get());
@@ -375,7 +436,7 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
             complete = complete && id != 0;
         }
         if (complete) break;
-        if (attempt == 1) {
+        if (attempt == 1 || impl->readOnly) {
             why = "The registry store " + path + " lacks a root key and cannot be repaired.";
             return nullptr;
         }

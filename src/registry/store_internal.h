@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -163,6 +164,11 @@ namespace qv {
 // the members freely; nothing here locks.
 struct CStoreRegistry::Impl {
     std::string path;
+    bool readOnly = false;
+    StoreNotice notice;
+    // The lock wait under way: when it began, and whether it was told.
+    std::chrono::steady_clock::time_point waitStart;
+    bool waitTold = false;
     // Declared before the statements so that they are finalized first.
     store::ConnectionPtr db;
     mutable std::mutex mutex;
@@ -185,6 +191,7 @@ struct CStoreRegistry::Impl {
         begin, beginRead, commit, rollback, savepoint, release, rollbackTo;
 
     // store_connection.cpp: statements and transactions.
+    static int WaitForLock(void* context, int attempt);
     LONG Fail(int rc);
     int Prepare();
     int Exec(const store::CStatement& statement) {

@@ -388,6 +388,8 @@ void CStoreRegistry::RollbackBatch() {
 
 const std::string& CStoreRegistry::Path() const { return m_impl->path; }
 
+bool CStoreRegistry::ReadOnly() const { return m_impl->readOnly; }
+
 std::string CStoreRegistry::LastError() const {
     std::lock_guard lock(m_impl->mutex);
     return m_impl->lastError;

@@ -35,6 +35,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,13 +49,22 @@ namespace qv {
 // $HOME/.local/share/quorvane/registry.db (empty when HOME is unset too).
 std::string DefaultStorePath();
 
+// Told what the store does that its user should know about while it goes on:
+// that it is open for reading only, that it waits for another program's lock.
+using StoreNotice = std::function<void(const std::string& text)>;
+
 class CStoreRegistry : public IRegistry, public IRegistryBatch {
 public:
     // Opens the store at `path`, creating its folder and the file with the
     // five root keys on first use. Returns null and a readable reason in
     // `*error` (when not null) for a file that cannot be opened or is not a
-    // registry store.
-    static std::unique_ptr<CStoreRegistry> Open(const std::string& path, std::string* error);
+    // registry store; a file that is not a store is left exactly as it was.
+    // A store in a folder this user cannot write to opens for reading only
+    // (every change gives ERROR_ACCESS_DENIED), and `notice` says so. A lock
+    // held by another program is waited for up to 30 s; `notice` is told
+    // after the first second of each wait.
+    static std::unique_ptr<CStoreRegistry> Open(const std::string& path, std::string* error,
+                                                StoreNotice notice = {});
 
     ~CStoreRegistry() override;
     CStoreRegistry(const CStoreRegistry&) = delete;
@@ -87,6 +97,7 @@ public:
     void RollbackBatch() override;
 
     const std::string& Path() const;
+    bool ReadOnly() const;
     // SQLite's message for the last failure that was not a registry answer.
     std::string LastError() const;
     // Handles currently open in this object (predefined ones not counted).

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
                 error = "there is no store path (set QUORVANE_REGISTRY or HOME)";
                 return nullptr;
             }
-            store = qv::CStoreRegistry::Open(path, &error);
+            store = qv::CStoreRegistry::Open(path, &error,
+                                             [](const std::string& text) { std::cerr << "WARNING: " << text << "\n"; });
             if (!store) {
                 error = path + ": " + error;
                 return nullptr;

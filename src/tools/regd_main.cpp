@@ -153,7 +153,8 @@ int Serve(int argc, char** argv) {
     if (options.store.empty()) options.store = qv::DefaultStorePath();
     if (options.store.empty()) return Usage("there is no store path: give --store, or set QUORVANE_REGISTRY or HOME");
     std::string error;
-    std::unique_ptr<qv::CStoreRegistry> store = qv::CStoreRegistry::Open(options.store, &error);
+    std::unique_ptr<qv::CStoreRegistry> store = qv::CStoreRegistry::Open(
+        options.store, &error, [](const std::string& text) { std::cerr << "quorvane-regd: " << text << "\n"; });
     if (!store) {
         std::cerr << "quorvane-regd: " << error << "\n";
         return 1;

@@ -296,6 +296,9 @@ TEST_F(StoreFile, FilesAndPathsItCannotUseAreRefusedWithAReason) {
         {"", ""},
     };
     for (const auto& [path, reason] : cases) EXPECT_NE(OpenError(path).find(reason), std::string::npos) << path;
+    // Another program's database is left exactly as it was.
+    EXPECT_EQ(Sql(foreign, "PRAGMA journal_mode"), "delete");
+    EXPECT_FALSE(fs::exists(foreign + "-qvstamp"));
     if (geteuid() != 0) {  // root reads files whatever their mode
         chmod(newer.c_str(), 0);
         EXPECT_NE(OpenError(newer).find(newer), std::string::npos);
@@ -468,6 +471,66 @@ TEST_F(StoreFile, ManySubkeysOpenedInTurnGetTheirOwnValues) {
         reader->RegCloseKey(key);
     }
     reader->RegCloseKey(many);
+}
+
+// A store in a folder this user cannot write to opens for reading only and
+// says so; every change is refused. (As root the folder's mode means
+// nothing, so the check runs as nobody in a child.)
+TEST_F(StoreFile, AStoreInAReadOnlyFolderOpensForReadingOnly) {
+    {
+        auto store = OpenStore();
+        ASSERT_TRUE(store);
+        store->RegCloseKey(CreateKey(*store, HKEY_USERS, "Kept"));
+    }
+    ASSERT_EQ(chmod(m_folder.c_str(), 0555), 0);
+    const pid_t child = Spawn([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+        std::string error, notice;
+        auto store = CStoreRegistry::Open(m_path, &error, [&](const std::string& text) { notice = text; });
+        if (!store || !store->ReadOnly()) return 11;
+        if (notice.find("open for reading only") == std::string::npos) return 12;
+        HKEY key = OpenPath(*store, "Kept");
+        if (key == nullptr) return 13;
+        store->RegCloseKey(key);
+        LONG status = 0;
+        if (CreateKey(*store, HKEY_USERS, "New", &status) != nullptr || status != ERROR_ACCESS_DENIED) return 14;
+        return 0;
+    });
+    EXPECT_EQ(Reap(child), 0);
+    chmod(m_folder.c_str(), 0700);
+}
+
+// A lock held by another program is waited for, and the wait is told.
+TEST_F(StoreFile, AWaitForAnotherProgramsLockIsTold) {
+    ASSERT_TRUE(OpenStore());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = Spawn([&] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(m_path.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return 1;
+        if (write(ready[1], "x", 1) != 1) return 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return 0;
+    });
+    char x;
+    ASSERT_EQ(read(ready[0], &x, 1), 1);
+    std::string error;
+    std::vector<std::string> notices;
+    auto store = CStoreRegistry::Open(m_path, &error, [&](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(store) << error;
+    LONG status = 0;
+    HKEY key = CreateKey(*store, HKEY_USERS, "AfterTheWait", &status);
+    EXPECT_EQ(status, ERROR_SUCCESS);
+    if (key != nullptr) store->RegCloseKey(key);
+    EXPECT_EQ(Reap(holder), 0);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("Waiting for another program"), std::string::npos) << notices[0];
+    close(ready[0]);
+    close(ready[1]);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/qt/quorvane_app.h"
 
+#include <cstdio>
+
 #include <algorithm>
 
 #include <QApplication>
@@ -41,7 +43,18 @@ CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
     m_pUi = m_pQtUi.get();
     // Without this computer's registry, tree files still open.
     std::string error;
-    m_pOwnRegistry = CStoreRegistry::Open(DefaultStorePath(), &error);
+    // What the store has to say while the program runs (a wait for another
+    // program's lock) goes to standard error: the window may not be painted
+    // during the wait. Opening for reading only is said in a message box.
+    auto store = CStoreRegistry::Open(DefaultStorePath(), &error, [](const std::string& text) {
+        std::fprintf(stderr, "quorvane: %s\n", text.c_str());
+    });
+    if (store && store->ReadOnly())
+        m_pUi->MessageBox("This computer's registry store " + store->Path() +
+                              " is in a folder you cannot write to: it is open for reading only, and every change "
+                              "is refused.",
+                          MB_OK | MB_ICONWARNING);
+    m_pOwnRegistry = std::move(store);
     if (!m_pOwnRegistry) {
         m_pUi->MessageBox("This computer's registry store cannot be opened: " + error, MB_OK | MB_ICONWARNING);
         m_pOwnRegistry = std::make_unique<CUnavailableRegistry>();
