@@ -9,33 +9,11 @@ namespace qv {
 
 namespace {
 
-// Appends every value of the open key, whole. A buffer too small grows and
-// the same index is asked again: the data's size is reported, the name's is
-// not, so the name buffer grows whenever the data fitted. Only "no more
-// items" or another error ends the list; the error is returned.
+// Appends every value of the open key; the status of a failed call.
 LONG LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
-    constexpr std::size_t kMaxNameBuffer = 16384 + 1;  // the registry's longest value name
-    std::vector<char> name(256);
-    std::vector<BYTE> data(256);
-    for (DWORD index = 0;;) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG status =
-            registry.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
-        if (status == ERROR_MORE_DATA) {
-            if (dataSize > data.size()) data.resize(dataSize);
-            else if (name.size() < kMaxNameBuffer) name.resize(std::min(name.size() * 4, kMaxNameBuffer));
-            else ++index;  // a name longer than any the registry allows: not ours to show
-            continue;
-        }
-        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-        if (status != ERROR_SUCCESS) return status;
-        node->AppendValue(std::make_unique<ValueEntry>(
-            std::string_view(name.data(), std::min<std::size_t>(nameSize, name.size())), type,
-            std::string(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(dataSize, data.size()))));
-        ++index;
-    }
+    return ReadEachValue(registry, key, [node](std::string_view name, DWORD type, std::string_view data) {
+        node->AppendValue(std::make_unique<ValueEntry>(name, type, std::string(data)));
+    });
 }
 
 // Reads the next subkey name; false at the end of the list or on an error,
@@ -110,6 +88,34 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
 }
 
 }  // namespace
+
+LONG ReadEachValue(IRegistry& registry, HKEY key,
+                   const std::function<void(std::string_view name, DWORD type, std::string_view data)>& each) {
+    // A buffer too small grows and the same index is asked again: the data's
+    // size is reported, the name's is not, so the name buffer grows whenever
+    // the data fitted.
+    constexpr std::size_t kMaxNameBuffer = 16384 + 1;  // the registry's longest value name
+    std::vector<char> name(256);
+    std::vector<BYTE> data(256);
+    for (DWORD index = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG status =
+            registry.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (status == ERROR_MORE_DATA) {
+            if (dataSize > data.size()) data.resize(dataSize);
+            else if (name.size() < kMaxNameBuffer) name.resize(std::min(name.size() * 4, kMaxNameBuffer));
+            else ++index;  // a name longer than any the registry allows: not ours to show
+            continue;
+        }
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        each(std::string_view(name.data(), std::min<std::size_t>(nameSize, name.size())), type,
+             std::string_view(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(dataSize, data.size())));
+        ++index;
+    }
+}
 
 LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKEY root,
              const char* rootName) {

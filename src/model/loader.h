@@ -2,12 +2,19 @@
 // then one level at a time on demand, or a whole subtree when forced.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "model/key_node.h"
 #include "model/registry.h"
 
 namespace qv {
+
+// Calls `each` for every value of the open `key`, whole, however long its
+// name or data. Returns 0, or the status of the call that failed.
+LONG ReadEachValue(IRegistry& registry, HKEY key,
+                   const std::function<void(std::string_view name, DWORD type, std::string_view data)>& each);
 
 // Adds a child named `rootName` to `top` when `root` opens for reading on
 // `computer`. Returns 0, or the status of the failed open.

@@ -36,6 +36,18 @@ LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& 
     return status;
 }
 
+REGSAM EffectiveAccess(REGSAM sam) {
+    constexpr REGSAM kMaximumAllowed = 0x02000000;
+    constexpr REGSAM kGenericAll = 0x10000000;
+    constexpr REGSAM kGenericExecute = 0x20000000;
+    constexpr REGSAM kGenericWrite = 0x40000000;
+    constexpr REGSAM kGenericRead = 0x80000000;
+    if (sam & (kMaximumAllowed | kGenericAll)) sam |= KEY_ALL_ACCESS;
+    if (sam & (kGenericRead | kGenericExecute)) sam |= KEY_READ;
+    if (sam & kGenericWrite) sam |= KEY_WRITE;
+    return sam;
+}
+
 bool IsPredefinedKey(HKEY hKey) {
     const auto v = reinterpret_cast<std::intptr_t>(hKey);
     return v >= reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT) &&

@@ -16,6 +16,10 @@ namespace qv {
 LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
              const std::string& path, REGSAM access);
 
+// `sam` with its generic and maximum-allowed rights widened to the key
+// rights they stand for, as the registry grants them.
+REGSAM EffectiveAccess(REGSAM sam);
+
 // One registry handle, closed when the holder goes.
 class CRegHandle {
 public:

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/open_key.h"
 #include "registry/store_internal.h"
 
 namespace qv {
@@ -15,19 +16,6 @@ namespace qv {
 using namespace store;
 
 namespace {
-
-constexpr REGSAM kMaximumAllowed = 0x02000000;
-constexpr REGSAM kGenericAll = 0x10000000;
-constexpr REGSAM kGenericExecute = 0x20000000;
-constexpr REGSAM kGenericWrite = 0x40000000;
-constexpr REGSAM kGenericRead = 0x80000000;
-
-REGSAM EffectiveAccess(REGSAM sam) {
-    if (sam & (kMaximumAllowed | kGenericAll)) sam |= KEY_ALL_ACCESS;
-    if (sam & (kGenericRead | kGenericExecute)) sam |= KEY_READ;
-    if (sam & kGenericWrite) sam |= KEY_WRITE;
-    return sam;
-}
 
 // Splits a key path relative to a handle into its names. Win32 refuses a
 // leading backslash; Wine takes a run of backslashes, or a trailing one, as

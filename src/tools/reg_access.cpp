@@ -1,5 +1,6 @@
 #include "tools/reg_access.h"
 
+#include "model/loader.h"
 #include "model/registry_errors.h"
 
 #include <vector>
@@ -34,30 +35,9 @@ LONG CToolKey::Create(const RegKeyName& name) {
 
 LONG ReadValues(IRegistry& registry, HKEY key, std::vector<RegValue>& values) {
     values.clear();
-    std::vector<char> name(256);
-    std::vector<BYTE> data(256);
-    for (DWORD index = 0;;) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG status =
-            registry.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
-        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-        if (status == ERROR_MORE_DATA) {
-            // Either buffer may be short; the data's size is reported, the
-            // name's is not, so the name buffer grows whenever the data fits.
-            if (dataSize > data.size()) data.resize(dataSize);
-            else if (name.size() < (1u << 24)) name.resize(name.size() * 4);
-            else return status;
-            continue;
-        }
-        if (status != ERROR_SUCCESS) return status;
-        RegValue& value = values.emplace_back();
-        value.name.assign(name.data(), nameSize);
-        value.type = type;
-        value.data.assign(reinterpret_cast<const char*>(data.data()), dataSize);
-        ++index;
-    }
+    return ReadEachValue(registry, key, [&values](std::string_view name, DWORD type, std::string_view data) {
+        values.push_back(RegValue{std::string(name), type, std::string(data)});
+    });
 }
 
 LONG ReadSubkeyNames(IRegistry& registry, HKEY key, std::vector<std::string>& names) {

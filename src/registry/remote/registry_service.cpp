@@ -42,17 +42,6 @@ bool IsFailure(LONG status) {
     return status == ERROR_OUTOFMEMORY || status == 112 || status == 1015 || status == kErrorRegistryIoFailed;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Fills `snapshot` with the values and subkeys of `key` from the given
 // indexes on, stopping once about `budget` bytes are used (always after at
 // least one item, so that paging moves on). Returns the registry's status;

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "model/open_key.h"
+
 namespace qv {
 
 namespace {
@@ -30,19 +32,6 @@ std::string TrimEnd(std::string text) {
 }  // namespace
 
 namespace remote {
-
-constexpr REGSAM kMaximumAllowed = 0x02000000;
-constexpr REGSAM kGenericAll = 0x10000000;
-constexpr REGSAM kGenericExecute = 0x20000000;
-constexpr REGSAM kGenericWrite = 0x40000000;
-constexpr REGSAM kGenericRead = 0x80000000;
-
-REGSAM EffectiveAccess(REGSAM sam) {
-    if (sam & (kMaximumAllowed | kGenericAll)) sam |= KEY_ALL_ACCESS;
-    if (sam & (kGenericRead | kGenericExecute)) sam |= KEY_READ;
-    if (sam & kGenericWrite) sam |= KEY_WRITE;
-    return sam;
-}
 
 bool PlainSubkeyPath(std::string_view subkey) {
     if (!subkey.empty() && subkey.front() == '\\') return false;

@@ -32,9 +32,6 @@ inline constexpr std::size_t kMaxKeyNameBytes = 255;
 inline constexpr std::uint32_t kReadAheadBytes = 1 << 20;
 inline constexpr auto kReadAheadLifetime = std::chrono::seconds(10);
 
-// Generic and maximum-allowed rights widened to the key rights they stand for.
-REGSAM EffectiveAccess(REGSAM sam);
-
 // A subkey path the read-ahead can answer: no leading backslash and no
 // name too long (the service answers those with their own status).
 bool PlainSubkeyPath(std::string_view subkey);
