@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
-// More than the largest export of a whole registry hive.
-constexpr std::uintmax_t kMaxImportBytes = std::uintmax_t{1} << 30;
 constexpr int kDifferent = 2;
 constexpr char kDone[] = "The operation completed successfully.\n";
 constexpr char kCancelled[] = "The operation was cancelled by the user.\n";
@@ -291,26 +289,9 @@ private:
     }
 
     bool ReadWholeFile(const std::string& path, std::string& bytes) {
-        // Only a regular file of a size an export can have: a folder, a pipe
-        // or a device would fail, block or never end.
-        std::error_code ec;
-        const fs::file_status status = fs::status(path, ec);
-        if (ec) return Error("Cannot read " + path + ": " + ec.message() + "."), false;
-        if (!fs::is_regular_file(status)) return Error("Cannot read " + path + ": not a regular file."), false;
-        const std::uintmax_t size = fs::file_size(path, ec);
-        if (ec) return Error("Cannot read " + path + ": " + ec.message() + "."), false;
-        if (size > kMaxImportBytes)
-            return Error("Cannot read " + path + ": " + std::to_string(size) +
-                         " bytes is more than any registry export holds (at most 1 GiB is read)."),
-                   false;
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
-            bytes.resize(static_cast<std::size_t>(size));
-            in.read(bytes.data(), static_cast<std::streamsize>(size));
-            bytes.resize(static_cast<std::size_t>(in.gcount()));
-        }
-        if (in || (in.eof() && !in.bad())) return true;
-        Error("Cannot read " + path + ": " + std::error_code(errno, std::generic_category()).message() + ".");
+        std::string reason;
+        if (ReadImportFile(path, bytes, reason)) return true;
+        Error("Cannot read " + path + ": " + reason + ".");
         return false;
     }
 
@@ -322,7 +303,7 @@ private:
             for (bool first = true; m_io.input.ReadLine(line); first = false) {
                 if (!first) text += '\n';
                 text += line;
-                if (text.size() > kMaxImportBytes) return Error("The data on standard input is over 1 GiB."), false;
+                if (text.size() > kMaxImportFileBytes) return Error("The data on standard input is over 1 GiB."), false;
             }
             return true;
         }

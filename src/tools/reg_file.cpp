@@ -1,7 +1,11 @@
 #include "tools/reg_file.h"
 
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 namespace qv {
 
@@ -508,6 +512,27 @@ bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileForma
                   std::string& error) {
     CWriter writer(format, error);
     return writer.Key(tree, fullName) && writer.Finish(bytes);
+}
+
+bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    const std::uintmax_t size = ec ? 0 : fs::is_regular_file(status) ? fs::file_size(path, ec) : 0;
+    if (ec) reason = ec.message();
+    else if (!fs::is_regular_file(status)) reason = "not a regular file";
+    else if (size > kMaxImportFileBytes)
+        reason = std::to_string(size) + " bytes is more than any registry export holds (at most 1 GiB is read)";
+    if (!reason.empty()) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (in || (in.eof() && !in.bad())) return true;
+    reason = std::error_code(errno, std::generic_category()).message();
+    return false;
 }
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,5 +50,13 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
 // name or text is not UTF-8.
 bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format,
                   std::string& bytes, std::string& error);
+
+// More than the largest export of a whole registry hive.
+constexpr std::uintmax_t kMaxImportFileBytes = std::uintmax_t{1} << 30;
+
+// Reads the whole file at `path` for an import: only a regular file of a size
+// an export can have (a folder, a pipe or a device would fail, block or never
+// end). False with the reason otherwise.
+bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason);
 
 }  // namespace qv
