@@ -40,6 +40,8 @@ constexpr const char* kUsage =
     "\"listening on ADDR:PORT\" on standard output. Refused and failed requests\n"
     "are logged to standard error, one line each. SIGINT and SIGTERM stop it.\n";
 
+constexpr int kMemoryQuotaBytes = 256 << 20;
+
 struct Options {
     std::string store;
     std::string listen = "127.0.0.1:" + std::to_string(qv::remote::kDefaultPort);
@@ -169,7 +171,25 @@ int main(int argc, char** argv) {
     // make many threads.
     grpc::ResourceQuota quota("quorvane-regd");
     quota.SetMaxThreads(32);
+    // Buffers of calls and connections: the largest reply is 64 MiB, and
+    // eight clients loading at once stay far below.
+    quota.Resize(kMemoryQuotaBytes);
     builder.SetResourceQuota(quota);
+    // Our client has a call or two under way on a connection, never more.
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, 32);
+    // Connections do not live for ever: idle ones close (the client opens
+    // another when it next asks), and every one is replaced after an hour,
+    // calls under way getting five minutes to finish.
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, 15 * 60 * 1000);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_AGE_MS, 60 * 60 * 1000);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_AGE_GRACE_MS, 5 * 60 * 1000);
+    // A handshake that never finishes holds a connection for nothing.
+    builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, 10 * 1000);
+    // Our client sends no keepalive pings. Pings less than five minutes
+    // apart with no call under way are strikes; the third closes the
+    // connection. (gRPC's defaults, written out so they stay.)
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5 * 60 * 1000);
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 2);
     builder.RegisterService(&registryService);
     std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
     if (!server || bound == 0) {
