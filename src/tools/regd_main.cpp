@@ -1,6 +1,7 @@
 // quorvane-regd: serves this computer's registry store to Quorvane on other
 // computers (see "Serving this computer's registry" in the README).
 #include <grpcpp/grpcpp.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <chrono>
@@ -41,6 +42,8 @@ constexpr const char* kUsage =
     "are logged to standard error, one line each. SIGINT and SIGTERM stop it.\n";
 
 constexpr int kMemoryQuotaBytes = 256 << 20;
+// Freed memory the allocator may keep for reuse.
+constexpr std::size_t kKeptFreeBytes = 32 << 20;
 
 struct Options {
     std::string store;
@@ -203,6 +206,12 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
+        // A burst of calls (a client opening and cancelling streams as fast
+        // as it can) leaves the allocator holding what they used; give it
+        // back instead of keeping the peak for ever.
+#ifdef __GLIBC__
+        if (mallinfo2().fordblks > kKeptFreeBytes) malloc_trim(0);
+#endif
         timespec wait{1, 0};
         const int signal = sigtimedwait(&stopSignals, nullptr, &wait);
         if (signal == SIGINT || signal == SIGTERM) {
