@@ -208,7 +208,10 @@ int main(int argc, char** argv) {
     for (;;) {
         // A burst of calls (a client opening and cancelling streams as fast
         // as it can) leaves the allocator holding what they used; give it
-        // back instead of keeping the peak for ever.
+        // back instead of keeping the peak for ever. The peak itself grows
+        // with the burst: gRPC 1.51 reads a connection's streams faster than
+        // it retires them, and none of the limits above stops that (releases
+        // with the fixes for CVE-2023-44487 do).
 #ifdef __GLIBC__
         if (mallinfo2().fordblks > kKeptFreeBytes) malloc_trim(0);
 #endif
