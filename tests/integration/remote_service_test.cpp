@@ -2,15 +2,20 @@
 // bears many clients and bad requests, how it starts and stops, and how
 // computer names become addresses.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <grpcpp/grpcpp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 #include "registry/remote/registry.grpc.pb.h"
@@ -22,6 +27,22 @@ namespace qv {
 namespace {
 
 namespace v1 = quorvane::registry::v1;
+
+// An HTTP/2 frame: 24-bit length, type, flags, stream id, payload.
+std::string Http2Frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream, const std::string& payload) {
+    const std::size_t n = payload.size();
+    const char header[9] = {char(n >> 16), char(n >> 8), char(n),           char(type),  char(flags),
+                            char(stream >> 24), char(stream >> 16), char(stream >> 8), char(stream)};
+    return std::string(header, 9) + payload;
+}
+
+// A line of /proc/<pid>/status ("VmRSS", "VmHWM") in MiB; -1 when absent.
+long ProcStatusMiB(pid_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1) / 1024;
+    return -1;
+}
 
 class RemoteService : public ::testing::Test {
 protected:
@@ -207,6 +228,91 @@ TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
     router.RegCloseKey(root);
     EXPECT_EQ(router.Ping(service.Computer()), ERROR_SUCCESS);
     EXPECT_GE(Count(service.Log(), "refused"), 4) << service.Log();
+}
+
+// HTTP/2 "rapid reset": streams opened and cancelled at once, as fast as the
+// client can; a connection the service closes is opened again. Afterwards
+// the service answers others and has given back what the burst took.
+TEST_F(RemoteService, RapidResetFloodLeavesItServingAndGivesItsMemoryBack) {
+    Start();
+    const auto literal = [](const std::string& name, const std::string& value) {  // not indexed, no Huffman
+        return '\0' + std::string(1, char(name.size())) + name + char(value.size()) + value;
+    };
+    const std::string headers = "\x83\x86" /* :method POST, :scheme http */ +
+                                literal(":path", "/quorvane.registry.v1.Registry/Ping") +
+                                literal(":authority", service.Computer()) +
+                                literal("content-type", "application/grpc") + literal("te", "trailers");
+    const std::string cancel("\0\0\0\x08", 4);
+    constexpr int kPairs = 20000;
+    int queued = 0, connections = 0, fd = -1;
+    std::uint32_t stream = 1;
+    std::string out, in;
+    // A PING sent after the flood comes back once the service has read it all.
+    bool pinged = false, ponged = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ponged && std::chrono::steady_clock::now() < deadline) {
+        if (fd < 0) {
+            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<std::uint16_t>(service.Port()));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << "after " << connections;
+            fcntl(fd, F_SETFL, O_NONBLOCK);
+            out = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n" + Http2Frame(4, 0, 0, "");  // preface, SETTINGS
+            in.clear();
+            stream = 1;
+            pinged = false;
+            ++connections;
+        }
+        for (; out.size() < 65536 && queued < kPairs; ++queued, stream += 2)
+            out += Http2Frame(1, 0x4, stream, headers) + Http2Frame(3, 0, stream, cancel);  // HEADERS, RST_STREAM
+        if (queued == kPairs && !pinged) out += Http2Frame(6, 0, 0, std::string(8, 'p'));
+        pinged = queued == kPairs;
+        pollfd ready{fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
+        poll(&ready, 1, 100);
+        bool closed = (ready.revents & (POLLERR | POLLHUP)) != 0;
+        char buffer[65536];
+        if (ready.revents & POLLIN) {  // all but the PING's answer is dropped
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            closed = closed || got == 0 || (got < 0 && errno != EAGAIN);
+            if (got > 0) in.append(buffer, static_cast<std::size_t>(got));
+            const auto byte = [&](std::size_t i) { return std::size_t{static_cast<std::uint8_t>(in[i])}; };
+            while (in.size() >= 9 && in.size() >= 9 + (byte(0) << 16 | byte(1) << 8 | byte(2))) {
+                ponged = ponged || (byte(3) == 6 && (byte(4) & 1) != 0);  // PING with ACK
+                in.erase(0, 9 + (byte(0) << 16 | byte(1) << 8 | byte(2)));
+            }
+        }
+        if (!closed && (ready.revents & POLLOUT)) {
+            const ssize_t put = send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+            if (put > 0) out.erase(0, static_cast<std::size_t>(put));
+            closed = put < 0 && errno != EAGAIN;
+        }
+        if (closed) {
+            close(fd);
+            fd = -1;
+            out.clear();
+        }
+    }
+    if (fd >= 0) close(fd);
+    ASSERT_TRUE(ponged) << "the flood took longer than its 10 s; " << queued << " pairs sent";
+    const auto eventually = [](std::chrono::seconds limit, auto&& holds) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!holds()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return true;
+    };
+    CRegistryRouter router(none, RemoteOptions{});
+    EXPECT_TRUE(eventually(std::chrono::seconds(15), [&] { return router.Ping(service.Computer()) == 0; }))
+        << "a normal client gets no answer";
+    // Idle, it holds some 20 MiB; the burst took over 300.
+    long rss = 0;
+    const auto settled = [&] { return (rss = ProcStatusMiB(service.Pid(), "VmRSS")) < 64; };
+    EXPECT_TRUE(eventually(std::chrono::seconds(10), settled)) << "VmRSS stays at " << rss << " MiB";
+    std::cout << "after " << queued << " HEADERS+RST_STREAM on " << connections << " connection(s): VmRSS " << rss
+              << " MiB, peak " << ProcStatusMiB(service.Pid(), "VmHWM") << " MiB\n";
 }
 
 TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {
