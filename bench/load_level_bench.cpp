@@ -2,6 +2,8 @@
 // (and of twice that, to show the load grows linearly), next to the time the
 // sqlite3 shell takes to dump the same rows.
 //   bench_load_level [KEYS VALUES]
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +31,7 @@ struct Result {
 };
 
 bool Measure(std::size_t keys, std::size_t values, Result& result) {
-    const fs::path db = fs::temp_directory_path() / ("quorvane-bench-" + std::to_string(keys) + ".db");
+    const fs::path db = fs::temp_directory_path() / ("quorvane-bench-" + std::to_string(::getpid()) + "-" + std::to_string(keys) + ".db");
     for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"}) fs::remove(db.string() + suffix);
     std::string error;
     auto store = qv::CStoreRegistry::Open(db.string(), &error);

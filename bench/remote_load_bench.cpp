@@ -2,6 +2,8 @@
 // another computer's quorvane-regd over loopback, next to the same load from
 // the local store, and counts the requests the load made.
 //   bench_remote_load [KEYS VALUES]
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +54,7 @@ Load Measure(qv::IRegistry& registry, const std::string& computer) {
 int main(int argc, char** argv) {
     const std::size_t keys = argc > 2 ? std::strtoul(argv[1], nullptr, 10) : 100000;
     const std::size_t values = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 500000;
-    const fs::path folder = fs::temp_directory_path() / "quorvane-remote-bench";
+    const fs::path folder = fs::temp_directory_path() / ("quorvane-remote-bench-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     const std::string db = (folder / "registry.db").string();

@@ -3,6 +3,7 @@
 //   bench_tree_file [KEYS VALUES [FILE]]
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     const long keys = argc > 2 ? std::atol(argv[1]) : 200000;
     const long values = argc > 2 ? std::atol(argv[2]) : 1000000;
     const std::string path =
-        argc > 3 ? argv[3] : (std::filesystem::temp_directory_path() / "quorvane-bench.qvf").string();
+        argc > 3 ? argv[3] : (std::filesystem::temp_directory_path() / ("quorvane-bench-" + std::to_string(::getpid()) + ".qvf")).string();
 
     // The generated tree only makes the file; the timed write is of the tree
     // the reader built, laid out in memory as the program holds a side.

@@ -2,6 +2,8 @@
 // 1,000,000 values, and Find over the same tree for a text that never matches.
 // The trees are read from a tree file, as a side is held in the program.
 //   bench_walks [KEYS VALUES]
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,7 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     const long keys = argc > 2 ? std::atol(argv[1]) : 200000;
     const long values = argc > 2 ? std::atol(argv[2]) : 1000000;
-    const std::string path = (std::filesystem::temp_directory_path() / "quorvane-walk-bench.qvf").string();
+    const std::string path = (std::filesystem::temp_directory_path() / ("quorvane-walk-bench-" + std::to_string(::getpid()) + ".qvf")).string();
     auto master = qv::bench::ReadBackTree(keys, values, path);
     auto slave = qv::bench::ReadBackTree(keys, values, path);
     std::filesystem::remove(path);
