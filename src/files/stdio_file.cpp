@@ -137,6 +137,14 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
             *error = CFileException(CFileException::badPath, 0, m_strFileName, "not a regular file");
         return false;
     }
+#ifndef _WIN32
+    // A rename would replace a file its owner made read-only: refuse as
+    // writing into it would.
+    if (exists && ::access(target.string().c_str(), W_OK) != 0) {
+        if (error != nullptr) *error = CFileException(CauseOf(errno), errno, m_strFileName);
+        return false;
+    }
+#endif
     static std::atomic<unsigned> counter{0};
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -319,6 +319,10 @@ TEST_F(TreeFileTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "[\\K]\r\n");
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    if (geteuid() != 0) {  // a file its owner made read-only is not replaced (root may write anything)
+        fs::permissions(path, fs::perms::owner_read);
+        EXPECT_THROW(replace("x"), CFileException);
+    }
 }
 #endif
 
