@@ -287,9 +287,16 @@ void CQuorvaneDoc::OnFileSaveTree() {
 
 void CQuorvaneDoc::SaveToFile(const std::string& path, KeyNode* node) {
     try {
-        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace | CStdioFile::typeText);
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                  CStdioFile::typeText);
         SaveTree(node, file);
         file.Close();
+        // Saved, but not all of it can come back: the user must know.
+        if (const std::size_t unkept = CountUnkeptValues(node); unkept != 0)
+            m_ui.MessageBox(std::to_string(unkept) +
+                                " value(s) could not be kept whole: a tree file keeps REG_SZ text on one line and "
+                                "REG_DWORD numbers only.",
+                            MB_OK | MB_ICONWARNING);
     } catch (const CFileException& e) {
         std::string text = e.GetErrorMessage();
         if (text.empty()) text = LoadString(IDS_WRITE_ERROR);

@@ -83,6 +83,24 @@ void WriteSubtree(const KeyNode* node, CStdioFile& file, const std::string& pare
     }
 }
 
+std::size_t CountUnkeptValues(const KeyNode* chosen) {
+    const auto kept = [](const ValueEntry& v) {
+        if (v.name.find_first_of("\r\n") != std::string::npos || v.name.find("\"=") != std::string::npos) return false;
+        if (v.type == REG_DWORD) return v.data.size() == sizeof(DWORD);
+        return v.type == REG_SZ && v.Text().find_first_of("\r\n") == std::string_view::npos;
+    };
+    std::size_t unkept = 0;
+    std::vector<const KeyNode*> pending;
+    for (const auto& sub : chosen->subkeys) pending.push_back(sub.get());
+    while (!pending.empty()) {
+        const KeyNode* n = pending.back();
+        pending.pop_back();
+        for (const auto& v : n->values) unkept += kept(*v) ? 0 : 1;
+        for (const auto& sub : n->subkeys) pending.push_back(sub.get());
+    }
+    return unkept;
+}
+
 void SaveTree(const KeyNode* chosen, CStdioFile& file) {
     std::string path;
     if (chosen->parent != nullptr) WriteAncestors(chosen, file, path);

@@ -291,6 +291,13 @@ TEST_F(DocumentCommands, SaveWritesTheChosenTreeOrSaysWhy) {
     std::ifstream in(out, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
               "[\\HKEY_USERS]\r\n\r\n[\\HKEY_USERS\\A]\r\n\"s\"=\"1\"\r\n\r\n");
+    // What the file cannot keep is said: the live Demo key's binary and
+    // expandable values.
+    Open(kSourceLocal, "", kSourceLocal, "");
+    masterCtrl.Click(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"})->parent);
+    save(1013, out);
+    EXPECT_EQ(ui.Messages().back(),
+              "2 value(s) could not be kept whole: a tree file keeps REG_SZ text on one line and REG_DWORD numbers only.");
     // A write error names the file.
     const std::string bad = (dir / "no such folder" / "x.qvf").string();
     save(1012, bad);
