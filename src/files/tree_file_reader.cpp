@@ -60,7 +60,7 @@ std::string TextOf(std::string_view line, std::size_t eq) {
 std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
     // The name ends at the first quote followed by '=': a name may hold '='
     // itself (even "=dword:"), which must not decide the value's type.
-    std::size_t eq = line.find("\"=");
+    std::size_t eq = line.find("\"=", 1);  // after the opening quote: a name may start with "="
     eq = eq != std::string_view::npos ? eq + 1 : line.find('=');
     const std::string_view name =
         eq != std::string_view::npos && eq >= 3 ? line.substr(1, eq - 2) : std::string_view();

@@ -147,8 +147,24 @@ KeyNode* FindParent(KeyNode* start, std::string_view keyLine) {
     // A root key's line ("[\\ROOT]") has the top node for its parent.
     const auto slash = parentPart.rfind('\\');
     if (slash == std::string_view::npos) return start;
-    // The parent's name is all that follows its backslash: it has no
-    // closing bracket to drop, and blanks belong to the name.
+    // Files written depth first hold the parent at the end of the chain of
+    // last subkeys: follow the parent's whole path down that chain, so that
+    // a name met twice on the way (A\B\A) cannot mislead the match.
+    if (parentPart.size() > 1 && parentPart[0] == '[' && parentPart[1] == '\\') {
+        KeyNode* node = start;
+        std::string_view rest = parentPart.substr(2);
+        for (;;) {
+            const std::size_t next = rest.find('\\');
+            const std::string_view name = rest.substr(0, next);
+            node = node->subkeys.empty() ? nullptr : node->subkeys.back().get();
+            if (node == nullptr || node->name != name) break;
+            if (next == std::string_view::npos) return node;
+            rest.remove_prefix(next + 1);
+        }
+    }
+    // Otherwise (hand-written files) the first key on that chain that has
+    // the parent's name. The name is all that follows its backslash: it has
+    // no closing bracket to drop, and blanks belong to it.
     const std::string_view wanted = parentPart.substr(slash + 1);
     for (KeyNode* node = start; node != nullptr;) {
         if (node->parent != nullptr && node->name == wanted) return node;

@@ -141,10 +141,16 @@ TEST_F(TreeFileTest, WhatTheProgramWritesReadsBackAsTheSameTree) {
     KeyNode* root = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
     KeyNode* odd = root->AppendSubkey(std::make_unique<KeyNode>(" leading blank"));
     odd->AppendSubkey(std::make_unique<KeyNode>("ends]"))->AppendSubkey(std::make_unique<KeyNode>("a=b]]"));
+    // A name met twice on one path: S\T\S\X.
+    KeyNode* s = root->AppendSubkey(std::make_unique<KeyNode>("S"));
+    s->AppendSubkey(std::make_unique<KeyNode>("T"))
+        ->AppendSubkey(std::make_unique<KeyNode>("S"))
+        ->AppendSubkey(std::make_unique<KeyNode>("X"));
+    s->AppendSubkey(std::make_unique<KeyNode>("Y"));
     const DWORD all = 0xFFFFFFFF;
     const std::pair<std::string, std::string> texts[] = {
         {"a=dword:", "not a number"}, {"blank", "  indented "}, {"quote", "\"quoted"}, {"eq", "x\"=\"y"},
-        {"", "default"},              {std::string(300, 'n'), std::string(70000, 'L')},
+        {"", "default"},              {"=first", "x"}, {std::string(300, 'n'), std::string(70000, 'L')},
     };
     for (const auto& [name, text] : texts) odd->AppendValue(std::make_unique<ValueEntry>(name.c_str(), REG_SZ, text.c_str()));
     odd->AppendValue(std::make_unique<ValueEntry>("n=1", REG_DWORD, &all));
