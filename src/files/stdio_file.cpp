@@ -148,9 +148,12 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
     static std::atomic<unsigned> counter{0};
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = "." + target.filename().string() + ".tmp" +
-                                 std::to_string(static_cast<unsigned long>(::getpid())) + "-" +
-                                 std::to_string(counter++);
+        std::string name = ".";
+        name += target.filename().string();
+        name += ".tmp";
+        name += std::to_string(static_cast<unsigned long>(::getpid()));
+        name += '-';
+        name += std::to_string(counter++);
         const std::string temp = (folder / name).string();
         errno = 0;
 #ifdef _WIN32

@@ -450,7 +450,7 @@ TEST_F(StoreFile, ManySubkeysOpenedInTurnGetTheirOwnValues) {
     for (int k = 0; k < kKeys; ++k) {
         HKEY key = CreateKey(*store, HKEY_USERS, "Many\\" + keyName(k));
         for (int v = 0; k != 30 && v < kValues; ++v)  // descending names: creation order is not name order
-            ASSERT_EQ(SetData(*store, key, ("v" + std::to_string(kValues - v)).c_str(), data(k, v)), 0);
+            ASSERT_EQ(SetData(*store, key, std::string("v").append(std::to_string(kValues - v)).c_str(), data(k, v)), 0);
         store->RegCloseKey(key);
     }
     ASSERT_EQ(store->CommitBatch(), 0);
@@ -464,7 +464,7 @@ TEST_F(StoreFile, ManySubkeysOpenedInTurnGetTheirOwnValues) {
         const int k = std::stoi(name.substr(1)) - 100;
         Names expected;
         for (int v = 0; k != 30 && v < kValues; ++v)
-            expected.push_back("v" + std::to_string(kValues - v) + "=" + data(k, v));
+            expected.push_back(std::string("v").append(std::to_string(kValues - v)) + "=" + data(k, v));
         expected.push_back("end 259");
         HKEY key = OpenPath(*reader, "Many\\" + name);
         EXPECT_EQ(Values(*reader, key), expected) << name;

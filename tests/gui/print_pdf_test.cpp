@@ -43,7 +43,7 @@ TEST(PrintToPdf, LinesAndPageBreaksSurviveIntoThePdf) {
                      ->AppendSubkey(std::make_unique<KeyNode>("Printed Key"));
     for (int i = 0; i < 70; ++i) {
         const std::string text = "text " + std::to_string(i);
-        k->AppendValue(std::make_unique<ValueEntry>(("v" + std::to_string(i)).c_str(), REG_SZ, text.c_str()));
+        k->AppendValue(std::make_unique<ValueEntry>(std::string("v").append(std::to_string(i)).c_str(), REG_SZ, text.c_str()));
     }
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -156,7 +156,7 @@ TEST_F(TreeFileTest, WhatTheProgramWritesReadsBackAsTheSameTree) {
     odd->AppendValue(std::make_unique<ValueEntry>("n=1", REG_DWORD, &all));
     KeyNode* deep = root;
     for (int level = 2; level <= kMaxKeyDepth; ++level)
-        deep = deep->AppendSubkey(std::make_unique<KeyNode>("d" + std::to_string(level)));
+        deep = deep->AppendSubkey(std::make_unique<KeyNode>(std::string("d").append(std::to_string(level))));
 
     for (const KeyNode* chosen : {static_cast<const KeyNode*>(&top), static_cast<const KeyNode*>(deep)}) {
         KeyNode back("again");
@@ -362,7 +362,7 @@ TEST(PrintLayout, PagesBreakAfterTheLinePastSixThousand) {
     KeyNode top("t");
     KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("K"));
     for (DWORD i = 0; i < 70; ++i)
-        k->AppendValue(std::make_unique<ValueEntry>(("v" + std::to_string(i)).c_str(), REG_DWORD, &i));
+        k->AppendValue(std::make_unique<ValueEntry>(std::string("v").append(std::to_string(i)).c_str(), REG_DWORD, &i));
     k->AppendValue(std::make_unique<ValueEntry>("bin", REG_BINARY, "x"));
     RecordingDC dc;
     PrintTree(&top, dc);

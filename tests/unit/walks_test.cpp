@@ -98,8 +98,8 @@ TEST(CompareWalk, EntriesAddedAtAStopAreWalkedAndFirstMatchWins) {
     // first of two equal names and see keys appended during the walk.
     KeyNode m("m"), s("s");
     for (int i = 0; i < 40; ++i) {
-        m.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
-        s.AppendSubkey(std::make_unique<KeyNode>("k" + std::to_string(i)));
+        m.AppendSubkey(std::make_unique<KeyNode>(std::string("k").append(std::to_string(i))));
+        s.AppendSubkey(std::make_unique<KeyNode>(std::string("k").append(std::to_string(i))));
     }
     m.AppendSubkey(std::make_unique<KeyNode>("dup"));
     m.AppendSubkey(std::make_unique<KeyNode>("dup"))->AppendValue(std::make_unique<ValueEntry>("x", REG_SZ, "1"));
