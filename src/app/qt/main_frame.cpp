@@ -16,16 +16,13 @@
 #include <QToolBar>
 
 #include "framework/qt/icons.h"
+#include "framework/qt/qt_text.h"
 #include "app/quorvane_doc.h"
 #include "res/resource.h"
 
 namespace qv {
 
 namespace {
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Commands that work on the sides' trees.
 constexpr UINT kNeedSides[] = {

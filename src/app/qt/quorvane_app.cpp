@@ -1,8 +1,7 @@
 #include "app/qt/quorvane_app.h"
 
-#include <cstdio>
-
 #include <algorithm>
+#include <cstdio>
 
 #include <QApplication>
 #include <QSettings>
@@ -11,6 +10,7 @@
 
 #include "dialogs/about_dlg.h"
 #include "framework/qt/icons.h"
+#include "framework/qt/qt_text.h"
 #include "app/qt/main_frame.h"
 #include "framework/qt/qt_modal_ui.h"
 #include "app/quorvane_doc.h"
@@ -24,14 +24,6 @@
 #include "registry/unavailable_registry.h"
 
 namespace qv {
-
-namespace {
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));

@@ -14,18 +14,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "framework/qt/qt_text.h"
+
 namespace qv {
 
 namespace {
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToUtf8(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 // Rounds as the platform's MulDiv does.
 int MulDiv(int value, int mul, int div) {

@@ -8,6 +8,7 @@
 
 #include "framework/qt/qt_dialog_host.h"
 #include "framework/qt/qt_print.h"
+#include "framework/qt/qt_text.h"
 
 #include <QPageSetupDialog>
 #include <QPrintDialog>
@@ -16,15 +17,6 @@
 namespace qv {
 
 namespace {
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToUtf8(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 // A modal window over a busy program still shows the arrow, and the busy
 // cursor comes back when it closes.

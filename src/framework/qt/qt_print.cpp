@@ -2,6 +2,8 @@
 
 #include <QFontDatabase>
 
+#include "framework/qt/qt_text.h"
+
 namespace qv {
 
 CQtPrintDC::CQtPrintDC(QPainter& painter, QPrinter& printer) : m_painter(painter), m_printer(printer) {
@@ -15,7 +17,7 @@ CQtPrintDC::CQtPrintDC(QPainter& painter, QPrinter& printer) : m_painter(painter
 void CQtPrintDC::TextOut(int x, int y, const std::string& text) {
     // (x, y) is the top of the text cell, as on a printer device context.
     const int baseline = y + m_painter.fontMetrics().ascent();
-    m_painter.drawText(x, baseline, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    m_painter.drawText(x, baseline, FromUtf8(text));
 }
 
 void CQtPrintDC::EndPage() { m_bPageEnded = true; }

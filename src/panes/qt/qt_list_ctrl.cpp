@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPalette>
 
+#include "framework/qt/qt_text.h"
+
 namespace qv {
 
 namespace {
@@ -27,7 +29,7 @@ QVariant CTextRowModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(kAlignment);
     if (role != Qt::DisplayRole) return QVariant();
     const std::string& text = m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return FromUtf8(text);
 }
 
 QVariant CTextRowModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -5,6 +5,7 @@
 #include <QStyleOption>
 
 #include "framework/qt/icons.h"
+#include "framework/qt/qt_text.h"
 #include "model/key_node.h"
 
 namespace qv {
@@ -92,7 +93,7 @@ QVariant CKeyItemModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: {
         const std::string& name = item->node->name;
-        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        return FromUtf8(name);
     }
     case Qt::DecorationRole:
         return item == m_root ? m_rootIcon : m_icons[item->image / 2u];
