@@ -48,12 +48,8 @@ int DeleteFromRegistry(KeyNode* node, IRegistry& registry, const std::string& co
 }
 
 int DeleteValuesFromRegistry(KeyNode* node, IRegistry& registry, const std::string& computer, int index) {
-    HKEY root = nullptr;
-    std::string path;
-    PathOf(node, root, path);
-    if (root == nullptr) return 0;
     COpenedKey key(registry);
-    if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    if (key.OpenNode(computer, node, KEY_WRITE) != 0) return 0;
     // A row beyond the list names no value: nothing to delete.
     if (index < -1 || (index != -1 && static_cast<std::size_t>(index) >= node->values.size())) return 1;
     if (index != -1) {
@@ -103,12 +99,8 @@ KeyNode* CreateSubkey(KeyNode* node, IRegistry& registry, const std::string& com
 
 int CreateValue(KeyNode* node, IRegistry& registry, const std::string& computer,
                 std::unique_ptr<ValueEntry>& entry) {
-    HKEY root = nullptr;
-    std::string path;
-    PathOf(node, root, path);
-    if (root == nullptr) return 0;
     COpenedKey key(registry);
-    if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    if (key.OpenNode(computer, node, KEY_WRITE) != 0) return 0;
     if (registry.RegSetValueExA(key.Key(), entry->name.c_str(), 0, entry->type, entry->Bytes(),
                                 entry->WriteSize()) != ERROR_SUCCESS)
         return 0;

@@ -1,5 +1,7 @@
 #include "model/open_key.h"
 
+#include "model/key_node.h"
+
 namespace qv {
 
 LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
@@ -34,6 +36,14 @@ LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& 
     }
     registry.RegCloseKey(connected);
     return status;
+}
+
+LONG COpenedKey::OpenNode(const std::string& computer, const KeyNode* node, REGSAM access) {
+    HKEY root = nullptr;
+    std::string path;
+    PathOf(node, root, path);
+    if (root == nullptr) return ERROR_INVALID_PARAMETER;
+    return Open(computer, root, path, access);
 }
 
 REGSAM EffectiveAccess(REGSAM sam) {

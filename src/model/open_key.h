@@ -8,6 +8,8 @@
 
 namespace qv {
 
+class KeyNode;
+
 // Opens `path` below `root` on `computer` (empty: this computer). With an
 // access mask other than KEY_READ a missing key is created (class "REG_SZ").
 // Returns 0 with `key` and `base` open (the caller closes both), or the
@@ -56,6 +58,8 @@ public:
         }
         return status;
     }
+    // The key of `node` (a root key or below), as Open does.
+    LONG OpenNode(const std::string& computer, const KeyNode* node, REGSAM access);
     void Close() {
         m_key.Close();
         m_base.Close();

@@ -20,12 +20,8 @@ std::string ValueText(const ValueEntry& value) {
 }
 
 int WriteValues(KeyNode* node, IRegistry& registry, const std::string& computer, int index) {
-    HKEY root = nullptr;
-    std::string path;
-    PathOf(node, root, path);
-    if (root == nullptr) return 0;
     COpenedKey key(registry);
-    if (key.Open(computer, root, path, KEY_WRITE) != 0) return 0;
+    if (key.OpenNode(computer, node, KEY_WRITE) != 0) return 0;
     for (std::size_t i = 0; i < node->values.size(); ++i) {
         if (index != -1 && static_cast<std::size_t>(index) != i) continue;
         const ValueEntry& v = *node->values[i];
