@@ -5,10 +5,11 @@
 set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
-          libgmock-dev libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler)
+          libgmock-dev libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
+          libhivex-dev)
 # wine64 is the 64-bit loader only; the wine and wineserver commands come with wine.
 test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
-           clang libclang-rt-14-dev openssl)
+           clang libclang-rt-14-dev openssl registry-tools libwin-hivex-perl)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;
