@@ -10,24 +10,10 @@
 #include "model/open_key.h"
 #include "model/registry.h"
 #include "registry/registry_batch.h"
+#include "files/reg_file.h"
 #include "tools/reg_args.h"
 
 namespace qv {
-
-struct RegValue {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::string data;  // the registry's bytes
-
-    bool operator==(const RegValue&) const = default;
-};
-
-// One key with its values and, as far as it was read, its subkeys.
-struct RegTree {
-    std::string name;
-    std::vector<RegValue> values;
-    std::vector<std::unique_ptr<RegTree>> subkeys;
-};
 
 // Readable text for a registry status, e.g. "Access is denied. (status 5)".
 std::string StatusText(LONG status);

@@ -7,18 +7,6 @@ namespace qv {
 
 namespace {
 
-struct RootEntry {
-    const char* longName;
-    const char* shortName;
-    HKEY handle;
-};
-
-const RootEntry kRoots[] = {
-    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},   {"HKEY_USERS", "HKU", HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
-};
-
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 std::string LowerCase(std::string_view text) {
@@ -55,56 +43,6 @@ int HexDigit(char c) {
 }
 
 }  // namespace
-
-std::string RegKeyName::Full() const { return path.empty() ? rootName : rootName + '\\' + path; }
-
-const char* LongRootName(std::string_view name, HKEY* handle) {
-    for (const RootEntry& r : kRoots) {
-        if (NamesEqual(name, r.longName) || NamesEqual(name, r.shortName)) {
-            if (handle != nullptr) *handle = r.handle;
-            return r.longName;
-        }
-    }
-    return nullptr;
-}
-
-bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer) {
-    key = RegKeyName{};
-    if (text.substr(0, 2) == "\\\\") {
-        if (!allowComputer) return false;
-        text.remove_prefix(2);
-        const std::size_t slash = text.find('\\');
-        if (slash == 0 || slash == std::string_view::npos) return false;
-        key.computer.assign(text.substr(0, slash));
-        text.remove_prefix(slash + 1);
-    }
-    const std::size_t slash = text.find('\\');
-    const char* root = LongRootName(text.substr(0, slash), &key.root);
-    if (root == nullptr) return false;
-    key.rootName = root;
-    if (slash != std::string_view::npos) {
-        std::string_view path = text.substr(slash + 1);
-        while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-        // No empty part anywhere: "HKLM\\x" or "a\\b" names no key.
-        if ((!path.empty() && path.front() == '\\') || path.find("\\\\") != std::string_view::npos) return false;
-        key.path.assign(path);
-    }
-    return true;
-}
-
-std::string JoinKey(std::string_view parent, std::string_view child) {
-    std::string out(parent);
-    if (!out.empty() && !child.empty()) out += '\\';
-    out += child;
-    return out;
-}
-
-bool NamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 std::string ParsedArgs::Get(const std::string& name) const {
     auto it = switches.find(name);

@@ -8,30 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "files/key_name.h"
+#include "model/key_node.h"
 #include "model/registry_types.h"
 
 namespace qv {
 
-struct RegKeyName {
-    std::string computer;  // empty: this computer
-    HKEY root = nullptr;
-    std::string rootName;  // long form: HKEY_LOCAL_MACHINE, ...
-    std::string path;      // below the root, without outer backslashes
-
-    // "ROOT\path", as keys are printed and written to .reg files.
-    std::string Full() const;
-};
-
-// Reads [\\computer\]ROOT[\path]. Root names are long or short, in any case.
-bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer = true);
-
-// Long root name for a short or long one in any case; null when unknown.
-const char* LongRootName(std::string_view name, HKEY* handle = nullptr);
-
-std::string JoinKey(std::string_view parent, std::string_view child);
-
 // ASCII letters compare without case, as the registry compares names.
-bool NamesEqual(std::string_view a, std::string_view b);
+inline bool NamesEqual(std::string_view a, std::string_view b) { return SameName(a, b); }
+
 
 struct SwitchDef {
     const char* name;  // lower case, without the leading '/' or '-'

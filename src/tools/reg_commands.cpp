@@ -11,7 +11,7 @@
 #include "model/loader.h"
 #include "tools/reg_access.h"
 #include "tools/reg_args.h"
-#include "tools/reg_file.h"
+#include "files/reg_file.h"
 #include "tools/reg_format.h"
 
 namespace qv {

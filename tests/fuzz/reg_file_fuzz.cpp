@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/reg_file.h"
+#include "files/reg_file.h"
+#include "model/key_node.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr std::size_t kMaxParts = 513;
 
 RegTree* Child(RegTree& node, std::string_view name, bool create) {
     for (const auto& sub : node.subkeys)
-        if (qv::NamesEqual(sub->name, name)) return sub.get();
+        if (qv::SameName(sub->name, name)) return sub.get();
     if (!create) return nullptr;
     node.subkeys.push_back(std::make_unique<RegTree>());
     node.subkeys.back()->name = name;
@@ -62,13 +63,13 @@ bool Apply(const std::vector<qv::RegFileOp>& ops, RegTree& top) {
                 node = Child(*node, parts[i], create);
             current = create ? node : nullptr;
             if (!create && node != nullptr)
-                std::erase_if(node->subkeys, [&](const auto& s) { return qv::NamesEqual(s->name, parts.back()); });
+                std::erase_if(node->subkeys, [&](const auto& s) { return qv::SameName(s->name, parts.back()); });
             continue;
         }
         if (current == nullptr) Fail("a value outside a key's section");
         auto& values = current->values;
         auto found = std::find_if(values.begin(), values.end(),
-                                  [&](const qv::RegValue& v) { return qv::NamesEqual(v.name, op.value.name); });
+                                  [&](const qv::RegValue& v) { return qv::SameName(v.name, op.value.name); });
         if (op.kind == qv::RegFileOp::kDeleteValue) {
             if (found != values.end()) values.erase(found);
         } else if (found != values.end()) {

@@ -19,7 +19,7 @@
 #include "tests/support/registry_builder.h"
 #include "tools/reg_access.h"
 #include "tools/reg_commands.h"
-#include "tools/reg_file.h"
+#include "files/reg_file.h"
 
 namespace qv {
 

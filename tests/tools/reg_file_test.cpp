@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "tools/reg_file.h"
+#include "files/reg_file.h"
 
 namespace qv {
 

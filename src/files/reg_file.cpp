@@ -1,4 +1,6 @@
-#include "tools/reg_file.h"
+#include "files/reg_file.h"
+
+#include "model/key_node.h"
 
 #include <cstdint>
 #include <cerrno>
@@ -79,7 +81,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && NamesEqual(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
 int HexValue(char c) {

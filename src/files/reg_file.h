@@ -7,14 +7,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tools/reg_access.h"
-#include "tools/reg_args.h"
+#include "files/key_name.h"
+#include "model/registry_types.h"
 
 namespace qv {
+
+struct RegValue {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::string data;  // the registry's bytes
+
+    bool operator==(const RegValue&) const = default;
+};
+
+// One key with its values and, as far as it was read, its subkeys.
+struct RegTree {
+    std::string name;
+    std::vector<RegValue> values;
+    std::vector<std::unique_ptr<RegTree>> subkeys;
+};
 
 enum class RegFileFormat { kVersion5, kRegedit4 };
 
