@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those missing.
-#   scripts/deps.sh run    what building and running the program needs
-#   scripts/deps.sh test   everything the test suite needs as well
+#   scripts/deps.sh run      what building and running the program needs
+#   scripts/deps.sh package  building and checking the Debian packages (scripts/package.sh)
+#   scripts/deps.sh test     everything the test suite needs as well
 set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
           libgmock-dev libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler
           libhivex-dev)
+# Icons drawn at build time, the Debian packages made and checked.
+package_pkgs=("${run_pkgs[@]}" librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils
+              shared-mime-info libglib2.0-bin systemd man-db)
 # wine64 is the 64-bit loader only; the wine and wineserver commands come with wine.
-test_pkgs=("${run_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
+test_pkgs=("${package_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
            clang libclang-rt-14-dev openssl registry-tools libwin-hivex-perl)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;
+  package) wanted=("${package_pkgs[@]}") ;;
   test) wanted=("${test_pkgs[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  *) echo "usage: $0 run|package|test" >&2; exit 2 ;;
 esac
 
 missing=()
