@@ -14,6 +14,7 @@
 
 #include "files/key_name.h"
 #include "model/registry_types.h"
+#include "model/text_encoding.h"
 
 namespace qv {
 
@@ -33,12 +34,6 @@ struct RegTree {
 };
 
 enum class RegFileFormat { kVersion5, kRegedit4 };
-
-// Strict conversions: false on anything that is not well-formed (lone
-// surrogates, an odd byte count, overlong or truncated UTF-8). `*badAt`
-// gets the input offset of the fault.
-bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt = nullptr);
-bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt = nullptr);
 
 // Types whose data is text in the registry (converted in version 5 files).
 bool IsTextType(DWORD type);

@@ -1,0 +1,28 @@
+// UTF-8 and UTF-16LE, the two encodings registry text meets: the program
+// holds text as UTF-8, hive files and version 5 .reg files as UTF-16LE.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Strict: false on anything not well-formed (lone surrogates, an odd byte
+// count, overlong or truncated UTF-8); `*badAt` gets the input offset of the
+// fault.
+//
+// Lenient (for data read from hives, where a string value may hold anything):
+// never fails. A lone surrogate becomes its own three-byte sequence, as
+// WTF-8 writes it, and converting back restores it, so such data survives a
+// copy from one hive to another; a last odd byte is dropped, as Windows' own
+// 8-bit calls drop it; a byte that begins no valid UTF-8 sequence becomes
+// U+FFFD.
+enum class Conversion { kStrict, kLenient };
+
+bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt = nullptr,
+                   Conversion mode = Conversion::kStrict);
+bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt = nullptr,
+                   Conversion mode = Conversion::kStrict);
+
+}  // namespace qv
