@@ -41,7 +41,7 @@ TEST(PrintToPdf, LinesAndPageBreaksSurviveIntoThePdf) {
     KeyNode top("t");
     KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("HKEY_USERS"))
                      ->AppendSubkey(std::make_unique<KeyNode>("Printed Key"));
-    for (int i = 0; i < 70; ++i) {
+    for (int i = 0; i < 130; ++i) {
         const std::string text = "text " + std::to_string(i);
         k->AppendValue(std::make_unique<ValueEntry>(std::string("v").append(std::to_string(i)).c_str(), REG_SZ, text.c_str()));
     }
@@ -67,14 +67,17 @@ TEST(PrintToPdf, LinesAndPageBreaksSurviveIntoThePdf) {
     EXPECT_GE(left, 20 / 25.4 * 72) << "points from the paper's left edge";
 
     const auto pages = PdfPages(pdf);
-    ASSERT_EQ(pages.size(), 2u);
+    ASSERT_EQ(pages.size(), 3u);
     // Page 1: [\HKEY_USERS], a blank, the key line, then values up to the 60th line.
     ASSERT_EQ(pages[0].size(), 59u);  // 60 steps, one of them blank
     EXPECT_EQ(std::vector<std::string>(pages[0].begin(), pages[0].begin() + 3),
               (std::vector<std::string>{"[\\HKEY_USERS]", "[\\HKEY_USERS\\Printed Key]", "\"v0\"=\"text 0\""}));
     EXPECT_EQ(pages[0].back(), "\"v56\"=\"text 56\"");  // the 60th line, at 6050
+    // Later pages start at the top again: 60 lines each, no key line repeated.
+    EXPECT_EQ(pages[1].size(), 60u);
     EXPECT_EQ(pages[1].front(), "\"v57\"=\"text 57\"");
-    EXPECT_EQ(pages[1].back(), "\"v69\"=\"text 69\"");
+    EXPECT_EQ(pages[2].front(), "\"v117\"=\"text 117\"");
+    EXPECT_EQ(pages[2].back(), "\"v129\"=\"text 129\"");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The key tree, tree files and printing: values kept whole, the file form
 // byte for byte, what the program writes reading back to the same tree, how
 // the reader takes hand-written lines, what it refuses, file errors, and the
-// printed layout with its page breaks.
+// printed layout (its page breaks: tests/gui/print_pdf_test.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -356,21 +356,6 @@ TEST(PrintLayout, ASubtreeStartsWithItsAncestorsAndLinesStepByHundred) {
     EXPECT_EQ(dc.lines, (Names{"1 150 []", "1 350 [\\HKEY_USERS]", "1 550 [\\HKEY_USERS\\A]", "1 650 \"s\"=\"x y\"",
                                "1 850 [\\HKEY_USERS\\B]"}));
     EXPECT_EQ(dc.ended, 0);
-}
-
-TEST(PrintLayout, PagesBreakAfterTheLinePastSixThousand) {
-    KeyNode top("t");
-    KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("K"));
-    for (DWORD i = 0; i < 70; ++i)
-        k->AppendValue(std::make_unique<ValueEntry>(std::string("v").append(std::to_string(i)).c_str(), REG_DWORD, &i));
-    k->AppendValue(std::make_unique<ValueEntry>("bin", REG_BINARY, "x"));
-    RecordingDC dc;
-    PrintTree(&top, dc);
-    ASSERT_EQ(dc.lines.size(), 72u);  // the key at 150, then value i as line i + 2
-    EXPECT_EQ(dc.lines[59], "1 6050 \"v58\"=dword:0000003a");  // the 60th line ends the page
-    EXPECT_EQ(dc.lines[60], "2 150 \"v59\"=dword:0000003b");   // no repeated key line
-    EXPECT_EQ(dc.lines.back(), "2 1250 \"bin\"=");
-    EXPECT_EQ(dc.ended, 1);
 }
 
 }  // namespace
