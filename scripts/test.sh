@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the whole suite, the unit tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and the registry
-# conformance suite against Wine's registry through the Windows build.
+# conformance suite against Wine's registry through the Windows build; last,
+# the Debian packages are made and checked (scripts/check-packages.sh).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test || exit 1
@@ -23,6 +24,9 @@ run ctest --preset asan -j2 -L "unit|conformance"
 if [[ -x scripts/wine-tests.sh ]]; then
   run scripts/wine-tests.sh
 fi
+
+# A Release build of the programs alone (build/package, kept between runs).
+run scripts/check-packages.sh
 
 if [[ $failed -ne 0 ]]; then
   echo "Some tests FAILED."
