@@ -21,7 +21,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
   export CXXFLAGS LDFLAGS
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >&2
+  -DCMAKE_INSTALL_PREFIX=/usr -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >&2
 cmake --build "$build" -j2 >&2
 
 rm -rf "$out"
