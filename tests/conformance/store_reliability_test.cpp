@@ -337,19 +337,14 @@ TEST_F(StoreFile, FirstOpenMakesTheFolderAndTheFiveRoots) {
         EXPECT_EQ(store->RegDeleteKeyA(root, ""), ERROR_ACCESS_DENIED) << "roots stay";
 }
 
-TEST_F(StoreFile, KeyNamesAreBytesAndARefusedCreateLeavesNothing) {
+// (The limits on names and depth are the conformance suite's.)
+TEST_F(StoreFile, KeyNamesAreBytesAndAllLevelsComeInOneCall) {
     auto store = OpenStore();
     ASSERT_TRUE(store);
     LONG status = 0;
     std::string deep = "d";
-    for (int level = 1; level < 513; ++level) deep += "\\d";
-    for (const std::string& path : {"a\\b\\" + std::string(256, 'c'), deep}) {
-        EXPECT_EQ(CreateKey(*store, HKEY_USERS, path, &status), nullptr);
-        EXPECT_EQ(status, ERROR_INVALID_PARAMETER);
-    }
-    EXPECT_EQ(Subkeys(*store, HKEY_USERS), Names{});
-    deep.resize(deep.size() - 2);  // 512 levels in one call are fine here (Windows stops at 32 a call)
-    store->RegCloseKey(CreateKey(*store, HKEY_USERS, deep, &status));
+    for (int level = 1; level < 512; ++level) deep += "\\d";
+    store->RegCloseKey(CreateKey(*store, HKEY_USERS, deep, &status));  // Windows stops at 32 a call
     EXPECT_EQ(status, ERROR_SUCCESS);
 
     // Only ASCII letters fold; other bytes are kept and ordered as they are.

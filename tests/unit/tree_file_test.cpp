@@ -55,18 +55,6 @@ TEST(ValueEntry, NamesAndDataOfAnyLengthAreKeptWhole) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.Bytes()), b.WriteSize()), bytes);
 }
 
-TEST(KeyNode, DeepAndWideTreesAreDestroyedWithoutRecursion) {
-    // Far deeper than any accepted tree: a recursive destructor would exhaust the stack.
-    auto top = std::make_unique<KeyNode>("top");
-    KeyNode* cur = top.get();
-    for (int i = 0; i < 300000; ++i) {
-        cur->AppendValue(std::make_unique<ValueEntry>("v", REG_SZ, "x"));
-        cur = cur->AppendSubkey(std::make_unique<KeyNode>("k"));
-    }
-    for (int i = 0; i < 1000; ++i) top->AppendSubkey(std::make_unique<KeyNode>("w"));
-    top.reset();
-}
-
 class TreeFileTest : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(dir); }
