@@ -19,9 +19,10 @@ declare -A allowed=(
   [dialogs]="framework model files res"
   [panes]="dialogs framework compare edit files model res"
   [panes/qt]="panes framework/qt dialogs framework compare edit files model res"
+  [sources]="registry files model res"
   [app]="panes dialogs framework compare edit files model registry res"
-  [app/qt]="app panes/qt panes framework/qt dialogs framework compare edit files model registry res"
-  [tools]="registry compare edit files model res"
+  [app/qt]="app sources panes/qt panes framework/qt dialogs framework compare edit files model registry res"
+  [tools]="sources registry compare edit files model res"
 )
 
 # The layer a path belongs to: its folder below src/ (or res), a qt/ subfolder

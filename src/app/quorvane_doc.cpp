@@ -37,25 +37,62 @@ CQuorvaneDoc::~CQuorvaneDoc() {
     }
     m_pSlaveRoot.reset();
     m_pMasterRoot.reset();
+    if (auto* mounts = dynamic_cast<IRegistryMounts*>(&m_registry))
+        for (const std::string& name : m_mounted) mounts->Unmount(name);
 }
 
-void CQuorvaneDoc::BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind) {
+int CQuorvaneDoc::BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind,
+                            std::string* readOnlyOut) {
     root.reset();
+    std::string readOnly;
+    if (kind == kSourceFile || kind == kSourceRegistryFile) {
+        kind = kSourceFile;
+        std::unique_ptr<IRegistry> registry;
+        std::string error;
+        if (m_openRegistryFile && m_openRegistryFile(name, registry, readOnly, error)) {
+            auto* mounts = dynamic_cast<IRegistryMounts*>(&m_registry);
+            if (registry == nullptr || mounts == nullptr) {
+                m_ui.MessageBox(registry == nullptr ? error : name + ": registry files cannot be opened here.",
+                                MB_OK | MB_ICONERROR);
+                return kind;
+            }
+            // The side reaches it as a computer named by the path.
+            if (std::find(m_mounted.begin(), m_mounted.end(), name) == m_mounted.end()) {
+                mounts->Mount(name, std::move(registry));
+                m_mounted.push_back(name);
+            }
+            kind = kSourceRegistryFile;
+            if (!readOnly.empty()) readOnly = "The side " + name + " is read-only: " + readOnly + ". Nothing was changed.";
+            if (readOnlyOut != nullptr) *readOnlyOut = readOnly;
+        }
+    }
     root = std::make_unique<KeyNode>(kind == kSourceLocal ? std::string("local_computer") : name);
     if (!IsLiveKind(kind)) {
         if (!LoadFromFile(name, root.get())) root.reset();
-        return;
+        return kind;
     }
     const std::string computer = kind == kSourceLocal ? std::string() : name;
     for (const RootName& r : kLiveRoots) {
         const LONG status = AddRoot(root.get(), m_registry, computer, r.handle, r.name);
-        if (status != 0 && r.handle == HKEY_CLASSES_ROOT) {
+        // A registry file has the roots its files give; this computer and
+        // others always have HKEY_CLASSES_ROOT.
+        if (status != 0 && r.handle == HKEY_CLASSES_ROOT && kind != kSourceRegistryFile) {
             AfxMessageBox(m_ui, IDS_UNABLE_OPEN_REGISTRY, MB_OK | MB_ICONERROR);
             root.reset();
-            return;
+            return kind;
         }
     }
-    if (!computer.empty()) RememberComputer(computer);
+    if (kind == kSourceRegistryFile && root->subkeys.empty()) {
+        m_ui.MessageBox(name + ": the file holds no key.", MB_OK | MB_ICONERROR);
+        root.reset();
+        return kind;
+    }
+    if (kind == kSourceNetwork) RememberComputer(computer);
+    return kind;
+}
+
+std::string CQuorvaneDoc::ReadOnlyReason(int pane) const {
+    return IsSlavePane(pane) ? m_slaveReadOnly : m_masterReadOnly;
 }
 
 LONG CQuorvaneDoc::CheckComputer(const std::string& computer) {
@@ -101,8 +138,8 @@ void CQuorvaneDoc::OnFileSelect() {
     COpenDlg dlg;
     dlg.m_recentComputers = m_recentComputers;
     dlg.m_checkComputer = [this](const std::string& computer) { return CheckComputer(computer); };
-    dlg.m_nMasterKind = m_nMasterKind;
-    dlg.m_nSlaveKind = m_nSlaveKind;
+    dlg.m_nMasterKind = std::min(m_nMasterKind, int{kSourceFile});
+    dlg.m_nSlaveKind = std::min(m_nSlaveKind, int{kSourceFile});
     dlg.m_strMaster = m_strMaster;
     dlg.m_strSlave = m_strSlave;
     if (m_ui.DoModal(dlg) != IDOK) return;
@@ -121,8 +158,15 @@ void CQuorvaneDoc::OpenSides(int masterKind, const std::string& master, int slav
     for (CView* view : m_viewList) view->OnTreesDiscarding();
     m_pPrintRoot = nullptr;
 
-    BuildSide(m_pSlaveRoot, m_strSlave, m_nSlaveKind);
-    BuildSide(m_pMasterRoot, m_strMaster, m_nMasterKind);
+    // Registry files of the sides before are let go first: a hive is
+    // written and closed before the same file may be opened again.
+    if (auto* mounts = dynamic_cast<IRegistryMounts*>(&m_registry))
+        for (const std::string& name : m_mounted) mounts->Unmount(name);
+    m_mounted.clear();
+    m_slaveReadOnly.clear();
+    m_masterReadOnly.clear();
+    m_nSlaveKind = BuildSide(m_pSlaveRoot, m_strSlave, m_nSlaveKind, &m_slaveReadOnly);
+    m_nMasterKind = BuildSide(m_pMasterRoot, m_strMaster, m_nMasterKind, &m_masterReadOnly);
 
     int counter = 0;
     for (CView* view : m_viewList) {

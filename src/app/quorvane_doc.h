@@ -41,8 +41,19 @@ public:
     LONG CheckComputer(const std::string& computer);
     void RememberComputer(const std::string& computer);
 
-    // Discards the side's tree and builds a new one.
-    void BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind);
+    // Opens a file that holds a registry (a hive, a .reg file, a Windows
+    // installation, a Wine prefix) for a side. Returns false when `path` is
+    // a tree file, to be read whole; else true, with `registry` set (and
+    // `readOnly` saying why it takes no writes, if it does not), or null with
+    // `error` set. The program sets it; without it every file is a tree file.
+    std::function<bool(const std::string& path, std::unique_ptr<IRegistry>& registry, std::string& readOnly,
+                       std::string& error)>
+        m_openRegistryFile;
+
+    // Discards the side's tree and builds a new one. Returns the side's
+    // kind: a file side that holds a registry becomes kSourceRegistryFile,
+    // and `*readOnly` then says why it takes no writes, if it does not.
+    int BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind, std::string* readOnly = nullptr);
     // Reads the tree file at `path` into `top`; reports failures itself.
     bool LoadFromFile(const std::string& path, KeyNode* top);
 
@@ -90,12 +101,16 @@ public:
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI& cmdUI) override;
 
+    std::string ReadOnlyReason(int pane) const override;
+
     IRegistry& Registry() const override { return m_registry; }
     IModalUI& Ui() const override { return m_ui; }
 
 private:
     IRegistry& m_registry;
     IModalUI& m_ui;
+    std::string m_masterReadOnly, m_slaveReadOnly;  // why a registry file side takes no writes
+    std::vector<std::string> m_mounted;              // registry files reachable by their path
 };
 
 }  // namespace qv

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view kVersion5Header = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kRegedit4Header = "REGEDIT4";
+constexpr std::string_view kWineHeader = "WINE REGISTRY Version 2";
 constexpr char kHex[] = "0123456789abcdef";
 
 // `text` in double quotes, for messages. Built by appending: GCC 12 at -O3
@@ -96,6 +97,42 @@ bool ReadQuoted(std::string_view& text, std::string& out) {
     return false;
 }
 
+// A quoted string in Wine's own files: C escapes, and \x with up to four
+// hex digits for a UTF-16 unit, which is how Wine writes everything that is
+// not printable ASCII. `text` is left after the closing quote; `out` is UTF-8.
+bool ReadWineQuoted(std::string_view& text, std::string& out) {
+    std::string units;
+    auto put = [&units](std::uint32_t unit) {
+        units += static_cast<char>(unit & 0xff);
+        units += static_cast<char>(unit >> 8);
+    };
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            text.remove_prefix(i + 1);
+            Utf16leToUtf8(units, out, nullptr, Conversion::kLenient);
+            return true;
+        }
+        if (c != '\\' || i + 1 == text.size()) {
+            put(static_cast<unsigned char>(c));  // ASCII; other bytes are escaped by Wine
+            continue;
+        }
+        const char e = text[++i];
+        if (e == 'x') {
+            std::uint32_t unit = 0;
+            std::size_t digits = 0;
+            for (; digits < 4 && i + 1 < text.size() && HexValue(text[i + 1]) >= 0; ++digits)
+                unit = unit * 16 + static_cast<std::uint32_t>(HexValue(text[++i]));
+            put(digits == 0 ? 'x' : unit);
+            continue;
+        }
+        static constexpr std::string_view kLetters = "0abefnrtv", kCodes("\0\a\b\x1b\f\n\r\t\v", 9);
+        const std::size_t at = kLetters.find(e);
+        put(static_cast<unsigned char>(at == std::string_view::npos ? e : kCodes[at]));
+    }
+    return false;
+}
+
 std::string Escape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -115,11 +152,17 @@ public:
         const std::string_view header = Trim(m_lines.empty() ? std::string_view() : m_lines[0]);
         if (header == kVersion5Header) m_content.format = RegFileFormat::kVersion5;
         else if (header == kRegedit4Header) m_content.format = RegFileFormat::kRegedit4;
+        else if (header == kWineHeader) m_content.format = RegFileFormat::kWine;
         else return Fail(1, "not a registry file: the first line must be \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+        const bool wine = m_content.format == RegFileFormat::kWine;
         for (m_index = 1; m_index < m_lines.size(); ++m_index) {
             const std::string_view line = Trim(m_lines[m_index]);
-            if (line.empty() || line.front() == ';') continue;
-            const bool ok = line.front() == '[' ? KeyLine(line)
+            if (wine && line.substr(0, 23) == ";; All keys relative to") {
+                if (!WineRoot(Trim(line.substr(23)))) return false;
+                continue;
+            }
+            if (line.empty() || line.front() == ';' || (wine && line.front() == '#')) continue;
+            const bool ok = line.front() == '[' ? (wine ? WineKeyLine(line) : KeyLine(line))
                             : (line.front() == '"' || line.front() == '@') ? ValueLine(line)
                                                                            : Fail(LineNo(), "not a key, value or comment line");
             if (!ok) return false;
@@ -153,15 +196,68 @@ private:
         return true;
     }
 
+    // Wine's files name the part of the registry their keys are relative to:
+    // REGISTRY\\Machine, REGISTRY\\User\\.Default or the user's own
+    // REGISTRY\\User\\<SID> (older files leave out "REGISTRY").
+    bool WineRoot(std::string_view base) {
+        std::string text;
+        std::string_view quoted = base;
+        std::string unescaped;
+        for (std::size_t i = 0; i < quoted.size(); ++i) {
+            if (quoted[i] == '\\' && i + 1 < quoted.size() && quoted[i + 1] == '\\') ++i;
+            unescaped += quoted[i];
+        }
+        std::string_view rest = unescaped;
+        if (StartsWithNoCase(rest, "REGISTRY\\")) rest.remove_prefix(9);
+        else if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
+        if (SameName(rest, "Machine")) {
+            m_wineBase = "HKEY_LOCAL_MACHINE";
+        } else if (StartsWithNoCase(rest, "User\\")) {
+            rest.remove_prefix(5);
+            m_wineBase = SameName(rest, ".Default") ? "HKEY_USERS\\.Default" : "HKEY_CURRENT_USER";
+        } else {
+            return Fail(LineNo(), Quoted(base) + " is not a part of the registry this program knows");
+        }
+        return true;
+    }
+
+    // [path] with Wine's escapes, then the time it was last written.
+    bool WineKeyLine(std::string_view line) {
+        if (m_wineBase.empty()) return Fail(LineNo(), "a key before the line that says what keys are relative to");
+        std::size_t close = std::string_view::npos;
+        for (std::size_t i = 1; i < line.size() && close == std::string_view::npos; ++i) {
+            if (line[i] == '\\') ++i;
+            else if (line[i] == ']') close = i;
+        }
+        if (close == std::string_view::npos) return Fail(LineNo(), "a key line must end with ']'");
+        // The path is written as a quoted string would be, without the quotes.
+        std::string quoted = "\"";
+        quoted += line.substr(1, close - 1);
+        quoted += '"';
+        std::string_view view = quoted;
+        std::string path;
+        if (!ReadWineQuoted(view, path) || path.empty() || path.front() == '\\')
+            return Fail(LineNo(), "the key's path is not one Wine writes");
+        RegFileOp op;
+        op.kind = RegFileOp::kKey;
+        op.line = LineNo();
+        if (!ParseKeyName(m_wineBase + "\\" + path, op.key, false))
+            return Fail(LineNo(), Quoted(path) + " has an empty part (two backslashes in a row)");
+        m_section = kOpen;
+        m_content.ops.push_back(std::move(op));
+        return true;
+    }
+
     bool ValueLine(std::string_view line) {
         if (m_section == kNone) return Fail(LineNo(), "a value before the first key line");
         if (m_section == kDeleted) return Fail(LineNo(), "a value in the section of a deleted key");
         RegFileOp op;
         op.kind = RegFileOp::kSetValue;
         op.line = LineNo();
+        const bool wine = m_content.format == RegFileFormat::kWine;
         if (line.front() == '@') {
             line.remove_prefix(1);
-        } else if (!ReadQuoted(line, op.value.name)) {
+        } else if (!(wine ? ReadWineQuoted(line, op.value.name) : ReadQuoted(line, op.value.name))) {
             return Fail(LineNo(), "the value name has no closing quote");
         }
         line = TrimLeft(line);
@@ -178,8 +274,20 @@ private:
             op.kind = RegFileOp::kDeleteValue;
             return true;
         }
+        const bool wine = m_content.format == RegFileFormat::kWine;
+        if (wine && StartsWithNoCase(data, "str(")) {
+            // Text of another type: str(2) for REG_EXPAND_SZ, str(7) for REG_MULTI_SZ.
+            const std::size_t close = data.find("):");
+            if (close == std::string_view::npos || !ParseHexNumber(data.substr(4, close - 4), 8, value.type))
+                return Fail(LineNo(), "str(N): needs a hex type number");
+            data.remove_prefix(close + 2);
+            if (data.empty() || data.front() != '"' || !ReadWineQuoted(data, value.data) || !Trim(data).empty())
+                return Fail(LineNo(), "a string must end with a single closing quote");
+            value.data += '\0';
+            return true;
+        }
         if (!data.empty() && data.front() == '"') {
-            if (!ReadQuoted(data, value.data) || !Trim(data).empty())
+            if (!(wine ? ReadWineQuoted(data, value.data) : ReadQuoted(data, value.data)) || !Trim(data).empty())
                 return Fail(LineNo(), "a string must end with a single closing quote");
             value.type = REG_SZ;
             value.data += '\0';
@@ -206,9 +314,9 @@ private:
         }
         const std::size_t first = LineNo();
         if (!HexBytes(data, value.data)) return false;
-        if (m_content.format == RegFileFormat::kVersion5 && IsTextType(value.type)) {
+        if (m_content.format != RegFileFormat::kRegedit4 && IsTextType(value.type)) {
             std::string text;
-            if (!Utf16leToUtf8(value.data, text))
+            if (!Utf16leToUtf8(value.data, text, nullptr, wine ? Conversion::kLenient : Conversion::kStrict))
                 return Fail(first, "the text of hex(" + std::to_string(value.type) + ") is not valid UTF-16");
             value.data = std::move(text);
         }
@@ -249,6 +357,7 @@ private:
     std::string& m_error;
     std::size_t m_index = 0;
     Section m_section = kNone;
+    std::string m_wineBase;  // the root (and key) Wine's keys are below
 };
 
 class CWriter {
@@ -379,10 +488,6 @@ private:
 };
 
 }  // namespace
-
-bool IsTextType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_LINK || type == REG_MULTI_SZ;
-}
 
 bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& error) {
     content = RegFileContent{};

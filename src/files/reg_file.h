@@ -33,10 +33,8 @@ struct RegTree {
     std::vector<std::unique_ptr<RegTree>> subkeys;
 };
 
-enum class RegFileFormat { kVersion5, kRegedit4 };
-
-// Types whose data is text in the registry (converted in version 5 files).
-bool IsTextType(DWORD type);
+// kWine: Wine's own registry files (system.reg, user.reg, userdef.reg), read only.
+enum class RegFileFormat { kVersion5, kRegedit4, kWine };
 
 struct RegFileOp {
     enum Kind { kKey, kDeleteKey, kSetValue, kDeleteValue };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/modal_ui.h"
+
 namespace qv {
 
 CView::~CView() {
@@ -20,6 +22,13 @@ void CDocument::AddView(CView* view) {
 void CDocument::RemoveView(CView* view) {
     m_viewList.erase(std::remove(m_viewList.begin(), m_viewList.end(), view), m_viewList.end());
     view->m_pDocument = nullptr;
+}
+
+bool CDocument::RefuseWrite(int pane) const {
+    const std::string reason = ReadOnlyReason(pane);
+    if (reason.empty()) return false;
+    Ui().MessageBox(reason, MB_OK | MB_ICONERROR);
+    return true;
 }
 
 ITreePane* CDocument::GetTreePane(int index) const {

@@ -16,10 +16,14 @@ namespace qv {
 class IModalUI;
 class KeyNode;
 
-// Where a side comes from; also the radio position in the Open dialog.
-enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2 };
+// Where a side comes from; the first three are also the radio positions in
+// the Open dialog. A file that holds a registry (a hive, a .reg file, a
+// Windows installation, a Wine prefix) becomes a side of kind
+// kSourceRegistryFile, loaded level by level like a live side; a tree file
+// stays kSourceFile, read whole.
+enum SourceKind : int { kSourceLocal = 0, kSourceNetwork = 1, kSourceFile = 2, kSourceRegistryFile = 3 };
 
-inline bool IsLiveKind(int kind) { return kind == kSourceLocal || kind == kSourceNetwork; }
+inline bool IsLiveKind(int kind) { return kind != kSourceFile; }
 
 class CDocument : public CCmdTarget {
 public:
@@ -42,6 +46,12 @@ public:
     virtual int SideKind(int pane) const = 0;
     virtual const std::string& SideName(int pane) const = 0;
     virtual KeyNode* SideRoot(int pane) const = 0;
+
+    // Why the side cannot be written, as a message; empty when it can.
+    virtual std::string ReadOnlyReason(int pane) const = 0;
+    // Shows why the side of `pane` takes no change and returns true, or
+    // returns false when it takes them.
+    bool RefuseWrite(int pane) const;
 
     virtual IRegistry& Registry() const = 0;
     virtual IModalUI& Ui() const = 0;

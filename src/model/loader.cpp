@@ -16,24 +16,6 @@ LONG LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
     });
 }
 
-// Reads the next subkey name; false at the end of the list or on an error,
-// which goes to `*error` when given.
-bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error = nullptr) {
-    char buffer[256];  // a key name has at most 255 characters
-    for (;;) {
-        DWORD size = sizeof buffer;
-        FILETIME lastWrite{};
-        const LONG status = registry.RegEnumKeyExA(key, index++, buffer, &size, nullptr, nullptr,
-                                                   nullptr, &lastWrite);
-        if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) {
-            if (error != nullptr && status != ERROR_NO_MORE_ITEMS) *error = status;
-            return false;
-        }
-        name.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
-        return true;
-    }
-}
 
 std::string ChildPath(const std::string& parentPath, const std::string& name) {
     if (name.empty()) return parentPath;
@@ -88,6 +70,23 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
 }
 
 }  // namespace
+
+bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error) {
+    char buffer[256];  // a key name has at most 255 characters
+    for (;;) {
+        DWORD size = sizeof buffer;
+        FILETIME lastWrite{};
+        const LONG status = registry.RegEnumKeyExA(key, index++, buffer, &size, nullptr, nullptr,
+                                                   nullptr, &lastWrite);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) {
+            if (error != nullptr && status != ERROR_NO_MORE_ITEMS) *error = status;
+            return false;
+        }
+        name.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
+        return true;
+    }
+}
 
 LONG ReadEachValue(IRegistry& registry, HKEY key,
                    const std::function<void(std::string_view name, DWORD type, std::string_view data)>& each) {

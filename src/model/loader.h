@@ -16,6 +16,11 @@ namespace qv {
 LONG ReadEachValue(IRegistry& registry, HKEY key,
                    const std::function<void(std::string_view name, DWORD type, std::string_view data)>& each);
 
+// Reads the subkey name at `index` of the open `key` and moves `index` on;
+// false at the end of the list or on an error, which goes to `*error` when
+// given.
+bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error = nullptr);
+
 // Adds a child named `rootName` to `top` when `root` opens for reading on
 // `computer`. Returns 0, or the status of the failed open.
 LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKEY root,

@@ -4,6 +4,9 @@
 // core code receives one explicitly and never reaches for a global.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "model/registry_types.h"
 
 namespace qv {
@@ -30,6 +33,17 @@ public:
     virtual LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) = 0;
     virtual LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) = 0;
     virtual LONG RegCloseKey(HKEY hKey) = 0;
+};
+
+// A registry that reaches registries kept in files (a hive, a .reg file)
+// under a name of their own, as it reaches another computer: a
+// RegConnectRegistryA naming `name` connects to the mounted registry.
+class IRegistryMounts {
+public:
+    virtual ~IRegistryMounts() = default;
+    virtual void Mount(const std::string& name, std::unique_ptr<IRegistry> registry) = 0;
+    // Handles still open into it are closed and become unknown.
+    virtual void Unmount(const std::string& name) = 0;
 };
 
 // True for the seven predefined root handles.

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/registry_types.h"
+
 namespace qv {
 
 // Strict: false on anything not well-formed (lone surrogates, an odd byte
@@ -24,5 +26,11 @@ bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt =
                    Conversion mode = Conversion::kStrict);
 bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt = nullptr,
                    Conversion mode = Conversion::kStrict);
+
+// Types whose data is text: UTF-16LE in hives and version 5 .reg files,
+// UTF-8 at the registry calls the program makes.
+inline bool IsTextType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_LINK || type == REG_MULTI_SZ;
+}
 
 }  // namespace qv

@@ -20,6 +20,8 @@ CQuorvaneView::~CQuorvaneView() { m_ctrl.SetEvents(nullptr); }
 
 int CQuorvaneView::SideKind() const { return m_pDocument->SideKind(m_nPane); }
 bool CQuorvaneView::IsLive() const { return IsLiveKind(SideKind()); }
+// Yellow for this computer, green for another, red for a file of either kind.
+int CQuorvaneView::KeyImage() const { return SideKind() < kSourceFile ? 2 * SideKind() : kImageFileKey; }
 const std::string& CQuorvaneView::Computer() const { return m_pDocument->SideName(m_nPane); }
 KeyNode* CQuorvaneView::SideRoot() const { return m_pDocument->SideRoot(m_nPane); }
 IRegistry& CQuorvaneView::Registry() const { return m_pDocument->Registry(); }
@@ -54,7 +56,7 @@ void CQuorvaneView::PopulateTree() {
     m_ctrl.DeleteAllItems();
     const int image = KeyImage();
     if (KeyNode* top = SideRoot()) {
-        const int rootImage = IsLive() ? kImageComputer : kImageDocument;
+        const int rootImage = SideKind() < kSourceFile ? kImageComputer : kImageDocument;
         m_ctrl.InsertRootItem(top, rootImage, rootImage + 1);
         InsertChildItems(top, image);
     }
@@ -83,7 +85,7 @@ KeyNode* CQuorvaneView::GuardSubtree() {
         AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
         return nullptr;
     }
-    if (SideKind() >= kSourceFile) return nullptr;
+    if (SideKind() == kSourceFile || m_pDocument->RefuseWrite(m_nPane)) return nullptr;
     const int depth = NodeDepth(node);
     if (depth <= 2) {
         AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
@@ -212,7 +214,7 @@ KeyNode* CQuorvaneView::EditableSelection() {
         AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
         return nullptr;
     }
-    if (SideKind() >= kSourceFile) return nullptr;
+    if (SideKind() == kSourceFile || m_pDocument->RefuseWrite(m_nPane)) return nullptr;
     return node;
 }
 

@@ -87,7 +87,7 @@ public:
     bool IsLive() const;
     const std::string& Computer() const;
     KeyNode* SideRoot() const;
-    int KeyImage() const { return 2 * SideKind(); }
+    int KeyImage() const;
 
 protected:
     IRegistry& Registry() const;

@@ -74,10 +74,11 @@ void CRegListView::OnDblClick() {
         AfxMessageBox(ui, IDS_CANT_MODIFY_MASTER);
         return;
     }
-    if (m_pDocument->SideKind(m_nPane) >= kSourceFile) {
+    if (m_pDocument->SideKind(m_nPane) == kSourceFile) {
         AfxMessageBox(ui, IDS_CANT_MODIFY_FILE);
         return;
     }
+    if (m_pDocument->RefuseWrite(m_nPane)) return;
     const int row = GetFirstSelectedRow();
     if (row < 0 || m_pNode == nullptr || static_cast<std::size_t>(row) >= m_pNode->values.size()) return;
     ValueEntry& e = *m_pNode->values[static_cast<std::size_t>(row)];

@@ -59,11 +59,38 @@ LONG CRegistryRouter::RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY*
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     const bool remote = lpMachineName != nullptr && *lpMachineName != '\0';
-    IRegistry& backend = remote ? static_cast<IRegistry&>(*m_remote) : m_local;
+    IRegistry* backend = remote ? static_cast<IRegistry*>(m_remote.get()) : &m_local;
+    if (remote) {
+        std::lock_guard lock(m_mutex);
+        if (const auto mount = m_mounts.find(lpMachineName); mount != m_mounts.end()) {
+            backend = mount->second.get();
+            lpMachineName = nullptr;
+        }
+    }
     HKEY inner = nullptr;
-    const LONG status = backend.RegConnectRegistryA(lpMachineName, hKey, &inner);
-    if (status == ERROR_SUCCESS) *phkResult = Adopt(backend, inner);
+    const LONG status = backend->RegConnectRegistryA(lpMachineName, hKey, &inner);
+    if (status == ERROR_SUCCESS) *phkResult = Adopt(*backend, inner);
     return status;
+}
+
+void CRegistryRouter::Mount(const std::string& name, std::unique_ptr<IRegistry> registry) {
+    Unmount(name);
+    std::lock_guard lock(m_mutex);
+    m_mounts[name] = std::move(registry);
+}
+
+void CRegistryRouter::Unmount(const std::string& name) {
+    std::unique_ptr<IRegistry> gone;
+    std::lock_guard lock(m_mutex);
+    const auto found = m_mounts.find(name);
+    if (found == m_mounts.end()) return;
+    gone = std::move(found->second);
+    m_mounts.erase(found);
+    std::erase_if(m_routes, [&](const auto& entry) {
+        if (entry.second.backend != gone.get()) return false;
+        gone->RegCloseKey(entry.second.inner);
+        return true;
+    });
 }
 
 LONG CRegistryRouter::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

@@ -6,6 +6,8 @@
 // never collide; predefined handles always mean this computer's roots.
 // Batches (IRegistryBatch) are this computer's back end's, when it has
 // them: writes to other computers are never held back or rolled back.
+// Registries kept in files are mounted under a name (their path) and
+// reached as a computer of that name.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +22,7 @@
 
 namespace qv {
 
-class CRegistryRouter : public IRegistry, public IRegistryBatch {
+class CRegistryRouter : public IRegistry, public IRegistryBatch, public IRegistryMounts {
 public:
     // `local` must outlive the router.
     explicit CRegistryRouter(IRegistry& local, RemoteOptions options = RemoteOptions::FromEnvironment());
@@ -43,6 +45,9 @@ public:
     LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) override;
     LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) override;
     LONG RegCloseKey(HKEY hKey) override;
+
+    void Mount(const std::string& name, std::unique_ptr<IRegistry> registry) override;
+    void Unmount(const std::string& name) override;
 
     LONG BeginBatch() override;
     LONG CommitBatch() override;
@@ -71,6 +76,7 @@ private:
     std::unique_ptr<CRemoteRegistry> m_remote;
     mutable std::mutex m_mutex;
     std::unordered_map<std::uintptr_t, Route> m_routes;
+    std::unordered_map<std::string, std::unique_ptr<IRegistry>> m_mounts;
     std::uintptr_t m_next = 0;
 };
 

@@ -107,20 +107,6 @@ std::string StoredSpelling(IRegistry& registry, HKEY base, const std::string& pa
     return result;
 }
 
-LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
-    {
-        CRegHandle key(registry);
-        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
-            status != ERROR_SUCCESS)
-            return status;
-        std::vector<std::string> names;
-        if (const LONG status = ReadSubkeyNames(registry, key.Get(), names); status != ERROR_SUCCESS) return status;
-        for (const std::string& name : names)
-            if (const LONG status = DeleteKeyTree(registry, key.Get(), name); status != ERROR_SUCCESS) return status;
-    }
-    return registry.RegDeleteKeyA(parent, subkey.c_str());
-}
-
 const RegValue* FindValue(const std::vector<RegValue>& values, std::string_view name) {
     for (const RegValue& v : values)
         if (NamesEqual(v.name, name)) return &v;

@@ -11,6 +11,7 @@
 #include "model/registry.h"
 #include "registry/registry_batch.h"
 #include "files/reg_file.h"
+#include "sources/registry_source.h"
 #include "tools/reg_args.h"
 
 namespace qv {
@@ -47,9 +48,6 @@ LONG ReadTree(IRegistry& registry, HKEY key, RegTree& node, bool recurse);
 // The spelling the registry keeps for `path` below `base`, component by
 // component; `path` as given where a component cannot be listed.
 std::string StoredSpelling(IRegistry& registry, HKEY base, const std::string& path);
-
-// Deletes `subkey` of `parent` with everything below it, children first.
-LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey);
 
 // The value named `name` (ignoring case, as the registry does), or null.
 const RegValue* FindValue(const std::vector<RegValue>& values, std::string_view name);

@@ -324,37 +324,9 @@ private:
 
         CWriteBatch batch(*m_registry);
         if (const LONG status = batch.Begin(); status != ERROR_SUCCESS) return StatusError(status);
-        CRegHandle current(*m_registry);
-        for (const RegFileOp& op : content.ops) {
-            LONG status = ERROR_SUCCESS;
-            switch (op.kind) {
-            case RegFileOp::kKey: {
-                char keyClass[] = "";
-                DWORD disposition = 0;
-                status = m_registry->RegCreateKeyExA(op.key.root, op.key.path.c_str(), 0, keyClass,
-                                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                                     current.Receive(), &disposition);
-                break;
-            }
-            case RegFileOp::kDeleteKey:
-                current.Close();
-                status = DeleteKeyTree(*m_registry, op.key.root, op.key.path);
-                if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
-                break;
-            case RegFileOp::kSetValue:
-                status = m_registry->RegSetValueExA(current.Get(), op.value.name.c_str(), 0, op.value.type,
-                                                    reinterpret_cast<const BYTE*>(op.value.data.data()),
-                                                    static_cast<DWORD>(op.value.data.size()));
-                break;
-            case RegFileOp::kDeleteValue:
-                status = m_registry->RegDeleteValueA(current.Get(), op.value.name.c_str());
-                if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
-                break;
-            }
-            if (status != ERROR_SUCCESS)
-                return StatusError(status, path + ", line " + std::to_string(op.line) + " (nothing was imported)");
-        }
-        current.Close();
+        std::size_t line = 0;
+        if (const LONG status = ApplyRegFile(*m_registry, content, &line); status != ERROR_SUCCESS)
+            return StatusError(status, path + ", line " + std::to_string(line) + " (nothing was imported)");
         if (const LONG status = batch.Commit(); status != ERROR_SUCCESS)
             return StatusError(status, path + " (nothing was imported)");
         m_io.out << kDone;

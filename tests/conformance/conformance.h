@@ -47,6 +47,8 @@ struct BackendTraits {
     // or 0 to leave that root untested (Wine keeps an HKEY_DYN_DATA).
     LONG dynDataStatus = ERROR_INVALID_HANDLE;
     LONG performanceDataStatus = ERROR_INVALID_HANDLE;
+    // Hives written through hivex keep no class names.
+    bool keepsClassNames = true;
     // RegConnectRegistryA to a computer that does not exist.
     LONG unknownComputerStatus = ERROR_BAD_NETPATH;
 };

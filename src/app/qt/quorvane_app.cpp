@@ -1,5 +1,7 @@
 #include "app/qt/quorvane_app.h"
 
+#include "sources/registry_source.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -81,6 +83,12 @@ void CQuorvaneApp::InitInstance(bool show) {
         QStringList list;
         for (const std::string& name : names) list.append(QString::fromStdString(name));
         m_pSettings->setValue(QStringLiteral("Remote/Recent"), list);
+    };
+    m_pDoc->m_openRegistryFile = [this](const std::string& path, std::unique_ptr<IRegistry>& registry,
+                                        std::string& readOnly, std::string& error) {
+        return OpenRegistryFileSide(path, registry, readOnly, error, [this](const std::string& message) {
+            m_pUi->MessageBox(message, MB_OK | MB_ICONERROR);
+        });
     };
     if (m_pRouter) m_pDoc->m_checkComputer = [this](const std::string& name) { return m_pRouter->Ping(name); };
     m_pFrame = std::make_unique<CMainFrame>(*m_pDoc, this);

@@ -1,0 +1,78 @@
+// A registry kept in files instead of this computer's store: keys held in
+// memory (the root keys, the keys on the way to a hive, everything read from
+// a .reg file or a Wine prefix) and hive files mounted at keys, read and
+// written in place through hivex.
+//
+// A hive is written back when the last handle open into it closes, so one
+// command (an edit, a recursive copy, a deletion of a subtree) writes the file
+// once: hivex writes the whole hive to a temporary file beside it, which is
+// flushed and renamed over the hive, so a crash leaves either the old file or
+// the new one. Before the first write of an opening, the untouched file is
+// copied to "<file>.quorvane-bak".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "model/registry.h"
+#include "registry/registry_batch.h"
+
+namespace qv {
+
+class CFileRegistry : public IRegistry, public IRegistryBatch {
+public:
+    CFileRegistry();
+    ~CFileRegistry() override;
+
+    CFileRegistry(const CFileRegistry&) = delete;
+    CFileRegistry& operator=(const CFileRegistry&) = delete;
+
+    // Mounts the hive file `file` as the key `path` below `root` (the keys
+    // on the way are made in memory). With `writable`, opens it for writing
+    // when the file and its folder allow it; else, or when they do not, the
+    // hive is read-only and ReadOnlyReason() says why. False, with a message
+    // naming the file, when it is no hive or is damaged.
+    bool MountHive(HKEY root, const std::string& path, const std::string& file, bool writable,
+                   std::string& error);
+    // From now on the keys held in memory refuse every write, for `reason`.
+    void Seal(std::string reason);
+    // Why some part of the registry cannot be written; empty when all can.
+    std::string ReadOnlyReason() const;
+    // Called with a message when writing a hive back failed; the change is
+    // then dropped and the hive is as it was on disk.
+    void OnWriteFailure(std::function<void(const std::string&)> report);
+
+    std::size_t OpenHandleCount() const;
+
+    LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) override;
+    LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                       HKEY* phkResult) override;
+    LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
+                         REGSAM samDesired, SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                         DWORD* lpdwDisposition) override;
+    LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                       DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override;
+    LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD* lpReserved,
+                       char* lpClass, DWORD* lpcchClass, FILETIME* lpftLastWriteTime) override;
+    LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                        DWORD cbData) override;
+    LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) override;
+    LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) override;
+    LONG RegCloseKey(HKEY hKey) override;
+
+    // A batch holds the hives' write-back until its end.
+    LONG BeginBatch() override;
+    LONG CommitBatch() override;
+    void RollbackBatch() override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    mutable std::mutex m_mutex;
+};
+
+}  // namespace qv

@@ -1,0 +1,249 @@
+#include "sources/registry_source.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "model/key_node.h"
+#include "model/loader.h"
+#include "model/open_key.h"
+#include "model/registry_errors.h"
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kReadOnlyFiles = "a .reg file or Wine's registry files are only read, never written";
+
+// The entry of `folder` called `name` in any case (a Windows disk mounted on
+// Linux keeps the case its names were made with); empty when there is none.
+fs::path FindIgnoringCase(const fs::path& folder, const std::string& name) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (SameName(it->path().filename().string(), name)) return it->path();
+    return {};
+}
+
+fs::path FindPath(fs::path at, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        at = FindIgnoringCase(at, name);
+        if (at.empty()) return {};
+    }
+    return at;
+}
+
+std::string FirstBytes(const std::string& path, std::size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(count, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+bool ReadRegInto(CFileRegistry& registry, const std::string& file, std::string& error) {
+    std::string bytes, reason;
+    if (!ReadImportFile(file, bytes, reason)) {
+        error = file + ": " + reason;
+        return false;
+    }
+    RegFileContent content;
+    if (!ParseRegFile(bytes, content, reason)) {
+        error = file + ", " + reason + ".";
+        return false;
+    }
+    std::size_t line = 0;
+    if (const LONG status = ApplyRegFile(registry, content, &line); status != ERROR_SUCCESS) {
+        error = file + ", line " + std::to_string(line) + ": " + RegistryErrorText(status);
+        return false;
+    }
+    return true;
+}
+
+bool MountWindowsFolder(CFileRegistry& registry, const fs::path& folder, bool writable, std::string& error) {
+    const fs::path config = FindPath(folder, {"Windows", "System32", "config"});
+    struct Hive {
+        const char* file;
+        HKEY root;
+        const char* path;
+    };
+    static const Hive kHives[] = {
+        {"SOFTWARE", HKEY_LOCAL_MACHINE, "SOFTWARE"}, {"SYSTEM", HKEY_LOCAL_MACHINE, "SYSTEM"},
+        {"SAM", HKEY_LOCAL_MACHINE, "SAM"},           {"SECURITY", HKEY_LOCAL_MACHINE, "SECURITY"},
+        {"DEFAULT", HKEY_USERS, ".DEFAULT"},
+    };
+    int mounted = 0;
+    for (const Hive& hive : kHives) {
+        const fs::path file = FindIgnoringCase(config, hive.file);
+        if (file.empty()) continue;
+        if (!registry.MountHive(hive.root, hive.path, file.string(), writable, error)) return false;
+        ++mounted;
+    }
+    // Each profile's own hive, under the profile's folder name.
+    const fs::path users = FindIgnoringCase(folder, "Users");
+    std::error_code ignored;
+    std::vector<fs::path> profiles;
+    if (!users.empty())
+        for (fs::directory_iterator it(users, ignored), end; !ignored && it != end; it.increment(ignored))
+            profiles.push_back(it->path());
+    std::sort(profiles.begin(), profiles.end());
+    for (const fs::path& profile : profiles) {
+        const fs::path file = FindIgnoringCase(profile, "NTUSER.DAT");
+        if (file.empty() || !fs::is_regular_file(file, ignored)) continue;
+        if (!registry.MountHive(HKEY_USERS, profile.filename().string(), file.string(), writable, error)) return false;
+        ++mounted;
+    }
+    if (mounted == 0) error = folder.string() + ": Windows/System32/config holds no hive.";
+    return mounted != 0;
+}
+
+}  // namespace
+
+SourceFormat DetectSource(const std::string& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        if (!FindIgnoringCase(path, "system.reg").empty()) return SourceFormat::kWinePrefix;
+        if (!FindPath(path, {"Windows", "System32", "config"}).empty()) return SourceFormat::kWindowsFolder;
+        return SourceFormat::kUnusableFolder;
+    }
+    const std::string head = FirstBytes(path, 80);
+    if (head.rfind("regf", 0) == 0) return SourceFormat::kHive;
+    std::string text = head;
+    if (text.rfind("\xff\xfe", 0) == 0) {  // UTF-16LE: keep the ASCII of it
+        std::string narrow;
+        for (std::size_t i = 2; i + 1 < text.size(); i += 2) narrow += text[i];
+        text = narrow;
+    } else if (text.rfind("\xef\xbb\xbf", 0) == 0) {
+        text.erase(0, 3);
+    }
+    if (text.rfind("Windows Registry Editor Version 5.00", 0) == 0 || text.rfind("REGEDIT4", 0) == 0)
+        return SourceFormat::kRegFile;
+    if (text.rfind("WINE REGISTRY Version 2", 0) == 0) return SourceFormat::kWineFile;
+    return SourceFormat::kTreeFile;
+}
+
+void HiveMountPoint(const std::string& file, HKEY& root, std::string& path) {
+    const std::string name = fs::path(file).filename().string();
+    root = HKEY_LOCAL_MACHINE;
+    path = name;
+    if (SameName(name, "DEFAULT")) {
+        root = HKEY_USERS;
+        path = ".DEFAULT";
+    } else if (SameName(name, "NTUSER.DAT")) {
+        root = HKEY_CURRENT_USER;
+        path.clear();
+    } else if (SameName(name, "UsrClass.dat")) {
+        root = HKEY_CURRENT_USER;
+        path = "Software\\Classes";
+    } else {
+        for (const char* known : {"SOFTWARE", "SYSTEM", "SAM", "SECURITY"})
+            if (SameName(name, known)) path = known;
+    }
+}
+
+std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool writable, std::string& error) {
+    auto registry = std::make_unique<CFileRegistry>();
+    bool ok = false;
+    switch (DetectSource(path)) {
+    case SourceFormat::kHive: {
+        HKEY root;
+        std::string at;
+        HiveMountPoint(path, root, at);
+        ok = registry->MountHive(root, at, path, writable, error);
+        break;
+    }
+    case SourceFormat::kWindowsFolder:
+        ok = MountWindowsFolder(*registry, path, writable, error);
+        break;
+    case SourceFormat::kRegFile:
+    case SourceFormat::kWineFile:
+        ok = ReadRegInto(*registry, path, error);
+        break;
+    case SourceFormat::kWinePrefix:
+        ok = true;
+        for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+            const fs::path file = FindIgnoringCase(path, name);
+            if (!file.empty() && !ReadRegInto(*registry, file.string(), error)) ok = false;
+            if (!ok) break;
+        }
+        break;
+    case SourceFormat::kUnusableFolder:
+        error = path + ": not a Windows installation (no Windows/System32/config) and not a Wine prefix (no system.reg).";
+        break;
+    case SourceFormat::kTreeFile:
+        error = path + ": not a hive, .reg file, Wine registry file, Windows installation or Wine prefix.";
+        break;
+    }
+    if (!ok) return nullptr;
+    registry->Seal(kReadOnlyFiles);
+    return registry;
+}
+
+bool OpenRegistryFileSide(const std::string& path, std::unique_ptr<IRegistry>& registry, std::string& readOnly,
+                          std::string& error, std::function<void(const std::string&)> onWriteFailure) {
+    if (!IsRegistrySource(DetectSource(path))) return false;
+    std::unique_ptr<CFileRegistry> opened = OpenRegistrySource(path, true, error);
+    if (opened) {
+        readOnly = opened->ReadOnlyReason();
+        opened->OnWriteFailure(std::move(onWriteFailure));
+    }
+    registry = std::move(opened);
+    return true;
+}
+
+LONG ApplyRegFile(IRegistry& registry, const RegFileContent& content, std::size_t* line) {
+    CRegHandle current(registry);
+    for (const RegFileOp& op : content.ops) {
+        LONG status = ERROR_SUCCESS;
+        switch (op.kind) {
+        case RegFileOp::kKey: {
+            char keyClass[] = "";
+            DWORD disposition = 0;
+            status = registry.RegCreateKeyExA(op.key.root, op.key.path.c_str(), 0, keyClass, REG_OPTION_NON_VOLATILE,
+                                              KEY_ALL_ACCESS, nullptr, current.Receive(), &disposition);
+            break;
+        }
+        case RegFileOp::kDeleteKey:
+            current.Close();
+            status = DeleteKeyTree(registry, op.key.root, op.key.path);
+            if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+            break;
+        case RegFileOp::kSetValue:
+            status = registry.RegSetValueExA(current.Get(), op.value.name.c_str(), 0, op.value.type,
+                                             reinterpret_cast<const BYTE*>(op.value.data.data()),
+                                             static_cast<DWORD>(op.value.data.size()));
+            break;
+        case RegFileOp::kDeleteValue:
+            status = registry.RegDeleteValueA(current.Get(), op.value.name.c_str());
+            if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+            break;
+        }
+        if (status != ERROR_SUCCESS) {
+            if (line != nullptr) *line = op.line;
+            return status;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
+    {
+        CRegHandle key(registry);
+        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
+            status != ERROR_SUCCESS)
+            return status;
+        std::vector<std::string> names;
+        DWORD index = 0;
+        std::string name;
+        LONG status = ERROR_SUCCESS;
+        while (NextSubkeyName(registry, key.Get(), index, name, &status)) names.push_back(name);
+        if (status != ERROR_SUCCESS) return status;
+        for (const std::string& child : names)
+            if (const LONG failed = DeleteKeyTree(registry, key.Get(), child); failed != ERROR_SUCCESS) return failed;
+    }
+    return registry.RegDeleteKeyA(parent, subkey.c_str());
+}
+
+}  // namespace qv
