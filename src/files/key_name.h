@@ -10,6 +10,7 @@
 namespace qv {
 
 struct RegKeyName {
+    std::string source;    // a file that holds a registry (FILE::KEY); empty: none
     std::string computer;  // empty: this computer
     HKEY root = nullptr;
     std::string rootName;  // long form: HKEY_LOCAL_MACHINE, ...

@@ -411,7 +411,8 @@ void CFileRegistry::Seal(std::string reason) {
 
 std::string CFileRegistry::ReadOnlyReason() const {
     std::lock_guard lock(m_mutex);
-    if (!m_impl->sealed.empty()) return m_impl->sealed;
+    // With hives, the keys in memory are only the way to them.
+    if (m_impl->hives.empty()) return m_impl->sealed;
     for (const auto& hive : m_impl->hives)
         if (!hive->writable) return hive->readOnlyReason;
     return {};
@@ -466,6 +467,9 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
     Impl& impl = *m_impl;
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
+    // While the keys in memory take writes, a root key is made on first use.
+    if (IsPredefinedKey(hKey) && impl.sealed.empty() && !impl.roots[RootSlot(hKey)])
+        impl.MemoryKey(hKey, std::string());
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string> parts;

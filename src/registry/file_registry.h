@@ -40,7 +40,9 @@ public:
                    std::string& error);
     // From now on the keys held in memory refuse every write, for `reason`.
     void Seal(std::string reason);
-    // Why some part of the registry cannot be written; empty when all can.
+    // Why the registry cannot be written: the first read-only hive's reason,
+    // or without hives the reason the keys in memory were sealed for; empty
+    // when it can. (Keys in memory above hives refuse writes all the same.)
     std::string ReadOnlyReason() const;
     // Called with a message when writing a hive back failed; the change is
     // then dropped and the hive is as it was on disk.

@@ -13,6 +13,9 @@
 #include "tools/reg_args.h"
 #include "files/reg_file.h"
 #include "tools/reg_format.h"
+#include "sources/registry_source.h"
+
+#include <map>
 
 namespace qv {
 
@@ -35,7 +38,16 @@ std::string Lower(std::string_view text) {
 }
 
 std::string DisplayKey(const RegKeyName& key) {
+    if (!key.source.empty()) return key.source + "::" + key.Full();
     return key.computer.empty() ? key.Full() : "\\\\" + key.computer + "\\" + key.Full();
+}
+
+// "FILE::KEY": the file part, when the text has one before a key name.
+std::string SourceOf(const std::string& text, std::string& keyText) {
+    const std::size_t cut = text.rfind("::");
+    if (cut == std::string::npos || cut == 0) return {};
+    keyText = text.substr(cut + 2);
+    return text.substr(0, cut);
 }
 
 // What the tree file keeps of a value as it stands: REG_SZ text on one line
@@ -120,8 +132,42 @@ private:
         return m_registry != nullptr;
     }
 
+    // The registry `key` lives in: a file's, opened read-only once per run,
+    // or this computer's (and through it other computers'). False, with the
+    // error shown, when it cannot be opened.
+    bool RegistryFor(const RegKeyName& key) {
+        if (key.source.empty()) return Registry();
+        std::unique_ptr<CFileRegistry>& opened = m_sources[key.source];
+        std::string error;
+        if (!opened) opened = OpenRegistrySource(key.source, false, error);
+        if (!opened) {
+            m_sources.erase(key.source);
+            Error(error);
+            return false;
+        }
+        m_registry = opened.get();
+        return true;
+    }
+
+    // Only this computer's registry and other computers' are changed here.
+    bool Writable(const RegKeyName& key) {
+        if (key.source.empty()) return true;
+        Error(key.source + ": quorvane-reg reads registry files but does not change them; open a hive as the "
+                           "Slave in quorvane to change it.");
+        return false;
+    }
+
     // Reads one key argument; false (with the error shown) when it is not one.
     bool KeyArg(const std::string& text, RegKeyName& key) {
+        std::string keyText;
+        if (const std::string source = SourceOf(text, keyText); !source.empty()) {
+            if (!ParseKeyName(keyText, key, false)) {
+                Error("Invalid key name \"" + keyText + "\" after \"" + source + "::\". A key starts with HKLM, HKCU, HKCR, HKU or HKCC.");
+                return false;
+            }
+            key.source = source;
+            return true;
+        }
         if (ParseKeyName(text, key)) return true;
         const std::size_t afterComputer = text.rfind("\\\\", 0) == 0 ? text.find('\\', 2) : 0;
         if (text.find("\\\\", afterComputer == std::string::npos ? 0 : afterComputer + 1) != std::string::npos)
@@ -167,7 +213,7 @@ private:
         RegKeyName key;
         if (!Positional(1) || !KeyArg(m_args->positional[0], key)) return kFailure;
         if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
-        if (!Registry()) return kFailure;
+        if (!RegistryFor(key)) return kFailure;
         CToolKey opened(*m_registry);
         if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS) return StatusError(status);
         const bool recurse = m_args->Has("s");
@@ -214,7 +260,7 @@ private:
         }
         std::string data, reason;
         if (setsValue && !MakeAddData(type, text, m_args->Get("s"), data, reason)) return Error(reason);
-        if (!Registry()) return kFailure;
+        if (!Writable(key) || !Registry()) return kFailure;
 
         CToolKey target(*m_registry);
         if (setsValue && target.Open(key, KEY_READ) == ERROR_SUCCESS) {
@@ -245,7 +291,7 @@ private:
         const int valueSwitches = m_args->Has("v") + m_args->Has("ve") + m_args->Has("va");
         if (valueSwitches > 1) return Syntax("/v, /ve and /va exclude each other.");
         if (valueSwitches == 0 && key.path.empty()) return Error("A root key cannot be deleted.");
-        if (!Registry()) return kFailure;
+        if (!Writable(key) || !Registry()) return kFailure;
         CToolKey target(*m_registry);
         if (const LONG status = target.Open(key, KEY_ALL_ACCESS); status != ERROR_SUCCESS)
             return StatusError(status);
@@ -346,7 +392,7 @@ private:
 
     int Export() {
         RegKeyName key;
-        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !Registry()) return kFailure;
+        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !RegistryFor(key)) return kFailure;
         const std::string& file = m_args->positional[1];
         CToolKey opened(*m_registry);
         if (const int end = PrepareOutput(key, opened); end >= 0) return end;
@@ -373,14 +419,14 @@ private:
 
     int Save() {
         RegKeyName key;
-        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !Registry()) return kFailure;
+        if (!Positional(2) || !KeyArg(m_args->positional[0], key) || !RegistryFor(key)) return kFailure;
         const std::string& file = m_args->positional[1];
         CToolKey opened(*m_registry);
         if (const int end = PrepareOutput(key, opened); end >= 0) return end;
 
         // A chain of nodes from the top to KEY, with KEY's subtree loaded:
         // saved from the top, the file holds KEY at its own path, values too.
-        KeyNode top(key.computer.empty() ? std::string("local_computer") : key.computer);
+        KeyNode top(!key.source.empty() ? key.source : key.computer.empty() ? std::string("local_computer") : key.computer);
         KeyNode* node = top.AppendSubkey(std::make_unique<KeyNode>(key.rootName));
         const std::string spelled = StoredSpelling(*m_registry, opened.Base(), key.path);
         for (std::size_t start = 0; start < spelled.size();) {
@@ -419,6 +465,7 @@ private:
     bool ReadSide(const Side& side, const Side& other, bool recurse, RegTree& tree, std::string& name) {
         if (!side.isFile) {
             name = DisplayKey(side.key);
+            if (!RegistryFor(side.key)) return false;
             CToolKey opened(*m_registry);
             LONG status = opened.Open(side.key, KEY_READ);
             if (status == ERROR_SUCCESS) status = ReadTree(*m_registry, opened.Key(), tree, recurse);
@@ -474,13 +521,30 @@ private:
         const int outputs = m_args->Has("oa") + m_args->Has("od") + m_args->Has("os") + m_args->Has("on");
         if (outputs > 1) return Syntax("Only one of /oa, /od, /os and /on may be given.");
         Side sides[2];
+        // A file named alone that holds a registry is read at the other
+        // side's key.
+        std::string bareSource[2];
         for (int i = 0; i < 2; ++i) {
             const std::string& text = m_args->positional[static_cast<std::size_t>(i)];
-            sides[i].isFile = IsTreeFilePath(text) && !ParseKeyName(text, sides[i].key);
-            if (sides[i].isFile) sides[i].file = text;
-            else if (!KeyArg(text, sides[i].key)) return kFailure;
+            std::string keyText;
+            sides[i].isFile = SourceOf(text, keyText).empty() && IsTreeFilePath(text) && !ParseKeyName(text, sides[i].key);
+            if (sides[i].isFile && IsRegistrySource(DetectSource(text))) {
+                sides[i].isFile = false;
+                bareSource[i] = text;
+            } else if (sides[i].isFile) {
+                sides[i].file = text;
+            } else if (!KeyArg(text, sides[i].key)) {
+                return kFailure;
+            }
         }
-        if ((!sides[0].isFile || !sides[1].isFile) && !Registry()) return kFailure;
+        for (int i = 0; i < 2; ++i) {
+            if (bareSource[i].empty()) continue;
+            if (!bareSource[1 - i].empty() || sides[1 - i].isFile)
+                return Syntax("Name the key to compare in a registry file as FILE::KEY.");
+            sides[i].key = sides[1 - i].key;
+            sides[i].key.source = bareSource[i];
+            sides[i].key.computer.clear();
+        }
         CompareOptions options;
         options.recurse = m_args->Has("s");
         options.oneValue = m_args->Has("v") || m_args->Has("ve");
@@ -504,6 +568,7 @@ private:
     std::string m_command;
     const ParsedArgs* m_args = nullptr;
     IRegistry* m_registry = nullptr;
+    std::map<std::string, std::unique_ptr<CFileRegistry>> m_sources;
 };
 
 const SwitchDef kQuerySwitches[] = {{"v", true}, {"ve", false}, {"s", false}};

@@ -1,0 +1,256 @@
+// Registries kept in files as sides: a Windows installation, a Wine prefix,
+// a lone hive written through as the Slave (checked with Samba's regtree,
+// a reader of its own), read-only sides, damaged hives; and quorvane-reg on
+// the same files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "registry/registry_router.h"
+#include "registry/store_registry.h"
+#include "sources/registry_source.h"
+#include "tests/support/document_fixture.h"
+#include "tests/support/empty_hive.h"
+#include "tools/reg_commands.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Spit(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// What an independent reader sees in a hive: Samba's regtree.
+std::string RegTree(const fs::path& hive) {
+    std::string text;
+    if (FILE* pipe = popen(("regtree -F '" + hive.string() + "' 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// An empty hive at `path` with `keys` made in it ("A\\B") and a value in the
+// last one, written through the program's own hive back end.
+void MakeHive(const fs::path& path, std::initializer_list<const char*> keys) {
+    fs::create_directories(path.parent_path());
+    ASSERT_TRUE(testing::WriteEmptyHive(path.string()));
+    CFileRegistry hive;
+    std::string error;
+    ASSERT_TRUE(hive.MountHive(HKEY_LOCAL_MACHINE, "X", path.string(), true, error)) << error;
+    for (const char* key : keys) {
+        HKEY made = nullptr;
+        ASSERT_EQ(hive.RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("X\\"s + key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                       nullptr, &made, nullptr), 0);
+        const std::string text = "Caf\xC3\xA9 \xF0\x9F\x98\x80";
+        ASSERT_EQ(hive.RegSetValueExA(made, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                      static_cast<DWORD>(text.size() + 1)), 0);
+        const DWORD number = 42;
+        ASSERT_EQ(hive.RegSetValueExA(made, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), 0);
+        hive.RegCloseKey(made);
+    }
+}
+
+// Wine's own file layout: escapes, str(N), hex(N) over continued lines.
+const char kSystemReg[] =
+    "WINE REGISTRY Version 2\n"
+    ";; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n"
+    "[Software\\\\Wine\\\\Caf\\xe9 \\xd83d\\xde00] 1796609608\n"
+    "#time=1dd85f08c500014\n"
+    "@=\"C:\\\\windows\\\\\\\"q\\\"\"\n"
+    "\"Path\"=str(2):\"%ProgramFiles%\\\\x\"\n"
+    "\"List\"=str(7):\"a\\0b\\0\"\n"
+    "\"Big\"=hex(b):01,02,03,04,05,06,\\\n  07,08\n"
+    "\"Flags\"=dword:0000002a\n";
+const char kUserReg[] =
+    "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+    "[Control Panel\\\\Desktop] 1796609603\n\"Wallpaper\"=\"\"\n";
+const char kUserDefReg[] =
+    "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n"
+    "[Environment] 1796609603\n\"TEMP\"=str(2):\"%USERPROFILE%\\\\Temp\"\n";
+
+class RegistryFiles : public DocumentFixture {
+protected:
+    void SetUp() override {
+        std::string folder = (fs::temp_directory_path() / "qv-files-XXXXXX").string();
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        dir = folder;
+        std::string error;
+        store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+        ASSERT_TRUE(store) << error;
+        router = std::make_unique<CRegistryRouter>(*store);
+        Attach(*router);
+        doc->m_openRegistryFile = [this](const std::string& path, std::unique_ptr<IRegistry>& registry,
+                                         std::string& readOnly, std::string& error) {
+            return OpenRegistryFileSide(path, registry, readOnly, error,
+                                        [this](const std::string& message) { ui.MessageBox(message, 0); });
+        };
+    }
+    void TearDown() override {
+        doc.reset();
+        router.reset();
+        store.reset();
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    // quorvane-reg with this test's store as this computer's registry.
+    int Tool(std::vector<std::string> args) {
+        std::ostringstream o, e;
+        struct : IConsoleInput {
+            bool IsTerminal() const override { return false; }
+            bool ReadLine(std::string&) override { return false; }
+        } input;
+        ToolContext context{o, e, input, [this](std::string&) -> IRegistry* { return store.get(); }, {}};
+        const int code = RunRegTool(args, context);
+        out = o.str() + e.str();
+        return code;
+    }
+    fs::path dir;
+    std::unique_ptr<CStoreRegistry> store;
+    std::unique_ptr<CRegistryRouter> router;
+    std::string out;
+};
+
+TEST_F(RegistryFiles, WindowsInstallationAndWinePrefixOpenAsSides) {
+    const fs::path windows = dir / "win";
+    MakeHive(windows / "Windows/System32/config/SOFTWARE", {"Vendor\\App"});
+    MakeHive(windows / "Users/alice/NTUSER.DAT", {"Console"});
+    const fs::path prefix = dir / "prefix";
+    Spit(prefix / "system.reg", kSystemReg);
+    Spit(prefix / "user.reg", kUserReg);
+    Spit(prefix / "userdef.reg", kUserDefReg);
+
+    Open(kSourceFile, windows.string(), kSourceFile, prefix.string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    EXPECT_EQ(doc->m_nMasterKind, kSourceRegistryFile);
+    KeyNode* app = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Vendor", "App"});
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(Dump(app), "[App] Text=1:Caf\xC3\xA9 \xF0\x9F\x98\x80"s + '\0' + " Number=4:42\n");
+    EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_USERS", "alice", "Console"}), nullptr);
+
+    KeyNode* wine = Walk(slaveCtrl, doc->m_pSlaveRoot.get(),
+                         {"HKEY_LOCAL_MACHINE", "Software", "Wine", "Caf\xC3\xA9 \xF0\x9F\x98\x80"});
+    ASSERT_NE(wine, nullptr);
+    EXPECT_EQ(Dump(wine), "[Caf\xC3\xA9 \xF0\x9F\x98\x80] =1:C:\\windows\\\"q\""s + '\0' + " Path=2:%ProgramFiles%\\x"s +
+                              '\0' + " List=7:a\0b\0\0"s + " Big=11:\1\2\3\4\5\6\7\x08"s + " Flags=4:42\n");
+    EXPECT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER", "Control Panel", "Desktop"}), nullptr);
+    EXPECT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_USERS", ".Default", "Environment"}), nullptr);
+    EXPECT_TRUE(ui.Messages().empty()) << ui.Messages().front();
+}
+
+TEST_F(RegistryFiles, AHiveSlaveIsWrittenThroughAndItsOriginalKeptOnce) {
+    const fs::path hive = dir / "NTUSER.DAT";
+    MakeHive(hive, {});
+    const std::string original = Slurp(hive);
+    Open(kSourceFile, hive.string(), kSourceFile, hive.string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    KeyNode* user = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER"});
+    ASSERT_NE(user, nullptr);
+    slaveTree.AddKey("Added");
+    slaveTree.AddStringValue("Greeting", "h\xC3\xA9llo");
+    EXPECT_TRUE(ui.Messages().empty()) << ::testing::PrintToString(ui.Messages());
+
+    // On disk at once, as another reader sees it; the untouched file beside it.
+    EXPECT_NE(RegTree(hive).find("Greeting = REG_SZ : h\xC3\xA9llo"), std::string::npos) << RegTree(hive);
+    EXPECT_TRUE(Slurp(hive.string() + ".quorvane-bak") == original);
+    EXPECT_FALSE(fs::exists(hive.string() + ".quorvane-tmp"));
+    slaveTree.AddKey("Second");
+    EXPECT_TRUE(Slurp(hive.string() + ".quorvane-bak") == original) << "the copy is made once per opening";
+
+    Open(kSourceFile, hive.string(), kSourceFile, hive.string());
+    EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_CURRENT_USER", "Added"}), nullptr);
+    EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_CURRENT_USER", "Added", "Second"}), nullptr);
+}
+
+TEST_F(RegistryFiles, ReadOnlySidesRefuseEveryWriteWithTheReason) {
+    const fs::path reg = dir / "export.reg";
+    Spit(reg, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\A]\n\"v\"=\"1\"\n");
+    const fs::path hive = dir / "SOFTWARE";
+    MakeHive(hive, {"Vendor"});
+    fs::permissions(hive, fs::perms::owner_read | fs::perms::group_read);
+    Open(kSourceFile, reg.string(), kSourceFile, reg.string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    ASSERT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER", "Software", "A"}), nullptr);
+    slaveTree.AddKey("New");
+    slaveTree.DeleteValues(0);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_NE(ui.Messages()[0].find("is read-only: a .reg file"), std::string::npos) << ui.Messages()[0];
+    EXPECT_EQ(Dump(At(doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER", "Software", "A"})), "[A] v=1:1"s + '\0' + "\n");
+
+    if (geteuid() == 0) return;  // permissions do not hold for root
+    const std::string before = Slurp(hive);
+    Open(kSourceFile, hive.string(), kSourceFile, hive.string());
+    ASSERT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Vendor"}), nullptr);
+    slaveTree.AddKey("New");
+    EXPECT_NE(ui.Messages().back().find("is read-only"), std::string::npos) << ui.Messages().back();
+    EXPECT_TRUE(Slurp(hive) == before);
+}
+
+TEST_F(RegistryFiles, DamagedHivesAreRefusedByNameAndNothingElseIsTouched) {
+    const fs::path good = dir / "SYSTEM";
+    MakeHive(good, {"Select"});
+    const std::string bytes = Slurp(good);
+    std::string badSum = bytes, truncated = bytes.substr(0, 6000), outside = bytes;
+    badSum[0x30] ^= 1;  // the header's checksum no longer holds
+    outside[0x24] = '\xff';  // the root key's cell lies beyond the end
+    outside[0x25] = '\xff';
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < 0x1fc; at += 4) {
+        std::uint32_t word = 0;
+        for (int i = 3; i >= 0; --i) word = (word << 8) | static_cast<unsigned char>(outside[at + static_cast<std::size_t>(i)]);
+        sum ^= word;
+    }
+    for (int i = 0; i < 4; ++i) outside[0x1fc + static_cast<std::size_t>(i)] = static_cast<char>((sum >> (8 * i)) & 0xff);
+    for (const std::string& damaged : {badSum, truncated, outside}) {
+        const fs::path file = dir / "SOFTWARE";
+        Spit(file, damaged);
+        std::string error;
+        EXPECT_EQ(OpenRegistrySource(file.string(), true, error), nullptr);
+        EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+        Open(kSourceFile, file.string(), kSourceFile, good.string());
+        EXPECT_EQ(doc->m_pMasterRoot, nullptr);
+        ASSERT_NE(doc->m_pSlaveRoot, nullptr);
+        EXPECT_TRUE(Slurp(file) == damaged);
+    }
+    EXPECT_TRUE(Slurp(good) == bytes);
+}
+
+TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
+    const fs::path hive = dir / "SOFTWARE";
+    MakeHive(hive, {"Vendor\\App", "Vendor\\Other"});
+    const std::string key = "HKLM\\SOFTWARE\\Vendor";
+    ASSERT_EQ(Tool({"query", hive.string() + "::" + key, "/s"}), 0) << out;
+    EXPECT_NE(out.find("::HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App\n    Text    REG_SZ    Caf\xC3\xA9"), std::string::npos)
+        << out;
+    // hive -> .reg -> this computer's store -> compared with the hive: the same.
+    const std::string exported = (dir / "out.reg").string();
+    ASSERT_EQ(Tool({"export", hive.string() + "::" + key, exported, "/y"}), 0) << out;
+    ASSERT_EQ(Tool({"import", exported}), 0) << out;
+    EXPECT_EQ(Tool({"compare", hive.string() + "::" + key, key, "/s"}), 0) << out;
+    EXPECT_EQ(Tool({"compare", hive.string(), key, "/s"}), 0) << out;
+    // A .reg file is a source as well; files are never changed by the tool.
+    EXPECT_EQ(Tool({"compare", exported + "::" + key, hive.string() + "::" + key, "/s"}), 0) << out;
+    EXPECT_EQ(Tool({"add", hive.string() + "::" + key, "/v", "x", "/f"}), 1);
+    EXPECT_NE(out.find("does not change them"), std::string::npos) << out;
+    EXPECT_EQ(Tool({"compare", hive.string(), exported, "/s"}), 1);
+    EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace qv
