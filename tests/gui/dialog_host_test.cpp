@@ -15,7 +15,9 @@
 #include <QtTest/QTest>
 
 #include "app/quorvane_doc.h"
+#include "dialogs/edit_dialogs.h"
 #include "dialogs/open_dlg.h"
+#include "dialogs/tree_choice_dlg.h"
 #include "framework/qt/qt_dialog_host.h"
 #include "tests/gui/modal_driver.h"
 #include "tests/support/scripted_ui.h"
@@ -222,16 +224,9 @@ TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
     nested.ExpectAllAnswersUsed();
 }
 
-// The value editor for numbers, as the edit commands use it.
-class NumberDlg : public CDialog {
-public:
-    NumberDlg() : CDialog(IDD_MODIFY_NUMBER) {}
-    std::uint32_t m_dwValue = 7;
-    void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, 1019, m_dwValue); }
-};
-
 TEST_F(QtDialogHostTest, RefusedNumberKeepsTheDialogOpenWithTheEntrySelected) {
-    NumberDlg dlg;
+    CModifyNumberDlg dlg;
+    dlg.m_dwValue = 7;
     EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         auto* edit = Ctl<QLineEdit>(w, 1019);
         EXPECT_EQ(edit->text(), "7");
@@ -246,26 +241,18 @@ TEST_F(QtDialogHostTest, RefusedNumberKeepsTheDialogOpenWithTheEntrySelected) {
     EXPECT_EQ(dlg.m_dwValue, 42u);
 }
 
-// Ends with the id of the button clicked, as the tree-choice dialogs do;
-// or, asked to, at once while initialising.
-class ChoiceDlg : public CDialog {
+// Ends at once while initialising.
+class EarlyEndDlg : public CDialog {
 public:
-    explicit ChoiceDlg(bool endAtOnce) : CDialog(IDD_SAVE_TREE), m_bEndAtOnce(endAtOnce) {}
-    void OnInitDialog() override {
-        if (m_bEndAtOnce) EndDialog(IDNO);
-        else CDialog::OnInitDialog();
-    }
-    void OnCommand(int id) override {
-        if (id >= 1012 && id <= 1015) EndDialog(id);
-        else CDialog::OnCommand(id);
-    }
-    bool m_bEndAtOnce;
+    EarlyEndDlg() : CDialog(IDD_SAVE_TREE) {}
+    void OnInitDialog() override { EndDialog(IDNO); }
 };
 
 TEST_F(QtDialogHostTest, DoModalReturnsTheCodeTheDialogEndsWithAndAnEarlyEndShowsNothing) {
-    ChoiceDlg choice(false);
-    EXPECT_EQ(Run(choice, [](QWidget* w) { ClickOn(Ctl<QPushButton>(w, 1015)); }), 1015);
-    ChoiceDlg early(true);
+    CSaveTreeDlg choice;
+    EXPECT_EQ(Run(choice, [](QWidget* w) { ClickOn(Ctl<QPushButton>(w, 1015)); }), IDOK);
+    EXPECT_EQ(choice.m_nChoice, kChoiceSlaveSubtree);
+    EarlyEndDlg early;
     CQtDialogHost host(early, nested);
     EXPECT_EQ(host.DoModal(), IDNO);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

@@ -1,5 +1,6 @@
 // The program's document and panes with a side on another computer: the
-// side opens, loads and is written (edits and copies) through quorvane-regd,
+// side opens, loads and is written (edits and copies) through quorvane-regd
+// (forced loads: remote_service_test.cpp),
 // and a computer that does not answer fails only its own side, in time.
 #include <chrono>
 
@@ -32,12 +33,6 @@ TEST_F(RemoteDocument, NetworkSideOpensWithItsRootsAndLoadsLevelByLevel) {
     EXPECT_EQ(slaveList.rows[0].value, "local");
     EXPECT_EQ(mine->parent->subkeys.size(), 1u);
     EXPECT_EQ(doc->m_recentComputers, std::vector<std::string>{service.Computer()}) << "for the network browser";
-
-    // A forced load of the subtree matches the store key for key.
-    masterCtrl.DeleteChildItems(demo);
-    LoadLevel(demo, *router, service.Computer(), true);
-    EXPECT_EQ(Dump(demo), StoreDump(remoteStore, "Software\\Demo"));
-    EXPECT_NE(Dump(demo).find("[Deep] w=1:2"), std::string::npos);
 }
 
 TEST_F(RemoteDocument, UnreachableComputerFailsItsSideOnlyAndInTime) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/quorvane_doc.h"
+#include "dialogs/edit_dialogs.h"
 #include "dialogs/net_browser.h"
 #include "dialogs/open_dlg.h"
 #include "registry/unavailable_registry.h"
@@ -18,14 +19,6 @@ namespace {
 using test::CDialogDriver;
 using test::CScriptedUI;
 using Names = std::vector<std::string>;
-
-// A small dialog over the Modify Number template, for the number exchange.
-class NumberDlg : public CDialog {
-public:
-    NumberDlg() : CDialog(IDD_MODIFY_NUMBER) {}
-    std::uint32_t m_dwValue = 7;
-    void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, 1019, m_dwValue); }
-};
 
 TEST(DataExchange, NumbersMustBeUnsignedDecimal) {
     const struct {
@@ -39,7 +32,8 @@ TEST(DataExchange, NumbersMustBeUnsignedDecimal) {
                  {"4294967296", false, 7},    {"99999999999999999999", false, 7}};
     for (const auto& c : cases) {
         CScriptedUI ui;
-        NumberDlg dlg;
+        CModifyNumberDlg dlg;
+        dlg.m_dwValue = 7;
         ui.AnswerDialog([&c](CDialog&, CDialogDriver& d) {
             EXPECT_EQ(d.GetDlgItemText(1019), "7");
             d.Type(1019, c.text);
@@ -55,32 +49,17 @@ TEST(DataExchange, NumbersMustBeUnsignedDecimal) {
 }
 
 TEST(DialogTemplates, EveryControlIdIsUniqueWithinItsDialog) {
-    for (UINT id : {IDD_OPEN, IDD_FIND, IDD_COPY, IDD_ADD_VALUE, IDD_SAVE_TREE, IDD_FIND_RESULT, IDD_NET_BROWSER}) {
-        const DialogTemplate* t = FindDialogTemplate(id);
-        ASSERT_NE(t, nullptr) << id;
+    for (const DialogTemplate& t : DialogTemplates()) {
         std::vector<int> ids;
-        for (const ControlTemplate& c : t->controls)
+        for (const ControlTemplate& c : t.controls)
             if (c.id != -1) ids.push_back(c.id);
         std::sort(ids.begin(), ids.end());
-        EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << t->caption;
+        EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << t.caption;
     }
 }
 
-TEST(NetBrowser, RecentComputersFillTheNameAndUnusedButtonsAreOff) {
+TEST(NetBrowser, UnusedRecentButtonsAreOff) {
     CScriptedUI ui;
-    CKAVONetBrowser browser(3);
-    browser.m_recentComputers = {"alpha", "beta:7000", "c", "d", "e", "f", "g", "h", "ninth"};
-    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
-        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST), "alpha");
-        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST + 7), "h");
-        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_NET_RECENT_FIRST + 7));
-        d.Click(IDC_NET_RECENT_FIRST + 1);
-        EXPECT_EQ(d.GetDlgItemText(IDC_NET_COMPUTER), "beta:7000");
-        d.Click(IDOK);
-    });
-    EXPECT_EQ(ui.DoModal(browser), IDOK);
-    EXPECT_EQ(browser.GetComputerName(), "beta:7000");
-
     CKAVONetBrowser one(3);
     one.m_recentComputers = {"only"};
     ui.AnswerDialog([](CDialog& dlg, CDialogDriver& d) {
@@ -144,6 +123,8 @@ TEST(NetBrowser, TheOpenDialogHandsOnTheDocumentsComputers) {
     });
     ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
         EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST), "B");
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST + 7), "c");
+        EXPECT_TRUE(d.IsDlgItemEnabled(IDC_NET_RECENT_FIRST + 7));
         d.Click(IDC_NET_RECENT_FIRST + 1);
         d.Click(IDC_NET_CHECK);
         EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Reachable");
