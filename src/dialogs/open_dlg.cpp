@@ -55,8 +55,13 @@ void COpenDlg::OnBrowse(Side side) {
         if (Ui().DoModal(browser) == IDOK) name = browser.GetComputerName();
         UpdateData(false);
     } else if (kind == kSourceFile) {
+        // A side is a file (a tree file, a hive, a .reg file) or a folder
+        // (a Windows installation, a Wine prefix).
+        const bool folder = Ui().MessageBox("Open a file: a tree file, a hive or a .reg file?\n\n"
+                                            "Choose No to open a folder: a Windows installation or a Wine prefix.",
+                                            MB_YESNO | MB_ICONQUESTION) != IDYES;
         std::string path;
-        if (Ui().GetFileName(TreeFileRequest(true), path)) {
+        if (Ui().GetFileName(SideFileRequest(folder), path)) {
             name = path;
             UpdateData(false);
         }

@@ -25,6 +25,8 @@ struct FileDialogRequest {
     std::string filterName;             // the one entry of the file-type list
     std::string filterPattern;          // e.g. "*.qvf"
     bool bOverwritePrompt = false;      // ask before replacing an existing file
+    bool bAllFilesToo = false;          // "All files (*)" offered after the file type
+    bool bFolder = false;               // a folder is chosen, not a file
 };
 
 // The request for a tree file: "qvf" added to a typed name without an
@@ -37,6 +39,17 @@ inline FileDialogRequest TreeFileRequest(bool open) {
     request.filterName = "qvf";
     request.filterPattern = "*.qvf";
     request.bOverwritePrompt = !open;
+    return request;
+}
+
+// The request for a side's file: a tree file or a file that holds a
+// registry (hive files often have no extension at all), or a folder.
+inline FileDialogRequest SideFileRequest(bool folder) {
+    FileDialogRequest request;
+    request.filterName = "Registry files";
+    request.filterPattern = "*.qvf *.reg *.dat *.DAT *.hiv SOFTWARE SYSTEM SAM SECURITY DEFAULT";
+    request.bAllFilesToo = true;
+    request.bFolder = folder;
     return request;
 }
 

@@ -205,7 +205,9 @@ TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
     COpenDlg dlg;
     dlg.m_nMasterKind = kSourceNetwork;
     dlg.m_nSlaveKind = kSourceFile;
+    nested.AnswerQuestion(IDYES);  // a file
     nested.AnswerFile(std::string("/srv/trees/new.qvf"));
+    nested.AnswerQuestion(IDNO);  // a folder
     nested.AnswerFile(std::nullopt);
     nested.AnswerDialog([](CDialog&, CDialogDriver& d) {
         d.Type(IDC_NET_COMPUTER, "build7:5000");
@@ -221,6 +223,8 @@ TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
         ClickOn(Ctl<QPushButton>(w, IDCANCEL));
     });
     EXPECT_TRUE(nested.fileRequests.at(0).bOpen);
+    EXPECT_FALSE(nested.fileRequests.at(0).bFolder);
+    EXPECT_TRUE(nested.fileRequests.at(1).bFolder);
     nested.ExpectAllAnswersUsed();
 }
 

@@ -85,11 +85,15 @@ bool CQtModalUI::GetFileName(const FileDialogRequest& request, std::string& path
     dialog.setAcceptMode(request.bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     // A typed name of a missing file is taken too: whoever asked says what
     // is wrong with it (Open reports a file it cannot read).
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setFileMode(request.bFolder ? QFileDialog::Directory : QFileDialog::AnyFile);
+    if (request.bFolder) dialog.setOption(QFileDialog::ShowDirsOnly);
+    QStringList filters;
     if (!request.filterPattern.empty()) {
         const std::string name = request.filterName.empty() ? request.filterPattern : request.filterName;
-        dialog.setNameFilter(FromUtf8(name + " (" + request.filterPattern + ")"));
+        filters << FromUtf8(name + " (" + request.filterPattern + ")");
     }
+    if (request.bAllFilesToo) filters << QStringLiteral("All files (*)");
+    if (!request.bFolder && !filters.isEmpty()) dialog.setNameFilters(filters);
     if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.bOverwritePrompt);
     // The name box starts with the initial name, a pattern such as "*.qvf" too.
