@@ -53,5 +53,25 @@ status=0
 ctest --preset mingw || status=$?
 step ctest
 
+# The prefix's own files, opened as quorvane-reg opens them, hold what
+# Wine's reg.exe exports for the same keys. The server is stopped first so
+# the files hold everything; each export starts one that reads them again.
+# (Keys Wine makes at run time, such as NetworkCards, are not in the files.)
+cmake --build --preset default --target quorvane-reg >/dev/null
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+for key in 'HKCU\Control Panel' 'HKLM\Software\Classes\CLSID' 'HKLM\System\CurrentControlSet\Services'; do
+  wine reg export "$key" "$build_dir/export.reg" /y >>"$wine_log" 2>&1 </dev/null
+  if build/default/src/tools/quorvane-reg compare "$WINEPREFIX::$key" "$build_dir/export.reg::$key" /s \
+      >"$build_dir/compare.txt" 2>&1; then
+    echo "wine-tests: $key in the prefix's files equals Wine's export"
+  else
+    cat "$build_dir/compare.txt" >&2
+    echo "wine-tests: $key in the prefix's files differs from Wine's export" >&2
+    status=1
+  fi
+done
+step "prefix against reg export"
+
 printf 'wine-tests: %d s from configure to summary (ctest status %d)\n%s' "$SECONDS" "$status" "$timings"
 exit "$status"

@@ -159,6 +159,8 @@ void CQuorvaneApp::SelectKey(const std::string& path) {
         KeyNode* node = pane == nullptr ? nullptr : pane->SideRoot();
         std::size_t start = 0;
         while (node != nullptr && start <= path.size()) {
+            // Selecting a key of a live side loads its level, as a click does.
+            pane->GetTreeCtrl().SelectItem(node);
             const std::size_t end = std::min(path.find('\\', start), path.size());
             const std::string name = path.substr(start, end - start);
             KeyNode* next = nullptr;
