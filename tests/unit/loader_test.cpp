@@ -1,8 +1,8 @@
 // Loading live registries into the key tree, against this computer's store
 // (through the pane fixture's counting wrapper, so that every test also
-// proves no handle is left open or closed twice): the root keys of a side, one level at a time,
-// forced reloads of a subtree, entries that do not fit, failing calls, and
-// a registry without end.
+// proves no handle is left open or closed twice): the root keys of a side,
+// empty keys, entries of any length, failing calls, and a registry without
+// end. (Forced reloads: the Load Subtree, Copy and Delete Key tests.)
 #include <cstring>
 
 #include "model/loader.h"
@@ -56,25 +56,10 @@ TEST_F(LoaderTest, ALiveSideHasTheRootKeysThatOpenUnlessTheFirstIsRefused) {
     EXPECT_EQ(ui.Messages(), (Names{"Unable to open Registry.", "Unable to open Registry."}));
 }
 
-TEST_F(LoaderTest, OneLevelLoadsOnlyWhileTheKeyIsEmpty) {
-    Build("HKLM\\Software\\App\n  b = sz:2\n  a = dword:7\n"
-          "HKLM\\Software\\App\\Zeta\nHKLM\\Software\\App\\alpha\nHKLM\\Software\\App\\alpha\\deeper\n"
-          "HKLM\\Software\\Empty\n");
-    KeyNode* app = Node("Software\\App");
-    EXPECT_EQ(LoadLevel(app, *counting, "", false), 1);
-    ASSERT_EQ(ValueNames(app), (Names{"b", "a"}));    // creation order
-    ASSERT_EQ(KeyNames(app), (Names{"alpha", "Zeta"}));  // case-insensitive order
-    EXPECT_FALSE(app->subkeys[0]->IsLoaded());         // one level only
-    EXPECT_EQ(app->values[1]->Number(), 7u);
-
-    // Loaded: a new subkey in the registry is not picked up without force.
-    Build("HKLM\\Software\\App\\New\n");
-    counting->ResetCounts();
-    EXPECT_EQ(LoadLevel(app, *counting, "", false), 0);
-    EXPECT_EQ(counting->Calls(RegCall::Any), 0u);
-    EXPECT_EQ(app->subkeys.size(), 2u);
-
-    // An empty key is read again every time.
+// (What one level holds, in which order, and that a loaded key is not read
+// again, the panes and walks tests see.)
+TEST_F(LoaderTest, AnEmptyKeyIsReadAgainEveryTime) {
+    Build("HKLM\\Software\\Empty\n");
     KeyNode* empty = Node("Software\\Empty");
     for (int i = 0; i < 2; ++i) {
         counting->ResetCounts();
@@ -96,29 +81,6 @@ TEST_F(LoaderTest, ValuesOfAnyLengthLoadWhole) {
     EXPECT_EQ(wide->values[1]->data, std::string("\0\1\0\2", 4));
     // Key names up to the registry's own limit load.
     EXPECT_EQ(KeyNames(wide), (Names{longKey, "short"}));
-}
-
-TEST_F(LoaderTest, ForcedLoadReplacesTheSubtreeWithTheRegistrysState) {
-    Build("HKLM\\Software\\T\n  v = sz:1\nHKLM\\Software\\T\\A\\A1\n  deep = dword:1\nHKLM\\Software\\T\\B\n");
-    KeyNode* t = Node("Software\\T");
-    EXPECT_EQ(LoadLevel(t, *counting, "", true), 1);
-    ASSERT_EQ(KeyNames(t), (Names{"A", "B"}));
-    ASSERT_EQ(KeyNames(t->subkeys[0].get()), Names{"A1"});
-    EXPECT_EQ(ValueNames(t->subkeys[0]->subkeys[0].get()), Names{"deep"});
-
-    // Keys removed and added since appear as they are now.
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\T\\B"), ERROR_SUCCESS);
-    Build("HKLM\\Software\\T\\C\\C1\n");
-    EXPECT_EQ(LoadLevel(t, *counting, "", true), 1);
-    EXPECT_EQ(KeyNames(t), (Names{"A", "C"}));
-    EXPECT_EQ(KeyNames(t->subkeys[1].get()), Names{"C1"});
-    EXPECT_EQ(t->values.size(), 1u);
-
-    // A key that no longer opens keeps what it had.
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\T\\C\\C1"), ERROR_SUCCESS);
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\T\\C"), ERROR_SUCCESS);
-    EXPECT_EQ(LoadLevel(t->subkeys[1].get(), *counting, "", true), 1);
-    EXPECT_EQ(KeyNames(t->subkeys[1].get()), Names{"C1"});
 }
 
 TEST_F(LoaderTest, EveryFailingCallLeavesNoHandleOpen) {
