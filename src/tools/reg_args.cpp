@@ -206,8 +206,9 @@ std::string UsageText(std::string_view command) {
                "  /y  overwrite FILE without asking\n";
     if (c == "compare")
         return "quorvane-reg compare KEY1 KEY2 [/v NAME | /ve] [/s] [/oa | /od | /os | /on]\n\n"
-               "  Compares two keys. Either side may be a tree file (.qvf), compared at\n"
-               "  the other side's key; two tree files are compared whole.\n"
+               "  Compares two keys. Either side may be a tree file (.qvf) or a file\n"
+               "  that holds a registry named alone, compared at the other side's key;\n"
+               "  two tree files are compared whole.\n"
                "  /v NAME, /ve  only that value     /s  the whole subtrees\n"
                "  /oa all items  /od differences (default)  /os equal items  /on none\n"
                "  Exit code: 0 identical, 2 different, 1 error.\n";
@@ -215,6 +216,9 @@ std::string UsageText(std::string_view command) {
            "  OPERATION: query | add | delete | import | export | save | compare\n"
            "  KEY: [\\\\COMPUTER\\]ROOT[\\path], ROOT one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "       or their long names (HKEY_LOCAL_MACHINE, ...)\n"
+           "       or FILE::ROOT[\\path], a key in a hive file, a folder holding\n"
+           "       Windows, a .reg file, or a Wine prefix or registry file (query,\n"
+           "       export, save and compare read them; nothing writes them)\n"
            "  Switches start with / or -. \"quorvane-reg OPERATION /?\" tells more.\n"
            "  This computer's registry is the store $QUORVANE_REGISTRY, else\n"
            "  ~/.local/share/quorvane/registry.db.\n"
