@@ -118,6 +118,7 @@ struct CFileRegistry::Impl {
     std::string sealed;  // why memory keys refuse writes; empty while they take them
     int batchDepth = 0;
     std::function<void(const std::string&)> onWriteFailure;
+    std::string pendingFailure;
 
     ~Impl() {
         for (auto& hive : hives) {
@@ -258,9 +259,9 @@ struct CFileRegistry::Impl {
         }
         ::unlink(temporary.c_str());
         Revert(hive);
-        if (onWriteFailure)
-            onWriteFailure("Can't write the hive " + hive.file + ": " + failure +
-                           ". The last change was not saved; Load Subtree shows the file as it is.");
+        // Told once the lock is let go: the report may show a message box.
+        pendingFailure = "Can't write the hive " + hive.file + ": " + failure +
+                         ". The last change was not saved; Load Subtree shows the file as it is.";
         return kErrorRegistryIoFailed;
     }
 
@@ -708,15 +709,31 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG CFileRegistry::RegCloseKey(HKEY hKey) {
-    std::lock_guard lock(m_mutex);
     if (IsPredefinedKey(hKey)) return ERROR_SUCCESS;
-    const auto found = m_impl->handles.find(reinterpret_cast<std::uintptr_t>(hKey));
-    if (found == m_impl->handles.end()) return ERROR_INVALID_HANDLE;
-    Impl::Hive* hive = found->second.at.hive;
-    m_impl->handles.erase(found);
-    if (hive == nullptr) return ERROR_SUCCESS;
-    --hive->openHandles;
-    return m_impl->WriteBackIfIdle(*hive);
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_impl->handles.find(reinterpret_cast<std::uintptr_t>(hKey));
+        if (found == m_impl->handles.end()) return ERROR_INVALID_HANDLE;
+        Impl::Hive* hive = found->second.at.hive;
+        m_impl->handles.erase(found);
+        if (hive == nullptr) return ERROR_SUCCESS;
+        --hive->openHandles;
+        status = m_impl->WriteBackIfIdle(*hive);
+    }
+    ReportWriteFailure();
+    return status;
+}
+
+void CFileRegistry::ReportWriteFailure() {
+    std::string message;
+    std::function<void(const std::string&)> report;
+    {
+        std::lock_guard lock(m_mutex);
+        message.swap(m_impl->pendingFailure);
+        report = m_impl->onWriteFailure;
+    }
+    if (!message.empty() && report) report(message);
 }
 
 LONG CFileRegistry::BeginBatch() {
@@ -726,11 +743,14 @@ LONG CFileRegistry::BeginBatch() {
 }
 
 LONG CFileRegistry::CommitBatch() {
-    std::lock_guard lock(m_mutex);
-    if (m_impl->batchDepth > 0 && --m_impl->batchDepth > 0) return ERROR_SUCCESS;
     LONG result = ERROR_SUCCESS;
-    for (auto& hive : m_impl->hives)
-        if (const LONG status = m_impl->WriteBackIfIdle(*hive); status != ERROR_SUCCESS) result = status;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_impl->batchDepth > 0 && --m_impl->batchDepth > 0) return ERROR_SUCCESS;
+        for (auto& hive : m_impl->hives)
+            if (const LONG status = m_impl->WriteBackIfIdle(*hive); status != ERROR_SUCCESS) result = status;
+    }
+    ReportWriteFailure();
     return result;
 }
 

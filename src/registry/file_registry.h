@@ -72,6 +72,9 @@ public:
     void RollbackBatch() override;
 
 private:
+    // Hands a failed write-back's message to the report, outside the lock.
+    void ReportWriteFailure();
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     mutable std::mutex m_mutex;

@@ -170,8 +170,18 @@ TEST_F(RegistryFiles, AHiveSlaveIsWrittenThroughAndItsOriginalKeptOnce) {
     EXPECT_NE(RegTree(hive).find("Greeting = REG_SZ : h\xC3\xA9llo"), std::string::npos) << RegTree(hive);
     EXPECT_TRUE(Slurp(hive.string() + ".quorvane-bak") == original);
     EXPECT_FALSE(fs::exists(hive.string() + ".quorvane-tmp"));
+    EXPECT_EQ(router->OpenHandleCount(), 0u);
     slaveTree.AddKey("Second");
     EXPECT_TRUE(Slurp(hive.string() + ".quorvane-bak") == original) << "the copy is made once per opening";
+
+    // A write-back that fails says so and leaves the file as it was.
+    const std::string written = Slurp(hive);
+    fs::create_directory(hive.string() + ".quorvane-tmp");  // hivex cannot write there
+    slaveTree.AddKey("Lost");
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].find("Can't write the hive " + hive.string()), std::string::npos) << ui.Messages()[0];
+    EXPECT_TRUE(Slurp(hive) == written);
+    fs::remove(hive.string() + ".quorvane-tmp");
 
     Open(kSourceFile, hive.string(), kSourceFile, hive.string());
     EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_CURRENT_USER", "Added"}), nullptr);
