@@ -62,18 +62,20 @@ void RemoteDocument::SetUp() {
     {
         auto remote = CStoreRegistry::Open(remoteStore, &error);
         ASSERT_NE(remote, nullptr) << error;
-        ASSERT_EQ(BuildRegistry(*remote,
-                                "HKLM\\Software\\Demo\n  Title = sz:remote\n  Size = dword:29\n  Blob = hex:00,01\n"
-                                "HKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Demo\\Sub\\Deep\n  w = sz:2\n",
-                                nullptr, &error),
-                  ERROR_SUCCESS)
-            << error;
+        ASSERT_EQ(BuildRegistry(*remote, R"([HKLM\Software\Demo]
+"Title"="remote"
+"Size"=dword:1d
+"Blob"=hex:00,01
+[HKLM\Software\Demo\Sub]
+"v"="1"
+[HKLM\Software\Demo\Sub\Deep]
+"w"="2"
+)", &error), ERROR_SUCCESS) << error;
     }
     local = CStoreRegistry::Open(localStore, &error);
     ASSERT_NE(local, nullptr) << error;
-    ASSERT_EQ(BuildRegistry(*local, "HKLM\\Software\\Mine\n  m = sz:local\nHKLM\\Software\\Mine\\Kid\n", nullptr, &error),
-              ERROR_SUCCESS)
-        << error;
+    ASSERT_EQ(BuildRegistry(*local, "[HKLM\\Software\\Mine]\n\"m\"=\"local\"\n[HKLM\\Software\\Mine\\Kid]\n", &error),
+              ERROR_SUCCESS) << error;
     test::RegdOptions options;
     options.store = remoteStore;
     options.exitAfter = 120;

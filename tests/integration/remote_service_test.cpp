@@ -51,7 +51,7 @@ protected:
         store = (dir / "registry.db").string();
         auto registry = CStoreRegistry::Open(store, &error);
         ASSERT_NE(registry, nullptr) << error;
-        ASSERT_EQ(BuildRegistry(*registry, "HKLM\\Software\\Demo\n  v = sz:1\n", nullptr, &error), 0) << error;
+        ASSERT_EQ(BuildRegistry(*registry, "[HKLM\\Software\\Demo]\n\"v\"=\"1\"\n", &error), 0) << error;
     }
     void TearDown() override {
         service.Stop();
@@ -151,10 +151,10 @@ TEST_F(RemoteService, EightClientsLoadingAtOnceAllGetTheWholeTree) {
         auto registry = CStoreRegistry::Open(store, &error);
         std::string tree;  // 3,000 keys in 30 groups, values of several types and sizes
         for (int k = 0; k < 3000; ++k)
-            tree += "HKLM\\Software\\Synthetic\\G" + std::to_string(k % 30) + "\\K" + std::to_string(k) +
-                    "\n  s = sz:" + std::string(static_cast<std::size_t>(k % 97), 'a') + "\n  d = dword:" +
-                    std::to_string(k) + "\n  b = hex:00,ff,0" + std::to_string(k % 10) + "\n";
-        ASSERT_EQ(BuildRegistry(*registry, tree, nullptr, &error), 0) << error;
+            tree += "[HKLM\\Software\\Synthetic\\G" + std::to_string(k % 30) + "\\K" + std::to_string(k) +
+                    "]\n\"s\"=\"" + std::string(static_cast<std::size_t>(k % 97), 'a') + "\"\n\"d\"=dword:" +
+                    std::to_string(k) + "\n\"b\"=hex:00,ff,0" + std::to_string(k % 10) + "\n";
+        ASSERT_EQ(BuildRegistry(*registry, tree, &error), 0) << error;
     }
     const std::string expected = StoreDump(store, "Software\\Synthetic");
     EXPECT_GT(expected.size(), 100000u);

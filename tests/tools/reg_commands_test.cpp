@@ -90,7 +90,7 @@ protected:
     }
     void Build(const std::string& text) {
         std::string error;
-        ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
+        ASSERT_EQ(BuildRegistry(*store, text, &error), ERROR_SUCCESS) << error;
     }
     // Every value of `key`, or the status of opening it as the only "value".
     std::vector<RegValue> Values(const std::string& key) {
@@ -169,8 +169,12 @@ TEST_F(RegCommands, EveryTypeSurvivesBothFormatsByteForByte) {
 }
 
 TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
-    Build("HKCU\\Software\\Old\\Child\\Grandchild\n  v = sz:x\n"
-          "HKCU\\Software\\Keep\n  gone = sz:1\n  stays = sz:2\n");
+    Build(R"([HKCU\Software\Old\Child\Grandchild]
+"v"="x"
+[HKCU\Software\Keep]
+"gone"="1"
+"stays"="2"
+)");
     Write("del.reg", Utf16File("Windows Registry Editor Version 5.00\r\n\r\n"
                                "[-HKEY_CURRENT_USER\\Software\\Old]\r\n\r\n"
                                "[-HKEY_CURRENT_USER\\Software\\Never There]\r\n\r\n"
@@ -246,11 +250,30 @@ TEST_F(RegCommands, AddTakesItsDataFromAFileOrStandardInput) {
 // Query, compare and bad command lines on one store: exit code, the whole
 // standard output (unless null) and the start of standard error (unless null).
 TEST_F(RegCommands, QueryCompareAndUsage) {
-    Build("HKLM\\Software\\Q\n  @ = sz:top\n  n = dword:0x1f\n  b = hex:00,ab\n  m = multi_sz:\"a\",\"b\"\n"
-          "HKLM\\Software\\Q\\Empty\nHKLM\\Software\\Q\\Sub\n  n = qword:0x100000000\n"
-          "HKLM\\One\n  same = sz:s\n  diff = dword:1\n  Case = sz:c\n  mine = sz:m\nHKLM\\One\\Both\n  x = sz:1\n"
-          "HKLM\\One\\OnlyOne\n"
-          "HKLM\\Two\n  same = sz:s\n  diff = dword:2\n  case = sz:c\nHKLM\\Two\\Both\n  x = sz:2\nHKLM\\Two\\OnlyTwo\n");
+    Build(R"([HKLM\Software\Q]
+@="top"
+"n"=dword:1f
+"b"=hex:00,ab
+"m"=hex(7):61,00,62,00,00
+[HKLM\Software\Q\Empty]
+[HKLM\Software\Q\Sub]
+"n"=hex(b):00,00,00,00,01,00,00,00
+[HKLM\One]
+"same"="s"
+"diff"=dword:1
+"Case"="c"
+"mine"="m"
+[HKLM\One\Both]
+"x"="1"
+[HKLM\One\OnlyOne]
+[HKLM\Two]
+"same"="s"
+"diff"=dword:2
+"case"="c"
+[HKLM\Two\Both]
+"x"="2"
+[HKLM\Two\OnlyTwo]
+)");
     const std::string Q = "HKEY_LOCAL_MACHINE\\Software\\Q", done = "The operation completed successfully.\n";
     const std::string top = "\n" + Q + "\n    (Default)    REG_SZ    top\n    n    REG_DWORD    0x1f\n"
                             "    b    REG_BINARY    00AB\n    m    REG_MULTI_SZ    a\\0b\n\n";
@@ -310,7 +333,7 @@ TEST_F(RegCommands, QueryCompareAndUsage) {
 }
 
 TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
-    Build("HKCU\\A\n  v = sz:old\nHKCU\\A\\B\\C\n  w = dword:1\n");
+    Build("[HKCU\\A]\n\"v\"=\"old\"\n[HKCU\\A\\B\\C]\n\"w\"=dword:1\n");
     EXPECT_EQ(Run({"add", "HKCU\\A", "/v", "V", "/d", "new"}), 1);
     EXPECT_NE(err.find("not a terminal"), std::string::npos) << err;
     EXPECT_EQ(Run({"delete", "HKCU\\A"}) + Run({"delete", "HKCU\\A", "/v", "v"}), 2);
@@ -346,7 +369,12 @@ TEST_F(RegCommands, AddAndDeleteAskFirstAndOnlyOnATerminal) {
 }
 
 TEST_F(RegCommands, CompareAgainstATreeFile) {
-    Build("HKCU\\Software\\T\n  text = sz:hello\n  num = dword:7\nHKCU\\Software\\T\\Sub\n  deep = sz:d\n");
+    Build(R"([HKCU\Software\T]
+"text"="hello"
+"num"=dword:7
+[HKCU\Software\T\Sub]
+"deep"="d"
+)");
     ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t.qvf")}), 0) << err;
     EXPECT_EQ(Slurp(PathFor("t.qvf")),
               "[\\HKEY_CURRENT_USER]\r\n\r\n[\\HKEY_CURRENT_USER\\Software]\r\n\r\n"

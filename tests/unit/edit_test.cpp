@@ -26,10 +26,20 @@ TEST(NumberConversion, AsAtolDoesWithSaturation) {
 class EditCommands : public PaneFixture {
 protected:
     std::string RegistryText() const override {
-        return "HKLM\\Software\\M\n  s = sz:master\n  n = dword:7\n  b = hex:01,00,02,00,03\n"
-               "HKLM\\Software\\M\\Kid\n  k = sz:kid\nHKLM\\Software\\M\\Kid\\Grand\n"
-               "HKLM\\Software\\T\n  old = sz:t\nHKLM\\Software\\T\\Keep\n  x = sz:1\n"
-               "HKLM\\Software\\T\\Keep\\Hidden\\Deeper\nHKLM\\Software\\T\\Other\n";
+        return R"([HKLM\Software\M]
+"s"="master"
+"n"=dword:7
+"b"=hex:01,00,02,00,03
+[HKLM\Software\M\Kid]
+"k"="kid"
+[HKLM\Software\M\Kid\Grand]
+[HKLM\Software\T]
+"old"="t"
+[HKLM\Software\T\Keep]
+"x"="1"
+[HKLM\Software\T\Keep\Hidden\Deeper]
+[HKLM\Software\T\Other]
+)";
     }
     // Both sides live; the Master's Software\M fully in memory and selected,
     // the Slave's Software\T selected.
@@ -278,8 +288,8 @@ TEST_F(EditCommands, EveryFailurePathLeavesMemoryAndRegistryAgreeing) {
                                       "Software\\T2\\A\\B", "Software\\T2\\A", "Software\\T2"})
                     store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, k);
                 std::string error;
-                ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\T2\n  v = sz:1\n  w = dword:2\nHKLM\\Software\\T2\\A\\B\n",
-                                        nullptr, &error), 0) << error;
+                ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\T2]\n\"v\"=\"1\"\n\"w\"=dword:2\n[HKLM\\Software\\T2\\A\\B]\n",
+                                        &error), 0) << error;
                 slaveCtrl.Click(software);
                 slaveCtrl.DeleteChildItems(software);
                 LoadLevel(software, *counting, "", true);

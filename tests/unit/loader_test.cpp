@@ -17,7 +17,7 @@ protected:
     std::string RegistryText() const override { return ""; }
     void Build(const std::string& text) {
         std::string error;
-        ASSERT_EQ(BuildRegistry(*store, text, nullptr, &error), ERROR_SUCCESS) << error;
+        ASSERT_EQ(BuildRegistry(*store, text, &error), ERROR_SUCCESS) << error;
     }
     static Names KeyNames(const KeyNode* node) {
         Names names;
@@ -32,7 +32,7 @@ protected:
 };
 
 TEST_F(LoaderTest, ALiveSideHasTheRootKeysThatOpenUnlessTheFirstIsRefused) {
-    Build("HKCR\\a\nHKLM\\c\nHKU\\d\nHKCC\\e\n");
+    Build("[HKCR\\a]\n[HKLM\\c]\n[HKU\\d]\n[HKCC\\e]\n");
     // The store has five of the seven roots; one more refused is left out.
     counting->FailCall(RegCall::OpenKey, 2, ERROR_ACCESS_DENIED);
     doc->BuildSide(doc->m_pSlaveRoot, "", kSourceLocal);
@@ -59,7 +59,7 @@ TEST_F(LoaderTest, ALiveSideHasTheRootKeysThatOpenUnlessTheFirstIsRefused) {
 // (What one level holds, in which order, and that a loaded key is not read
 // again, the panes and walks tests see.)
 TEST_F(LoaderTest, AnEmptyKeyIsReadAgainEveryTime) {
-    Build("HKLM\\Software\\Empty\n");
+    Build("[HKLM\\Software\\Empty]\n");
     KeyNode* empty = Node("Software\\Empty");
     for (int i = 0; i < 2; ++i) {
         counting->ResetCounts();
@@ -70,9 +70,9 @@ TEST_F(LoaderTest, AnEmptyKeyIsReadAgainEveryTime) {
 
 TEST_F(LoaderTest, ValuesOfAnyLengthLoadWhole) {
     const std::string longKey(200, 'k'), longText(70000, 'x'), longName(16000, 'v');
-    Build("HKLM\\Software\\Wide\n  first = sz:1\n  second = hex:00,01,00,02\n  third = sz:" + longText +
-          "\n  " + longName + " = sz:long name\n  fourth = dword:4\n"
-          "HKLM\\Software\\Wide\\" + longKey + "\nHKLM\\Software\\Wide\\short\n");
+    Build("[HKLM\\Software\\Wide]\n\"first\"=\"1\"\n\"second\"=hex:00,01,00,02\n\"third\"=\"" + longText + "\"\n\"" +
+          longName + "\"=\"long name\"\n\"fourth\"=dword:4\n[HKLM\\Software\\Wide\\" + longKey +
+          "]\n[HKLM\\Software\\Wide\\short]\n");
     KeyNode* wide = Node("Software\\Wide");
     EXPECT_EQ(LoadLevel(wide, *counting, "", false), 1);
     EXPECT_EQ(ValueNames(wide), (Names{"first", "second", "third", longName, "fourth"}));
@@ -84,7 +84,12 @@ TEST_F(LoaderTest, ValuesOfAnyLengthLoadWhole) {
 }
 
 TEST_F(LoaderTest, EveryFailingCallLeavesNoHandleOpen) {
-    Build("HKLM\\Software\\F\n  v = sz:1\nHKLM\\Software\\F\\A\\A1\n  w = sz:2\nHKLM\\Software\\F\\B\n");
+    Build(R"([HKLM\Software\F]
+"v"="1"
+[HKLM\Software\F\A\A1]
+"w"="2"
+[HKLM\Software\F\B]
+)");
     // Fail each call of a forced and of a plain load in turn (a failing
     // close is the registry's leak, not ours, so closes are spared).
     std::size_t tried = 0;

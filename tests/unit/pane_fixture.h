@@ -29,12 +29,19 @@ protected:
         ASSERT_NE(store, nullptr) << error;
         counting = std::make_unique<CCountingRegistry>(*store);
         Attach(*counting);
-        ASSERT_EQ(BuildRegistry(*store, RegistryText(), nullptr, &error), ERROR_SUCCESS) << error;
+        ASSERT_EQ(BuildRegistry(*store, RegistryText(), &error), ERROR_SUCCESS) << error;
     }
-    // What the store holds at the start (builder text).
+    // What the store holds at the start (.reg text; hex(2) is "%TEMP%", expandable).
     virtual std::string RegistryText() const {
-        return "HKLM\\Software\\Demo\n  Title = sz:old\n  Size = dword:29\n  Blob = hex:00,01\n"
-               "  Path = expand_sz:%TEMP%\nHKLM\\Software\\Demo\\Sub\n  v = sz:1\nHKLM\\Software\\Other\n";
+        return R"([HKLM\Software\Demo]
+"Title"="old"
+"Size"=dword:1d
+"Blob"=hex:00,01
+"Path"=hex(2):25,54,45,4d,50,25,00
+[HKLM\Software\Demo\Sub]
+"v"="1"
+[HKLM\Software\Other]
+)";
     }
     void TearDown() override {
         doc.reset();

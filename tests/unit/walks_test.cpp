@@ -138,10 +138,21 @@ TEST(FindWalk, OrderAndWholeCaseSensitiveMatching) {
 class WalkCommands : public PaneFixture {
 protected:
     std::string RegistryText() const override {
-        return "HKLM\\Software\\M\n  v = sz:1\nHKLM\\Software\\M\\Child\n  c = sz:m\n"
-               "HKLM\\Software\\M\\Child\\Deeper\n  d = hex:01\n"
-               "HKLM\\Software\\S\n  v = sz:1\nHKLM\\Software\\S\\Child\n  c = sz:s\n"
-               "HKLM\\Software\\S\\Child\\Deeper\n  d = hex:02\nHKLM\\Software\\M\\Empty\nHKLM\\Software\\S\\Empty\n";
+        return R"([HKLM\Software\M]
+"v"="1"
+[HKLM\Software\M\Child]
+"c"="m"
+[HKLM\Software\M\Child\Deeper]
+"d"=hex:01
+[HKLM\Software\S]
+"v"="1"
+[HKLM\Software\S\Child]
+"c"="s"
+[HKLM\Software\S\Child\Deeper]
+"d"=hex:02
+[HKLM\Software\M\Empty]
+[HKLM\Software\S\Empty]
+)";
     }
     // Queues a click on `button` in each of the next dialogs.
     void Answer(std::initializer_list<int> buttons) {
@@ -285,7 +296,7 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
     Open(kSourceLocal, "", kSourceLocal, "");
     KeyNode* m = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"});
     std::string error;
-    ASSERT_EQ(BuildRegistry(*store, "HKLM\\Software\\M\\New\\Deeper\n", nullptr, &error), 0) << error;
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\M\\New\\Deeper]\n", &error), 0) << error;
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child\\Deeper"), 0);
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Child"), 0);
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\M\\Empty"), 0);
