@@ -377,6 +377,23 @@ public:
         return true;
     }
 
+    // A section of a patch: [-KEY], or [KEY] with values deleted and set.
+    bool Section(const RegPatchSection& section) {
+        if (!Printable(section.key, "the key " + section.key)) return false;
+        m_text += section.deleteKey ? "[-" : "[";
+        m_text += section.key;
+        m_text += "]\n";
+        for (const std::string& name : section.deleteValues) {
+            if (!Printable(name, "the value \"" + name + "\" of " + section.key)) return false;
+            m_text += name.empty() ? std::string("@") : '"' + Escape(name) + '"';
+            m_text += "=-\n";
+        }
+        for (const RegValue& v : section.setValues)
+            if (!Value(v, section.key)) return false;
+        m_text += '\n';
+        return true;
+    }
+
     bool Finish(std::string& bytes) {
         const std::string_view header = m_format == RegFileFormat::kVersion5 ? kVersion5Header : kRegedit4Header;
         std::string text;
@@ -530,6 +547,13 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
     if (parser.Run()) return true;
     content.ops.clear();
     return false;
+}
+
+bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error) {
+    CWriter writer(RegFileFormat::kVersion5, error);
+    for (const RegPatchSection& section : sections)
+        if (!writer.Section(section)) return false;
+    return writer.Finish(bytes);
 }
 
 bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format, std::string& bytes,

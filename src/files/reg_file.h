@@ -60,6 +60,21 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
 bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format,
                   std::string& bytes, std::string& error);
 
+// One section of a patch: the key deleted with everything below it
+// ([-KEY]), or the key made if missing, with values deleted ("name"=-) and
+// set.
+struct RegPatchSection {
+    std::string key;  // "HKEY_...\path"
+    bool deleteKey = false;
+    std::vector<std::string> deleteValues;
+    std::vector<RegValue> setValues;
+};
+
+// A version 5 file of the sections in their order, as regedit and
+// "quorvane-reg import" apply it. False, naming the entry, where a name or
+// text is not UTF-8.
+bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error);
+
 // More than the largest export of a whole registry hive.
 constexpr std::uintmax_t kMaxImportFileBytes = std::uintmax_t{1} << 30;
 

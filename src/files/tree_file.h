@@ -6,13 +6,16 @@
 
 #include "files/stdio_file.h"
 #include "model/key_node.h"
+#include "model/progress.h"
 
 namespace qv {
 
 // Reads every line of `file` into nodes below `top`. Returns 0, or 1 when the
 // file is not a tree file (a value line before the first key line, keys nested
-// deeper than the registry allows). File errors are thrown as CFileException.
-int ReadTreeFile(KeyNode* top, CStdioFile& file);
+// deeper than the registry allows), or kTreeFileCancelled when `progress`
+// (told of every key line) cancelled. File errors are thrown as CFileException.
+constexpr int kTreeFileCancelled = 2;
+int ReadTreeFile(KeyNode* top, CStdioFile& file, IProgress* progress = nullptr);
 
 // "" for the top node, else the parent's file path, a backslash and the name.
 std::string FilePathOf(const KeyNode* node);

@@ -74,8 +74,9 @@ std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
 
 }  // namespace
 
-int ReadTreeFile(KeyNode* top, CStdioFile& file) {
+int ReadTreeFile(KeyNode* top, CStdioFile& file, IProgress* progress) {
     KeyNode* current = nullptr;
+    std::size_t keysDone = 0;
     std::string raw;
     while (file.ReadString(raw)) {
         std::string_view line(raw);
@@ -94,6 +95,7 @@ int ReadTreeFile(KeyNode* top, CStdioFile& file) {
             // every later walk of the tree within a bounded depth.
             if (parent->Level() + 1 > kMaxKeyDepth) return 1;
             current = parent->AppendSubkey(std::make_unique<KeyNode>(LeafName(line)));
+            if (progress != nullptr && !progress->Step(++keysDone)) return kTreeFileCancelled;
             continue;
         }
         if (current == nullptr) return 1;  // a value with no key to join

@@ -13,6 +13,7 @@
 #include "tools/reg_args.h"
 #include "files/reg_file.h"
 #include "tools/reg_format.h"
+#include "compare/differences.h"
 #include "sources/registry_source.h"
 
 #include <map>
@@ -64,22 +65,6 @@ std::size_t CountUnfit(const RegTree& node) {
     for (const RegValue& v : node.values) n += !FitsTreeFile(v);
     for (const auto& sub : node.subkeys) n += CountUnfit(*sub);
     return n;
-}
-
-void FromKeyNode(const KeyNode& node, RegTree& tree, bool recurse) {
-    for (const auto& entry : node.values) {
-        RegValue& v = tree.values.emplace_back();
-        v.name = entry->Name();
-        v.type = entry->type;
-        if (entry->type == REG_SZ) v.data = std::string(entry->Text()) + '\0';
-        else v.data = entry->data;
-    }
-    for (const auto& sub : node.subkeys) {
-        auto child = std::make_unique<RegTree>();
-        child->name = sub->name;
-        if (recurse) FromKeyNode(*sub, *child, true);  // depth bounded by the reader
-        tree.subkeys.push_back(std::move(child));
-    }
 }
 
 bool IsTreeFilePath(const std::string& text) {
@@ -462,20 +447,52 @@ private:
         RegKeyName key;
     };
 
-    bool ReadSide(const Side& side, const Side& other, bool recurse, RegTree& tree, std::string& name) {
+    // One side of a compare in memory: the compared key, its name as shown,
+    // its path from the root key (for the ignore list) and, for the Slave,
+    // the key a patch writes to.
+    struct LoadedSide {
+        std::unique_ptr<KeyNode> top;
+        const KeyNode* node = nullptr;
+        std::string name;
+        std::string path;
+    };
+
+    bool ReadSide(const Side& side, const Side& other, bool recurse, LoadedSide& loaded) {
         if (!side.isFile) {
-            name = DisplayKey(side.key);
+            loaded.name = DisplayKey(side.key);
+            loaded.path = side.key.Full();
             if (!RegistryFor(side.key)) return false;
+            // A chain of nodes from the top to KEY, loaded as a side loads it.
+            loaded.top = std::make_unique<KeyNode>(side.key.computer);
+            KeyNode* node = loaded.top->AppendSubkey(std::make_unique<KeyNode>(side.key.rootName));
+            for (std::size_t start = 0; start < side.key.path.size();) {
+                std::size_t end = side.key.path.find('\\', start);
+                if (end == std::string::npos) end = side.key.path.size();
+                if (end > start)
+                    node = node->AppendSubkey(std::make_unique<KeyNode>(side.key.path.substr(start, end - start)));
+                start = end + 1;
+            }
+            loaded.node = node;
             CToolKey opened(*m_registry);
             LONG status = opened.Open(side.key, KEY_READ);
-            if (status == ERROR_SUCCESS) status = ReadTree(*m_registry, opened.Key(), tree, recurse);
-            if (status != ERROR_SUCCESS) StatusError(status, name);
+            if (status == ERROR_SUCCESS && recurse) {
+                status = ReloadSubtree(node, *m_registry, side.key.computer, side.key.root, side.key.path);
+            } else if (status == ERROR_SUCCESS) {
+                status = ReadEachValue(*m_registry, opened.Key(), [node](std::string_view n, DWORD t, std::string_view d) {
+                    node->AppendValue(std::make_unique<ValueEntry>(n, t, std::string(d)));
+                });
+                DWORD index = 0;
+                std::string subkey;
+                while (status == ERROR_SUCCESS && NextSubkeyName(*m_registry, opened.Key(), index, subkey, &status))
+                    node->AppendSubkey(std::make_unique<KeyNode>(subkey));
+            }
+            if (status != ERROR_SUCCESS) StatusError(status, loaded.name);
             return status == ERROR_SUCCESS;
         }
-        KeyNode top(side.file);
+        loaded.top = std::make_unique<KeyNode>(side.file);
         try {
             CStdioFile in(side.file, CStdioFile::modeRead | CStdioFile::typeText);
-            const int result = ReadTreeFile(&top, in);
+            const int result = ReadTreeFile(loaded.top.get(), in);
             in.Close();
             if (result != 0) {
                 Error(side.file + " is not a tree file.");
@@ -487,9 +504,8 @@ private:
             return false;
         }
         // A subtree saved by the program starts with an empty "[]" key line.
-        const KeyNode* node = &top;
-        if (top.subkeys.size() == 1 && top.subkeys[0]->name.empty()) node = top.subkeys[0].get();
-        name.clear();
+        const KeyNode* node = loaded.top.get();
+        if (node->subkeys.size() == 1 && node->subkeys[0]->name.empty()) node = node->subkeys[0].get();
         if (!other.isFile) {
             // Compared at the other side's key, as the file holds it.
             std::vector<std::string> parts{other.key.rootName};
@@ -508,11 +524,39 @@ private:
                     return false;
                 }
                 node = next;
-                name = JoinKey(name, next->name);
+                loaded.name = JoinKey(loaded.name, next->name);
             }
         }
-        FromKeyNode(*node, tree, recurse);
+        loaded.node = node;
+        loaded.path = loaded.name;
         return true;
+    }
+
+    // The ignore list of this run: /ignore FILE, none with /noignore, else
+    // the one kept in the settings (when there is one).
+    bool ReadIgnoreList(CIgnoreList& list) {
+        if (m_args->Has("noignore")) return true;
+        const std::string path = m_args->Has("ignore") ? m_args->Get("ignore") : DefaultIgnoreListPath();
+        std::error_code ignored;
+        if (!m_args->Has("ignore") && (path.empty() || !fs::exists(path, ignored))) return true;
+        std::string text, reason;
+        if (!ReadImportFile(path, text, reason)) return Error(path + ": " + reason), false;
+        if (!list.Parse(text, reason)) return Error(path + ", " + reason + "."), false;
+        return true;
+    }
+
+    // Replaces `file` with `bytes`, through a temporary file beside it.
+    bool WriteOutput(const std::string& file, const std::string& bytes) {
+        try {
+            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                     CStdioFile::typeBinary);
+            out.WriteString(bytes);
+            out.Close();
+            return true;
+        } catch (const CFileException& e) {
+            const std::string text = e.GetErrorMessage();
+            return Error(text.empty() ? "Cannot write " + file + "." : text), false;
+        }
     }
 
     int Compare() {
@@ -520,6 +564,7 @@ private:
         if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
         const int outputs = m_args->Has("oa") + m_args->Has("od") + m_args->Has("os") + m_args->Has("on");
         if (outputs > 1) return Syntax("Only one of /oa, /od, /os and /on may be given.");
+        if (m_args->Has("ignore") && m_args->Has("noignore")) return Syntax("/ignore and /noignore exclude each other.");
         Side sides[2];
         // A file named alone that holds a registry is read at the other
         // side's key.
@@ -545,20 +590,40 @@ private:
             sides[i].key.source = bareSource[i];
             sides[i].key.computer.clear();
         }
-        CompareOptions options;
+        CIgnoreList ignore;
+        if (!ReadIgnoreList(ignore)) return kFailure;
+        DiffOptions options;
         options.recurse = m_args->Has("s");
         options.oneValue = m_args->Has("v") || m_args->Has("ve");
         options.valueName = m_args->Get("v");
-        options.output = m_args->Has("oa")   ? CompareOutput::kAll
-                         : m_args->Has("os") ? CompareOutput::kSame
-                         : m_args->Has("on") ? CompareOutput::kNone
-                                             : CompareOutput::kDifferences;
-        RegTree trees[2];
-        std::string names[2];
+        options.reportSame = m_args->Has("oa") || m_args->Has("os");
+        options.ignore = &ignore;
+        const bool showDifferences = !m_args->Has("os") && !m_args->Has("on");
+        LoadedSide loaded[2];
         for (int i = 0; i < 2; ++i)
-            if (!ReadSide(sides[i], sides[1 - i], options.recurse, trees[i], names[i])) return kFailure;
-        std::string out;
-        const bool identical = CompareTrees(trees[0], names[0], trees[1], names[1], options, out);
+            if (!ReadSide(sides[i], sides[1 - i], options.recurse, loaded[i])) return kFailure;
+        options.masterPath = loaded[0].path;
+
+        std::string out, report;
+        const bool wantReport = m_args->Has("report"), wantPatch = m_args->Has("patch");
+        CPatchBuilder patch(loaded[1].path);
+        bool identical = true;
+        DiffTrees(*loaded[0].node, *loaded[1].node, options, [&](const Difference& d) {
+            const bool same = d.kind == DiffKind::kSameKey || d.kind == DiffKind::kSameValue;
+            if (!same) {
+                identical = false;
+                if (wantReport) AppendDiffLines(d, loaded[0].name, loaded[1].name, report);
+                if (wantPatch) patch.Add(d);
+            }
+            if (same || showDifferences) AppendDiffLines(d, loaded[0].name, loaded[1].name, out);
+            return true;
+        });
+        if (wantReport && !WriteOutput(m_args->Get("report"), report)) return kFailure;
+        if (wantPatch) {
+            std::string bytes, reason;
+            if (!WriteRegPatch(patch.Sections(), bytes, reason)) return Error("Cannot write the patch: " + reason + ".");
+            if (!WriteOutput(m_args->Get("patch"), bytes)) return kFailure;
+        }
         out += identical ? "\nResult Compared: Identical\n" : "\nResult Compared: Different\n";
         m_io.out << out << kDone;
         return identical ? kSuccess : kDifferent;
@@ -577,8 +642,9 @@ const SwitchDef kAddSwitches[] = {{"v", true}, {"ve", false}, {"t", true},  {"s"
 const SwitchDef kDeleteSwitches[] = {{"v", true}, {"ve", false}, {"va", false}, {"f", false}};
 const SwitchDef kExportSwitches[] = {{"y", false}, {"regedit4", false}, {"reg:32", false}, {"reg:64", false}};
 const SwitchDef kSaveSwitches[] = {{"y", false}, {"reg:32", false}, {"reg:64", false}};
-const SwitchDef kCompareSwitches[] = {{"v", true},   {"ve", false}, {"s", false}, {"oa", false},
-                                       {"od", false}, {"os", false}, {"on", false}};
+const SwitchDef kCompareSwitches[] = {{"v", true},      {"ve", false},     {"s", false},      {"oa", false},
+                                       {"od", false},     {"os", false},     {"on", false},     {"report", true},
+                                       {"patch", true},   {"ignore", true},  {"noignore", false}};
 
 }  // namespace
 

@@ -1,0 +1,51 @@
+// What differences are written as: lines in the layout of quorvane-reg's
+// compare (a report), and a .reg patch that makes the Slave equal the Master.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compare/differences.h"
+#include "files/reg_file.h"
+
+namespace qv {
+
+// REG_SZ, REG_DWORD, ...; "REG_UNKNOWN" for numbers without a name.
+std::string TypeName(DWORD type);
+
+// The data as reg.exe prints it: text up to its terminator, multi-strings
+// joined by "\0", numbers as 0x hex, everything else as upper-case hex bytes.
+std::string DataText(DWORD type, std::string_view data);
+
+// A value's name as listed: "(Default)" for the unnamed one.
+inline std::string DisplayName(std::string_view name) { return name.empty() ? "(Default)" : std::string(name); }
+
+// The lines of one difference: "< " for the Master's side (the first key),
+// "> " for the Slave's, "= " for an equal item, then "Key: name" or
+// "Value: key  name  TYPE  data". `masterName` and `slaveName` are the
+// compared keys as they are to be shown.
+void AppendDiffLines(const Difference& d, const std::string& masterName, const std::string& slaveName,
+                     std::string& out);
+
+// Collects a patch from the differences it is handed (in walk order), to
+// turn the Slave key `slaveKey` ("HKEY_...\path") into the Master: every
+// deletion first ([-KEY] and "name"=-), then the keys to make (with their
+// whole subtree) and values to set, so that a name that differs only in
+// case ends up spelled as the Master spells it.
+class CPatchBuilder {
+public:
+    explicit CPatchBuilder(std::string slaveKey) : m_slaveKey(std::move(slaveKey)) {}
+    void Add(const Difference& d);
+    std::vector<RegPatchSection> Sections() const;
+
+private:
+    RegPatchSection& Section(std::vector<RegPatchSection>& list, const std::string& key);
+    void AddSubtree(const KeyNode& key, const std::string& name);
+
+    std::string m_slaveKey;
+    std::vector<RegPatchSection> m_deletions;
+    std::vector<RegPatchSection> m_additions;
+};
+
+}  // namespace qv

@@ -1,0 +1,64 @@
+// Every difference between two keys at once, both ways: what only the Master
+// has, what only the Slave has, values whose type or data differ. Names are
+// matched exactly, as the step-by-step Compare matches them; REG_SZ data is
+// compared as text, everything else byte for byte. The differences list,
+// its report and patch, and quorvane-reg's compare all walk through here.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "compare/ignore_list.h"
+#include "model/key_node.h"
+
+namespace qv {
+
+enum class DiffKind {
+    kKeyOnlyInMaster,
+    kKeyOnlyInSlave,
+    kValueOnlyInMaster,
+    kValueOnlyInSlave,
+    kTypeDiffers,
+    kDataDiffers,
+    kSameKey,    // only with DiffOptions::reportSame
+    kSameValue,  // likewise
+};
+
+struct Difference {
+    DiffKind kind;
+    // The key the entry is in, below the compared keys ("" for them; joined
+    // with '\'), as the Master spells it where it has the key.
+    std::string_view path;
+    // Key kinds: the key on each side, null on the side without it; value
+    // kinds: the keys holding the values.
+    const KeyNode* masterKey = nullptr;
+    const KeyNode* slaveKey = nullptr;
+    // Value kinds: the value on each side, null on the side without it.
+    const ValueEntry* master = nullptr;
+    const ValueEntry* slave = nullptr;
+};
+
+struct DiffOptions {
+    bool recurse = true;     // the whole subtrees, not only the compared keys' own entries
+    bool reportSame = false; // equal keys and values too (in walk order), for listings
+    // Only the value of this name (case ignored), in the compared keys alone.
+    bool oneValue = false;
+    std::string valueName;
+    // Left out of the compare, matched against `masterPath` + path.
+    const CIgnoreList* ignore = nullptr;
+    std::string masterPath;  // "HKEY_LOCAL_MACHINE\SOFTWARE\..." of the Master key
+};
+
+// Called for each difference in walk order: per key, the Master's values in
+// their order, then values only the Slave has, then the Master's subkeys
+// (each matched one followed by its own subtree), then subkeys only the
+// Slave has. Returns false to stop.
+using DiffSink = std::function<bool(const Difference&)>;
+
+// Returns false when the sink stopped the walk.
+bool DiffTrees(const KeyNode& master, const KeyNode& slave, const DiffOptions& options, const DiffSink& sink);
+
+const char* DiffKindName(DiffKind kind);  // "key only in Master", ...
+
+}  // namespace qv
