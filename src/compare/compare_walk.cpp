@@ -13,11 +13,38 @@ namespace qv {
 namespace {
 
 // Compares the values of one pair of keys; false when a stop ended the walk.
-bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
-    if (master->values.size() != slave->values.size() && !stop(slave, 0, IDS_DIFF_VALUE_COUNT)) return false;
+// What the ignore list leaves of a key: its own path, whether a value or a
+// subkey counts.
+class CKept {
+public:
+    CKept(const CIgnoreList* ignore, const KeyNode* key) : m_ignore(ignore != nullptr && !ignore->Empty() ? ignore : nullptr) {
+        if (m_ignore != nullptr) m_path = KeyPathOf(key);
+    }
+    bool Value(const ValueEntry& v) const { return m_ignore == nullptr || !m_ignore->IgnoresValue(m_path, v.Name()); }
+    bool Key(const KeyNode& k) const { return m_ignore == nullptr || !m_ignore->IgnoresKey(m_path + '\\' + k.name); }
+    std::size_t Values(const KeyNode& key) const {
+        std::size_t n = 0;
+        for (const auto& v : key.values) n += Value(*v);
+        return n;
+    }
+    std::size_t Keys(const KeyNode& key) const {
+        std::size_t n = 0;
+        for (const auto& k : key.subkeys) n += Key(*k);
+        return n;
+    }
+
+private:
+    const CIgnoreList* m_ignore;
+    std::string m_path;
+};
+
+bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop, const CIgnoreList* ignore) {
+    const CKept keptSlave(ignore, slave), keptMaster(ignore, master);
+    if (keptMaster.Values(*master) != keptSlave.Values(*slave) && !stop(slave, 0, IDS_DIFF_VALUE_COUNT)) return false;
     ValueIndex index(master->values, &ValueName);
     for (std::size_t i = 0; i < slave->values.size(); ++i) {
         const ValueEntry& v = *slave->values[i];
+        if (!keptSlave.Value(v)) continue;
         const int row = static_cast<int>(i);
         const std::ptrdiff_t found = index.Find(v.Name());
         if (found < 0) {
@@ -36,7 +63,7 @@ bool CompareValues(KeyNode* slave, KeyNode* master, const WalkStop& stop) {
 }  // namespace
 
 int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const WalkLoad& loadSlave,
-                 const WalkLoad& loadMaster) {
+                 const WalkLoad& loadMaster, const CIgnoreList* ignore) {
     auto load = [&](KeyNode* s, KeyNode* m) {
         if (loadSlave) loadSlave(s);
         if (loadMaster) loadMaster(m);
@@ -48,9 +75,12 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const Wa
         std::size_t next = 0;
         std::unique_ptr<KeyIndex> index;
     };
+    auto sameKeyCount = [ignore](const KeyNode* s, const KeyNode* m) {
+        return CKept(ignore, m).Keys(*m) == CKept(ignore, s).Keys(*s);
+    };
     load(slave, master);
-    if (!CompareValues(slave, master, stop)) return 0;
-    if (master->subkeys.size() != slave->subkeys.size() && !stop(slave, 0, IDS_DIFF_KEY_COUNT)) return 0;
+    if (!CompareValues(slave, master, stop, ignore)) return 0;
+    if (!sameKeyCount(slave, master) && !stop(slave, 0, IDS_DIFF_KEY_COUNT)) return 0;
     std::vector<Frame> stack;
     stack.push_back({slave, master, 0, std::make_unique<KeyIndex>(master->subkeys, &KeyName)});
     while (!stack.empty()) {
@@ -60,6 +90,7 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const Wa
             continue;
         }
         KeyNode* k = f.slave->subkeys[f.next++].get();
+        if (!CKept(ignore, f.slave).Key(*k)) continue;
         const std::ptrdiff_t found = f.index->Find(k->name);
         if (found < 0) {
             if (!stop(k, 0, IDS_KEY_MISSING)) return 0;
@@ -67,8 +98,8 @@ int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const Wa
         }
         KeyNode* l = f.master->subkeys[static_cast<std::size_t>(found)].get();
         load(k, l);
-        if (!CompareValues(k, l, stop)) return 0;
-        if (l->subkeys.size() != k->subkeys.size() && !stop(k, 0, IDS_DIFF_KEY_COUNT)) return 0;
+        if (!CompareValues(k, l, stop, ignore)) return 0;
+        if (!sameKeyCount(k, l) && !stop(k, 0, IDS_DIFF_KEY_COUNT)) return 0;
         stack.push_back({k, l, 0, std::make_unique<KeyIndex>(l->subkeys, &KeyName)});
     }
     return 1;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string_view>
 
+#include "compare/ignore_list.h"
 #include "model/key_node.h"
 #include "res/resource.h"
 
@@ -22,8 +23,9 @@ using WalkLoad = std::function<void(KeyNode* node)>;
 // Walks the Slave key `slave` against the Master key `master`: values first,
 // then subkeys, depth first. Returns 1 when the walk went to its end, 0 when
 // a stop said to end it.
+// Keys and values the ignore list names are left out, counts included.
 int CompareNodes(KeyNode* slave, KeyNode* master, const WalkStop& stop, const WalkLoad& loadSlave = {},
-                 const WalkLoad& loadMaster = {});
+                 const WalkLoad& loadMaster = {}, const CIgnoreList* ignore = nullptr);
 
 // Searches below `node` (its own name is not tested) for `text`, whole and
 // case-sensitive: value data (read as text, whatever the type) and value names

@@ -1,6 +1,9 @@
 #include "compare/ignore_list.h"
 
 #include <cstdlib>
+#include <filesystem>
+
+#include "files/stdio_file.h"
 
 #include "model/key_node.h"
 
@@ -55,6 +58,51 @@ bool WildcardMatch(std::string_view pattern, std::string_view text) {
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
+}
+
+bool CIgnoreList::Load(std::string path, std::string& error) {
+    if (path.empty()) path = DefaultIgnoreListPath();
+    std::error_code missing;
+    if (path.empty() || !std::filesystem::exists(path, missing)) {
+        *this = CIgnoreList();
+        return true;
+    }
+    try {
+        CStdioFile file(path, CStdioFile::modeRead | CStdioFile::typeBinary);
+        std::string text, line;
+        while (file.ReadString(line)) {
+            text += line;
+            text += '\n';
+            if (text.size() > (std::size_t{1} << 24)) {
+                error = path + ": the ignore list is over 16 MiB.";
+                return false;
+            }
+        }
+        if (!Parse(text, error)) {
+            error = path + ", " + error + ".";
+            return false;
+        }
+        return true;
+    } catch (const CFileException& e) {
+        error = e.GetErrorMessage().empty() ? "Cannot read " + path + "." : e.GetErrorMessage();
+        return false;
+    }
+}
+
+bool CIgnoreList::Save(const std::string& path, std::string& error) const {
+    try {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                  CStdioFile::typeBinary);
+        file.WriteString("# Left out of every compare: \"key PATTERN\" or \"value PATTERN\", * and ? as wildcards.\n");
+        file.WriteString(Text());
+        file.Close();
+        return true;
+    } catch (const CFileException& e) {
+        error = e.GetErrorMessage().empty() ? "Cannot write " + path + "." : e.GetErrorMessage();
+        return false;
+    }
 }
 
 bool CIgnoreList::Parse(std::string_view text, std::string& error) {

@@ -25,6 +25,13 @@ std::string DefaultIgnoreListPath();
 
 class CIgnoreList {
 public:
+    // Reads the list kept at `path` (DefaultIgnoreListPath() when empty);
+    // an absent file is an empty list. False with the reason, naming the
+    // file, when it cannot be read or a line is wrong.
+    bool Load(std::string path, std::string& error);
+    // Replaces the file at `path` with Text(), through a temporary file.
+    bool Save(const std::string& path, std::string& error) const;
+
     // Reads the list's text; false with "line N: reason" on a line that is
     // neither a key nor a value pattern.
     bool Parse(std::string_view text, std::string& error);

@@ -130,6 +130,17 @@ void PathOf(const KeyNode* node, HKEY& root, std::string& path) {
     }
 }
 
+std::string KeyPathOf(const KeyNode* node) {
+    std::vector<const KeyNode*> chain;
+    for (; node != nullptr && node->parent != nullptr; node = node->parent) chain.push_back(node);
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!path.empty()) path += '\\';
+        path += (*it)->name;
+    }
+    return path;
+}
+
 std::string LeafName(std::string_view text) {
     const auto slash = text.rfind('\\');
     if (slash == std::string_view::npos) return std::string();

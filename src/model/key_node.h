@@ -86,6 +86,9 @@ HKEY RootHandle(std::string_view name);
 // or below, `root` to that root's handle. The caller nulls `root` first.
 void PathOf(const KeyNode* node, HKEY& root, std::string& path);
 std::string LeafName(std::string_view text);
+// The names from the root key (level 1) down to `node`, joined by '\':
+// "HKEY_LOCAL_MACHINE\SOFTWARE\..."; empty for the top node.
+std::string KeyPathOf(const KeyNode* node);
 KeyNode* FindParent(KeyNode* start, std::string_view keyLine);
 std::uint32_t ParseHex(std::string_view text);
 

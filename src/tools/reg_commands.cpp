@@ -536,12 +536,11 @@ private:
     // the one kept in the settings (when there is one).
     bool ReadIgnoreList(CIgnoreList& list) {
         if (m_args->Has("noignore")) return true;
-        const std::string path = m_args->Has("ignore") ? m_args->Get("ignore") : DefaultIgnoreListPath();
-        std::error_code ignored;
-        if (!m_args->Has("ignore") && (path.empty() || !fs::exists(path, ignored))) return true;
-        std::string text, reason;
-        if (!ReadImportFile(path, text, reason)) return Error(path + ": " + reason), false;
-        if (!list.Parse(text, reason)) return Error(path + ", " + reason + "."), false;
+        const std::string path = m_args->Get("ignore");
+        std::error_code missing;
+        if (m_args->Has("ignore") && !fs::is_regular_file(path, missing)) return Error(path + ": no such file."), false;
+        std::string error;
+        if (!list.Load(path, error)) return Error(error), false;
         return true;
     }
 

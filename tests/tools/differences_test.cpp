@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "compare/compare_walk.h"
 #include "registry/store_registry.h"
 #include "tools/reg_commands.h"
 
@@ -116,6 +117,35 @@ TEST_F(Differences, ABadIgnoreListIsRefusedWithItsLine) {
     Write("bad.txt", "key HKLM\\A\nskip this\n");
     EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/ignore", Path("bad.txt")}), 1);
     EXPECT_NE(out.find("bad.txt, line 2: \"key PATTERN\" or \"value PATTERN\" expected"), std::string::npos) << out;
+}
+
+TEST(IgnoreList, PatternsAndTheStepByStepCompare) {
+    for (const auto& [pattern, text, match] : std::initializer_list<std::tuple<const char*, const char*, bool>>{
+             {"HKEY_*\\MRU*", "HKEY_CURRENT_USER\\Software\\MRUList", true},
+             {"a?c", "ABC", true},
+             {"a?c", "ac", false},
+             {"*x", "abxcx", true},
+             {"*x", "abxc", false},
+             {"**", "", true}})
+        EXPECT_EQ(WildcardMatch(pattern, text), match) << pattern << " / " << text;
+
+    // A key and a value only the Slave has, both ignored: the walk finds nothing.
+    KeyNode master("m"), slave("s");
+    KeyNode* m = master.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
+    KeyNode* s = slave.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
+    m->AppendValue(std::make_unique<ValueEntry>("Kept", REG_SZ, "1"));
+    s->AppendValue(std::make_unique<ValueEntry>("Kept", REG_SZ, "1"));
+    s->AppendValue(std::make_unique<ValueEntry>("LastRun", REG_SZ, "now"));
+    s->AppendSubkey(std::make_unique<KeyNode>("Cache"))->AppendSubkey(std::make_unique<KeyNode>("x"));
+    CIgnoreList ignore;
+    std::string error;
+    ASSERT_TRUE(ignore.Parse("key HKCU\\Cache\nvalue Last*\n", error)) << error;
+    int stops = 0;
+    const auto stop = [&stops](KeyNode*, int, UINT) { return ++stops, true; };
+    EXPECT_EQ(CompareNodes(s, m, stop, {}, {}, &ignore), 1);
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(CompareNodes(s, m, stop), 1);
+    EXPECT_EQ(stops, 4) << "without the list: value count, the value, key count, the key";
 }
 
 }  // namespace
