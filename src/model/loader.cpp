@@ -29,7 +29,11 @@ std::string ChildPath(const std::string& parentPath, const std::string& name) {
 // registry's own limit is followed, so a hostile peer cannot make it endless.
 // A failing call does not stop the load; the first one's status is returned,
 // so that a caller about to act on the subtree knows it is not whole.
-LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const std::string& path) {
+// With `progress`, every key read is reported; when it cancels, the load
+// stops at once and returns ERROR_CANCELLED. `level` is the node's level in
+// its tree (the node may be a detached copy).
+LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const std::string& path, int level,
+               IProgress* progress = nullptr) {
     struct Frame {
         KeyNode* node;
         HKEY key;
@@ -43,8 +47,9 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
         if (first == ERROR_SUCCESS) first = status;
     };
     std::vector<Frame> stack;
-    stack.push_back({node, key, nullptr, path, node->Level()});
+    stack.push_back({node, key, nullptr, path, level});
     std::string name;
+    std::size_t keysDone = 0;
     while (!stack.empty()) {
         Frame& top = stack.back();
         LONG status = ERROR_SUCCESS;
@@ -54,6 +59,8 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
             continue;
         }
         KeyNode* child = top.node->AppendSubkey(std::make_unique<KeyNode>(name));
+        // The frames close their handles as the stack goes.
+        if (progress != nullptr && !progress->Step(++keysDone)) return ERROR_CANCELLED;
         std::string childPath = ChildPath(top.path, name);
         auto handle = std::make_unique<CRegHandle>(registry);
         status = registry.RegOpenKeyExA(base, childPath.c_str(), 0, KEY_READ, handle->Receive());
@@ -145,13 +152,30 @@ int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, b
     return 1;
 }
 
-LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
-                   const std::string& path) {
+std::unique_ptr<KeyNode> ReadSubtreeCopy(const KeyNode* node, IRegistry& registry, const std::string& computer,
+                                         HKEY root, const std::string& path, LONG& status, IProgress* progress) {
     COpenedKey key(registry);
-    const LONG status = key.Open(computer, root, path, KEY_READ);
-    if (status != 0) return status;
+    status = key.Open(computer, root, path, KEY_READ);
+    if (status != 0) return nullptr;
+    auto copy = std::make_unique<KeyNode>(node->name);
+    status = LoadBelow(registry, key.Base(), copy.get(), key.Key(), path, node->Level(), progress);
+    if (status == ERROR_CANCELLED) return nullptr;
+    return copy;
+}
+
+void ReplaceContents(KeyNode* node, std::unique_ptr<KeyNode> fresh) {
     node->Clear();
-    return LoadBelow(registry, key.Base(), node, key.Key(), path);
+    node->values = std::move(fresh->values);
+    node->subkeys = std::move(fresh->subkeys);
+    for (const auto& child : node->subkeys) child->parent = node;
+}
+
+LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
+                   const std::string& path, IProgress* progress) {
+    LONG status = 0;
+    std::unique_ptr<KeyNode> fresh = ReadSubtreeCopy(node, registry, computer, root, path, status, progress);
+    if (fresh != nullptr) ReplaceContents(node, std::move(fresh));
+    return status;
 }
 
 void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::string& parentPath) {
@@ -159,7 +183,7 @@ void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::strin
     CRegHandle key(registry);
     if (registry.RegOpenKeyExA(base, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return;
-    LoadBelow(registry, base, node, key.Get(), path);
+    LoadBelow(registry, base, node, key.Get(), path, node->Level());
 }
 
 }  // namespace qv

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "model/key_node.h"
+#include "model/progress.h"
 #include "model/registry.h"
 
 namespace qv {
@@ -31,12 +32,23 @@ LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKE
 // attempted, 0 when the node was loaded already or has no registry location.
 int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced);
 
-// Replaces the values and subtree of `node` with what the registry holds.
-// Returns 0, or the status of the failed open (the node then stays as it was)
-// or of the first call that failed while reading (the node then holds what
-// could be read).
+// Reads the values and subtree of the key at `root`\`path` into a new node
+// named as `node`, which is left as it is. Returns the copy, with `status`
+// 0 or the status of the first call that failed while reading (the copy
+// then holds what could be read); or null, with the status of the failed
+// open, or ERROR_CANCELLED when `progress` cancelled.
+std::unique_ptr<KeyNode> ReadSubtreeCopy(const KeyNode* node, IRegistry& registry, const std::string& computer,
+                                         HKEY root, const std::string& path, LONG& status,
+                                         IProgress* progress = nullptr);
+// Gives `node` the values and subkeys of `fresh` in place of its own.
+void ReplaceContents(KeyNode* node, std::unique_ptr<KeyNode> fresh);
+
+// Replaces the values and subtree of `node` with what the registry holds,
+// once the whole subtree is read. Returns 0, or the status of the failed
+// open or ERROR_CANCELLED (the node then stays as it was), or of the first
+// call that failed while reading (the node then holds what could be read).
 LONG ReloadSubtree(KeyNode* node, IRegistry& registry, const std::string& computer, HKEY root,
-                   const std::string& path);
+                   const std::string& path, IProgress* progress = nullptr);
 
 // Loads the subtree of a freshly created, empty `node` through `base`.
 void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::string& parentPath);
