@@ -119,11 +119,14 @@ void CQuorvaneDoc::RememberComputer(const std::string& computer) {
 bool CQuorvaneDoc::LoadFromFile(const std::string& path, KeyNode* top) {
     try {
         CStdioFile file(path, CStdioFile::modeRead | CStdioFile::typeText);
-        const int result = ReadTreeFile(top, file);
+        int result = 0;
+        m_ui.RunWithProgress("Reading " + path + " ...",
+                             [&](IProgress& progress) { result = ReadTreeFile(top, file, &progress); });
         file.Close();
         if (result != 0) {
             AfxMessageBox(m_ui, IDS_FILE_FORMAT_ERROR, MB_OK | MB_ICONERROR);
             return false;
+        if (result == kTreeFileCancelled) return false;  // the side stays empty, without a message
         }
         return true;
     } catch (const CFileException& e) {
@@ -211,10 +214,8 @@ void CQuorvaneDoc::OnCompare() {
     CQuorvaneView* master = TreeView(0);
     CQuorvaneView* slave = TreeView(1);
     if (master == nullptr || slave == nullptr) return;
-    if (dlg.m_bLoadFirst) {
-        master->ReadSubtree();
-        slave->ReadSubtree();
-    }
+    // A cancelled load stops the command.
+    if (dlg.m_bLoadFirst && (!master->ReadSubtree() || !slave->ReadSubtree())) return;
     // Without a Master key there is nothing to walk against.
     KeyNode* masterNode = master->GetSelectedNode();
     if (masterNode == nullptr) {
@@ -235,7 +236,7 @@ void CQuorvaneDoc::OnFind() {
     if (m_ui.DoModal(dlg) != IDOK) return;
     CQuorvaneView* pane = TreeView(dlg.m_nSide == 0 ? 0 : 1);
     if (pane == nullptr) return;
-    if (dlg.m_bLoadFirst) pane->ReadSubtree();
+    if (dlg.m_bLoadFirst && !pane->ReadSubtree()) return;
     CWaitCursor wait(m_ui);
     pane->Find(dlg.m_strText, dlg.m_bFindKey, dlg.m_bFindValue);
 }
@@ -292,7 +293,7 @@ void CQuorvaneDoc::OnCopy() {
     CQuorvaneView* master = TreeView(0);
     CQuorvaneView* slave = TreeView(1);
     if (master == nullptr || slave == nullptr) return;
-    if (dlg.m_bLoadFirst) master->ReadSubtree();
+    if (dlg.m_bLoadFirst && !master->ReadSubtree()) return;
     KeyNode* source = master->GetSelectedNode();
     if (source == nullptr) {
         AfxMessageBox(m_ui, IDS_SELECT_MASTER);

@@ -54,7 +54,8 @@ public:
     // kind: a file side that holds a registry becomes kSourceRegistryFile,
     // and `*readOnly` then says why it takes no writes, if it does not.
     int BuildSide(std::unique_ptr<KeyNode>& root, const std::string& name, int kind, std::string* readOnly = nullptr);
-    // Reads the tree file at `path` into `top`; reports failures itself.
+    // Reads the tree file at `path` into `top`, with a progress window;
+    // reports failures itself. False when it failed or was cancelled.
     bool LoadFromFile(const std::string& path, KeyNode* top);
 
     // The Open command.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/string_table.h"
+#include "model/progress.h"
 #include "res/resource.h"
 
 namespace qv {
@@ -71,6 +72,11 @@ public:
     virtual void PrintSetup() = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
+    // Runs `work`, which reports each key it reads to the progress it is
+    // handed. When the work takes long, a window shows `text` and the count
+    // with a Cancel button, and the program's windows are repainted; after a
+    // Cancel the progress answers false.
+    virtual void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) = 0;
 };
 
 // A message box by string id.

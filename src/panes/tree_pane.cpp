@@ -130,18 +130,26 @@ int CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) 
         [this](KeyNode* n) { LoadLevelWithItems(n); });
 }
 
-void CQuorvaneView::ReadSubtree() {
+bool CQuorvaneView::ReadSubtree() {
     KeyNode* node = GuardSubtree();
-    if (node == nullptr) return;
+    if (node == nullptr) return true;
     HKEY root = nullptr;
     std::string path;
     PathOf(node, root, path);
+    // Read beside the tree, which stays as it is (and is repainted) while
+    // the read goes on, and as it was when the read is cancelled. A key that
+    // no longer opens keeps what was read of it before, one that failed part
+    // way gets what could be read; either way the user is told.
+    LONG status = 0;
+    std::unique_ptr<KeyNode> fresh;
+    Ui().RunWithProgress("Loading " + FullKeyName(node) + " ...", [&](IProgress& progress) {
+        fresh = ReadSubtreeCopy(node, Registry(), Computer(), root, path, status, &progress);
+    });
+    if (status == ERROR_CANCELLED) return false;
     m_bSelNotify = 0;
     m_ctrl.SetVisible(false);
     m_ctrl.DeleteChildItems(node);
-    // A key that no longer opens keeps what was read of it before, one that
-    // failed part way what could be read; either way the user is told.
-    const LONG status = ReloadSubtree(node, Registry(), Computer(), root, path);
+    if (fresh != nullptr) ReplaceContents(node, std::move(fresh));
     InsertChildItems(node, KeyImage());
     m_bSelNotify = 1;
     m_ctrl.SetVisible(true);
@@ -150,6 +158,7 @@ void CQuorvaneView::ReadSubtree() {
         Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\": " + RegistryErrorText(status) +
                             ". What is shown may be out of date or incomplete.",
                         MB_OK | MB_ICONERROR);
+    return true;
 }
 
 void CQuorvaneView::LoadLevelWithItems(KeyNode* node) {

@@ -57,8 +57,10 @@ public:
     // Searches the selected key's subtree for `text`, loading keys never
     // read. Returns 1 when the search went to its end.
     int Find(const std::string& text, int matchNames, int matchData);
-    // Reads the selected key's whole subtree from the registry again.
-    void ReadSubtree();
+    // Reads the selected key's whole subtree from the registry again, with
+    // a progress window. False when the user cancelled it: the tree is then
+    // as it was.
+    bool ReadSubtree();
     // Loads a live key's level when it has nothing in memory, with its items.
     void LoadLevelWithItems(KeyNode* node);
     // Selects the key at the same path as `other` (a node of the other tree)

@@ -1,5 +1,5 @@
-// The Qt modal UI: message boxes and their answers, the wait cursor, and the
-// file dialog's extension and overwrite rules.
+// The Qt modal UI: message boxes and their answers, the wait cursor, the
+// progress window, and the file dialog's extension and overwrite rules.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -86,6 +87,29 @@ TEST_F(QtModalUITest, WaitCursorNestsAndGivesWayToModalWindows) {
     ui.EndWaitCursor();
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     QApplication::restoreOverrideCursor();
+}
+
+// Long work: the progress window comes up (here at once), counts the keys,
+// and its Cancel makes the next step answer false; nothing of it stays.
+TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
+    ui.SetProgressDelay(std::chrono::milliseconds(0));
+    QString label;
+    WhenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QProgressDialog*>(w);
+        ASSERT_NE(dialog, nullptr) << w->metaObject()->className();
+        label = dialog->labelText();
+        dialog->findChild<QPushButton*>()->click();
+    });
+    std::size_t steps = 0;
+    ui.RunWithProgress("Loading HKEY_LOCAL_MACHINE\\SOFTWARE ...", [&](IProgress& progress) {
+        while (progress.Step(++steps) && !watchdog.Fired()) {
+        }
+    });
+    EXPECT_FALSE(watchdog.Fired());
+    EXPECT_TRUE(label.startsWith("Loading HKEY_LOCAL_MACHINE\\SOFTWARE ...\n")) << label.toStdString();
+    EXPECT_TRUE(label.endsWith(" keys read")) << label.toStdString();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 class QtFileDialogTest : public QtModalUITest {

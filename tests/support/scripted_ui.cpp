@@ -138,6 +138,21 @@ void CScriptedUI::EndWaitCursor() {
     events.push_back({Event::WaitCursor, "end", 0});
 }
 
+void CScriptedUI::RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) {
+    struct Recorder : IProgress {
+        CScriptedUI& ui;
+        explicit Recorder(CScriptedUI& owner) : ui(owner) {}
+        bool Step(std::size_t keysDone) override {
+            ui.progressSteps.push_back(keysDone);
+            if (!ui.cancelAtStep || ui.progressSteps.size() < *ui.cancelAtStep) return true;
+            ui.cancelAtStep.reset();
+            return false;
+        }
+    } recorder(*this);
+    progressTexts.push_back(text);
+    work(recorder);
+}
+
 std::vector<std::string> CScriptedUI::Messages() const {
     std::vector<std::string> texts;
     for (const Event& e : events)

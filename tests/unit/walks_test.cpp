@@ -334,5 +334,47 @@ TEST_F(WalkCommands, LoadSubtreeShowsTheRegistryAsItIsNow) {
                                     "Selected element is close to Root. Operation may take long time. Are You sure?"}));
 }
 
+// Every key read is reported (so a progress window can repaint and offer
+// Cancel at short intervals); a cancelled load changes nothing and ends the
+// command that asked for it.
+TEST_F(WalkCommands, LoadSubtreeReportsEveryKeyAndACancelLeavesTheTreeAsItWas) {
+    Open(kSourceLocal, "", kSourceLocal, "");
+    KeyNode* m = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "M"});
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE"}));
+    std::string error;
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\M\\New\\Deeper]\n", &error), 0) << error;
+    const std::string before = Dump(m);
+    const Names items = slaveCtrl.ChildTexts(m);
+
+    ui.cancelAtStep = 2;
+    Answer({1015});  // Slave subtree
+    doc->OnCmdMsg(ID_READ_SUBTREE);
+    EXPECT_EQ(ui.progressSteps, (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(Dump(m), before);
+    EXPECT_EQ(slaveCtrl.ChildTexts(m), items);
+    EXPECT_TRUE(slaveCtrl.MirrorsTree());
+
+    // Compare's loads first: the Master's is cancelled, and nothing is walked.
+    ui.progressSteps.clear();
+    ui.cancelAtStep = 1;
+    ui.AnswerDialog([](CDialog&, CDialogDriver& d) {
+        d.Click(1009);
+        d.Click(IDOK);
+    });
+    ui.AnswerQuestion(IDYES);  // the Master's key is right below its root
+    masterCtrl.Click(At(doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"}));
+    doc->OnCmdMsg(ID_COMPARE);
+    EXPECT_EQ(ui.progressSteps.size(), 1u);
+    EXPECT_EQ(Dump(m), before);
+
+    ui.progressSteps.clear();
+    Answer({1015});
+    doc->OnCmdMsg(ID_READ_SUBTREE);
+    EXPECT_EQ(ui.progressSteps, (std::vector<std::size_t>{1, 2, 3, 4, 5}));  // Child, Deeper, Empty, New, Deeper
+    EXPECT_EQ(slaveCtrl.ChildTexts(m), (Names{"Child", "Empty", "New"}));
+    EXPECT_EQ(ui.Messages(), (Names{"Selected element is close to Root. Operation may take long time. Are You sure?"}));
+    ui.ExpectAllAnswersUsed();
+}
+
 }  // namespace
 }  // namespace qv

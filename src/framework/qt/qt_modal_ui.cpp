@@ -4,7 +4,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+
+#include <chrono>
 
 #include "framework/qt/qt_dialog_host.h"
 #include "framework/qt/qt_print.h"
@@ -45,7 +48,63 @@ QMessageBox::Icon IconOf(unsigned type) {
     }
 }
 
+// Long work's progress: a window with the count and a Cancel button once the
+// work has taken `delay`; until then events are handled without the user's
+// input, so the program repaints but nothing changes under the work.
+class CQtProgress : public IProgress {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CQtProgress(QWidget* owner, const QString& text, std::chrono::milliseconds delay)
+        : m_owner(owner), m_text(text), m_delay(delay), m_start(Clock::now()), m_last(m_start) {}
+
+    bool Step(std::size_t keysDone) override {
+        // Looked at every 50 ms of work, which is smooth enough to the eye.
+        const Clock::time_point now = Clock::now();
+        if (now - m_last < std::chrono::milliseconds(50)) return !m_bCancelled;
+        m_last = now;
+        if (!m_dialog && now - m_start >= m_delay) {
+            m_dialog = std::make_unique<QProgressDialog>(m_text, QObject::tr("Cancel"), 0, 0, m_owner);
+            m_dialog->setWindowTitle(QStringLiteral("Quorvane"));
+            m_dialog->setWindowModality(Qt::ApplicationModal);
+            m_dialog->setMinimumDuration(0);
+            m_dialog->setAutoClose(false);
+            m_dialog->setAutoReset(false);
+            m_dialog->show();
+            // Busy, but the Cancel button takes clicks.
+            QApplication::changeOverrideCursor(Qt::BusyCursor);
+        }
+        if (m_dialog) m_dialog->setLabelText(m_text + QStringLiteral("\n") + QObject::tr("%L1 keys read").arg(keysDone));
+        QApplication::processEvents(m_dialog ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        if (m_dialog && m_dialog->wasCanceled()) m_bCancelled = true;
+        return !m_bCancelled;
+    }
+    bool Shown() const { return m_dialog != nullptr; }
+
+private:
+    QWidget* m_owner;
+    QString m_text;
+    std::chrono::milliseconds m_delay;
+    Clock::time_point m_start, m_last;
+    std::unique_ptr<QProgressDialog> m_dialog;
+    bool m_bCancelled = false;
+};
+
 }  // namespace
+
+void CQtModalUI::RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) {
+    // The busy cursor while the work runs, also when it throws.
+    struct Busy {
+        CQtModalUI& ui;
+        CQtProgress progress;
+        ~Busy() {
+            if (progress.Shown()) QApplication::changeOverrideCursor(Qt::WaitCursor);
+            ui.EndWaitCursor();
+        }
+    } busy{*this, CQtProgress(Owner(), FromUtf8(text), m_progressDelay)};
+    BeginWaitCursor();
+    work(busy.progress);
+}
 
 CQtModalUI::~CQtModalUI() {
     if (m_nWaitDepth > 0 && QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QPrinter>
+#include <chrono>
 #include <memory>
 
 #include "framework/modal_ui.h"
@@ -28,6 +29,10 @@ public:
     void PrintSetup() override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
+    // The progress window shows once the work has taken `delay` (400 ms
+    // unless set).
+    void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) override;
+    void SetProgressDelay(std::chrono::milliseconds delay) { m_progressDelay = delay; }
 
     int WaitDepth() const { return m_nWaitDepth; }
 
@@ -38,6 +43,7 @@ private:
     QPointer<QWidget> m_mainWindow;
     std::unique_ptr<QPrinter> m_printer;  // kept between jobs, as Print Setup left it
     int m_nWaitDepth = 0;
+    std::chrono::milliseconds m_progressDelay{400};
 };
 
 }  // namespace qv
