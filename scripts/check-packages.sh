@@ -107,7 +107,7 @@ done
 check "quorvane --version says $version without a display" \
   bash -c "[[ \$(env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/quorvane' --version) == 'quorvane $version' ]]"
 check "quorvane --help prints its usage without a display" \
-  bash -c "env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/quorvane' --help | grep -q '^Usage: quorvane \[MASTER \[SLAVE\]\]'"
+  bash -c "env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/quorvane' --help | grep -q '^Usage: quorvane \[OPTION\]\.\.\. \[MASTER \[SLAVE\]\]'"
 # The unit's own command line, with its state folder here and a free port.
 regd_as_unit() {
   local cmd

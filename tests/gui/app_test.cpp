@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <set>
+#include <tuple>
 
 #include <QAction>
 #include <QDialog>
@@ -14,11 +15,13 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QSplitter>
 #include <QToolBar>
 #include <QTreeView>
 #include <QtTest/QTest>
 
 #include "dialogs/about_dlg.h"
+#include "app/command_line.h"
 #include "app/qt/main_frame.h"
 #include "framework/qt/qt_modal_ui.h"
 #include "app/qt/quorvane_app.h"
@@ -150,14 +153,81 @@ TEST_F(AppTest, AboutBoxesAndPrintSetupBelongToTheApplication) {
     EXPECT_EQ(shown.filter("Quorvane Software").size(), 1);
 }
 
-TEST_F(AppTest, OpenFilesOpensBothSidesWithoutTheDialogAndRemembersThem) {
+// Sides named on the command line reach the document as the Open dialog
+// hands them over; one side alone starts the dialog with the Master set.
+TEST_F(AppTest, CommandLineSidesOpenAsTheOpenDialogOpensThem) {
+    const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
+    using Script = CScriptedUI::DialogScript;
+    const struct {
+        std::vector<std::string> args;
+        Script dialog;
+    } cases[] = {
+        {{master, slave}, [&](CDialog&, CDialogDriver& d) {
+             d.Click(IDC_MASTER_FILE);
+             d.Type(IDC_MASTER_NAME, master);
+             d.Click(IDC_SLAVE_FILE);
+             d.Type(IDC_SLAVE_NAME, slave);
+             d.Click(IDOK);
+         }},
+        {{"\\\\box:7788", "local"}, [&](CDialog&, CDialogDriver& d) {
+             d.Click(IDC_MASTER_NETWORK);
+             d.Type(IDC_MASTER_NAME, "box:7788");
+             d.Click(IDOK);
+         }},
+    };
+    for (const auto& c : cases) {
+        const auto sides = [](CQuorvaneApp& app, CScriptedUI& ui) {
+            const CQuorvaneDoc& doc = *app.GetDocument();
+            return std::make_tuple(doc.m_nMasterKind, doc.m_strMaster, doc.m_nSlaveKind, doc.m_strSlave,
+                                   RootItemText(app.GetMainFrame()->GetPaneWidget(0, 0)),
+                                   RootItemText(app.GetMainFrame()->GetPaneWidget(1, 0)), ui.Messages());
+        };
+        CScriptedUI byDialog, byArgs;
+        CQuorvaneApp viaDialog(byDialog, registry, SettingsFile());
+        viaDialog.InitInstance(false);
+        byDialog.AnswerDialog(c.dialog);
+        viaDialog.GetMainFrame()->ExecuteCommand(ID_FILE_SELECT);
+        CQuorvaneApp viaArgs(byArgs, registry, SettingsFile());
+        viaArgs.InitInstance(false, ParseCommandLine(c.args));
+        QCoreApplication::processEvents();  // the command line runs from the event loop
+        EXPECT_EQ(sides(viaArgs, byArgs), sides(viaDialog, byDialog)) << c.args[0];
+    }
+    QSettings settings(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(CRecentFileList(settings).List(), QStringList({Q(master), Q(slave)}));
+
     CQuorvaneApp app(ui, registry, SettingsFile());
     app.InitInstance(false);
-    const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
-    app.OpenFiles(master, slave);
-    EXPECT_TRUE(ui.events.empty());
-    EXPECT_EQ(RootItemText(app.GetMainFrame()->GetPaneWidget(1, 0)), Q(slave));
-    EXPECT_EQ(app.RecentFiles().List(), QStringList({Q(master), Q(slave)}));
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_MASTER_FILE), 1);
+        EXPECT_EQ(d.GetDlgItemText(IDC_MASTER_NAME), master);
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_SLAVE_LOCAL), 1);
+    });
+    app.RunCommandLine(ParseCommandLine({master}));
+    ui.ExpectAllAnswersUsed();
+    EXPECT_EQ(app.GetDocument()->m_pMasterRoot, nullptr);  // cancelled: nothing opened
+}
+
+TEST_F(AppTest, TheWindowAndItsDividersAreWhereTheyWereLastTime) {
+    QRect geometry;
+    QList<int> rows, columns;
+    {
+        CQuorvaneApp app(ui, registry, SettingsFile());
+        app.InitInstance();
+        CMainFrame& frame = *app.GetMainFrame();
+        frame.setGeometry(60, 70, 800, 600);
+        frame.RowsSplitter()->setSizes({150, 350});
+        frame.RowSplitter(0)->setSizes({300, 400});
+        geometry = frame.geometry();
+        rows = frame.RowsSplitter()->sizes();
+        columns = frame.RowSplitter(0)->sizes();
+        frame.close();
+    }
+    CQuorvaneApp app(ui, registry, SettingsFile());
+    app.InitInstance();
+    CMainFrame& frame = *app.GetMainFrame();
+    EXPECT_EQ(frame.geometry(), geometry);
+    EXPECT_EQ(frame.RowsSplitter()->sizes(), rows);
+    EXPECT_EQ(frame.RowSplitter(1)->sizes(), columns);
 }
 
 TEST_F(AppTest, RecentFilesKeepTheFourNewestFirstAcrossRuns) {

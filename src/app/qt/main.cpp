@@ -3,7 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/qt/quorvane_app.h"
 
 #ifndef QV_VERSION
@@ -13,11 +16,24 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quorvane [MASTER [SLAVE]]\n"
+    "Usage: quorvane [OPTION]... [MASTER [SLAVE]]\n"
     "Compares two registries side by side and brings the Slave into line.\n"
+    "\n"
+    "With MASTER and SLAVE both sides open at once; with MASTER alone the Open\n"
+    "dialog starts with the Master set to it. A side is one of:\n"
+    "  local        this computer's registry\n"
+    "  \\\\COMPUTER   another computer's registry, through its quorvane-regd\n"
+    "               (NAME, NAME:PORT or [ADDRESS]:PORT; quote the backslashes)\n"
+    "  FILE         a tree file (.qvf), a hive, a .reg file or a Wine registry\n"
+    "               file, or a folder: a Windows installation or a Wine prefix\n"
+    "               (write ./local for a file named local)\n"
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
+    "\n"
+    "For testing and documentation:\n"
+    "  --select KEY       select KEY (HKEY_LOCAL_MACHINE\\SOFTWARE\\...) in both trees\n"
+    "  --screenshot FILE  save a picture of the window to FILE (PNG) and quit\n"
     "\n"
     "Qt's own options (-platform, -style, ...) are taken as well.\n";
 
@@ -26,6 +42,7 @@ constexpr const char* kUsage =
 int main(int argc, char** argv) {
     // Answered before Qt starts, so that they work without a display.
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) break;
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -35,8 +52,14 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    QApplication qtApp(argc, argv);  // takes Qt's own options
+    QApplication qtApp(argc, argv);  // takes Qt's own options out of argv
+    const qv::CommandLine commandLine = qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!commandLine.error.empty()) {
+        std::fprintf(stderr, "quorvane: %s\nTry 'quorvane --help' for more information.\n",
+                     commandLine.error.c_str());
+        return 2;
+    }
     qv::CQuorvaneApp app;
-    app.InitInstance();
+    app.InitInstance(true, commandLine);
     return QApplication::exec();
 }

@@ -5,11 +5,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -152,6 +154,28 @@ QAction* CMainFrame::MakeAction(UINT id, const QString& text) {
 void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> items) {
     QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
     for (const MenuItem& item : items) {
+void CMainFrame::KeepLayoutIn(QSettings& settings) {
+    m_pLayoutSettings = &settings;
+    restoreGeometry(settings.value(QStringLiteral("Window/Geometry")).toByteArray());
+    // Both rows share one column split.
+    const bool rows = m_pRows->restoreState(settings.value(QStringLiteral("Window/Rows")).toByteArray());
+    const QByteArray columns = settings.value(QStringLiteral("Window/Columns")).toByteArray();
+    bool restored = rows;
+    for (QSplitter* row : m_pRow) restored = row->restoreState(columns) && restored;
+    if (restored) m_bSplitApplied = true;
+}
+
+void CMainFrame::SaveLayout(QSettings& settings) const {
+    settings.setValue(QStringLiteral("Window/Geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("Window/Rows"), m_pRows->saveState());
+    settings.setValue(QStringLiteral("Window/Columns"), m_pRow[0]->saveState());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_pLayoutSettings != nullptr) SaveLayout(*m_pLayoutSettings);
+    QMainWindow::closeEvent(event);
+}
+
         if (item.id == 0) menu->addSeparator();
         else menu->addAction(MakeAction(item.id, QString::fromLatin1(item.text)));
     }

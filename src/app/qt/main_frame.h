@@ -15,7 +15,9 @@
 #include "panes/tree_pane.h"
 
 class QAction;
+class QCloseEvent;
 class QMenu;
+class QSettings;
 class QSplitter;
 class QTimer;
 class QToolBar;
@@ -47,6 +49,12 @@ public:
     void SetPane(int row, int column, QWidget* ctrl, std::unique_ptr<CView> view);
     CView* GetPane(int row, int column) const override;
     QWidget* GetPaneWidget(int row, int column) const;
+    // The window's size and place and the panes' dividers are kept in
+    // `settings` (under "Window/") across runs: restored now, saved when the
+    // window closes. Without a kept layout the first show splits as above.
+    void KeepLayoutIn(QSettings& settings);
+    void SaveLayout(QSettings& settings) const;
+
 
     // Commands go first to the active pane: the one whose control last had
     // the focus (the Master tree until then).
@@ -83,6 +91,7 @@ private:
     struct MenuItem {
         UINT id;  // 0: a separator
         const char* text;
+    void closeEvent(QCloseEvent* event) override;
     };
 
     QAction* MakeAction(UINT id, const QString& text);
@@ -110,3 +119,4 @@ private:
 };
 
 }  // namespace qv
+    QSettings* m_pLayoutSettings = nullptr;

@@ -74,7 +74,7 @@ CQuorvaneApp::~CQuorvaneApp() {
     m_pDoc.reset();
 }
 
-void CQuorvaneApp::InitInstance(bool show) {
+void CQuorvaneApp::InitInstance(bool show, const CommandLine& commandLine) {
     QApplication::setWindowIcon(ToolbarIcon(12));
     m_pDoc = std::make_unique<CQuorvaneDoc>(*m_pRegistry, *m_pUi);
     for (const QString& name : m_pSettings->value(QStringLiteral("Remote/Recent")).toStringList())
@@ -96,8 +96,10 @@ void CQuorvaneApp::InitInstance(bool show) {
     CreatePanes();
     m_pFrame->SetActivePane(0, 0);
     m_pFrame->UpdateCommandUI();
+    m_pFrame->KeepLayoutIn(*m_pSettings);
     if (show) m_pFrame->show();
-    if (m_bDesktop) RunStartupRequests();
+    // From the event loop, so the window is on screen before a side opens.
+    QTimer::singleShot(0, m_pFrame.get(), [this, commandLine] { RunCommandLine(commandLine); });
 }
 
 void CQuorvaneApp::CreatePanes() {
@@ -126,28 +128,26 @@ void CQuorvaneApp::CreatePanes() {
     }
 }
 
-void CQuorvaneApp::OpenFiles(const std::string& master, const std::string& slave) {
-    m_pDoc->OpenSides(kSourceFile, master, kSourceFile, slave);
-    m_pFrame->UpdateCommandUI();
-    m_pRecentFiles->Add(FromUtf8(slave));
-    m_pRecentFiles->Add(FromUtf8(master));
-}
-
-void CQuorvaneApp::RunStartupRequests() {
-    const QString files = qEnvironmentVariable("QUORVANE_OPEN_FILES");
-    if (!files.isEmpty()) {
-        const QStringList sides = files.split(u':');
-        if (sides.size() == 2) OpenFiles(sides[0].toStdString(), sides[1].toStdString());
-        else m_pUi->MessageBox("QUORVANE_OPEN_FILES wants two files: master.qvf:slave.qvf", MB_OK | MB_ICONWARNING);
+void CQuorvaneApp::RunCommandLine(const CommandLine& commandLine) {
+    if (commandLine.sides == 2) {
+        m_pDoc->OpenSides(commandLine.masterKind, commandLine.master, commandLine.slaveKind, commandLine.slave);
+        m_pFrame->UpdateCommandUI();
+        if (commandLine.slaveKind == kSourceFile) m_pRecentFiles->Add(FromUtf8(commandLine.slave));
+        if (commandLine.masterKind == kSourceFile) m_pRecentFiles->Add(FromUtf8(commandLine.master));
+    } else if (commandLine.sides == 1) {
+        // The dialog starts from the document's sides.
+        m_pDoc->m_nMasterKind = commandLine.masterKind;
+        m_pDoc->m_strMaster = commandLine.master;
+        m_pFrame->ExecuteCommand(ID_FILE_SELECT);
     }
-    const QString key = qEnvironmentVariable("QUORVANE_SELECT");
-    if (!key.isEmpty()) SelectKey(key.toStdString());
-    const QString shot = qEnvironmentVariable("QUORVANE_SCREENSHOT");
-    if (!shot.isEmpty()) {
+    if (!commandLine.select.empty()) SelectKey(commandLine.select);
+    if (!commandLine.screenshot.empty()) {
         // After the first paints, so the picture shows what a user sees.
+        const QString shot = FromUtf8(commandLine.screenshot);
         QTimer::singleShot(500, m_pFrame.get(), [this, shot] {
             m_pFrame->UpdateCommandUI();
-            m_pFrame->grab().save(shot);
+            if (!m_pFrame->grab().save(shot))
+                std::fprintf(stderr, "quorvane: cannot save the screenshot to %s\n", shot.toLocal8Bit().constData());
             QApplication::quit();
         });
     }

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include "app/command_line.h"
 #include "framework/cmd_target.h"
 
 class QSettings;
@@ -36,16 +37,17 @@ public:
     CQuorvaneApp(const CQuorvaneApp&) = delete;
     CQuorvaneApp& operator=(const CQuorvaneApp&) = delete;
 
-    // Builds the document, the frame and its four panes, and shows the frame
-    // when `show`. The desktop program then opens the tree files named in
-    // $QUORVANE_OPEN_FILES ("master.qvf:slave.qvf"), selects the key in
-    // $QUORVANE_SELECT, and with $QUORVANE_SCREENSHOT set saves a picture of
-    // the frame there and quits.
-    void InitInstance(bool show = true);
+    // Builds the document, the frame and its four panes, puts the window
+    // where it was last time, and shows it when `show`. Once the event loop
+    // runs, it does what `commandLine` asks (see RunCommandLine).
+    void InitInstance(bool show = true, const CommandLine& commandLine = {});
 
-    // Opens two tree files as the Master and Slave sides, as an accepted
-    // Open does, without showing its dialog.
-    void OpenFiles(const std::string& master, const std::string& slave);
+    // Two sides open as an accepted Open opens them, without its dialog (the
+    // files among them join the recent files); one side starts the Open
+    // dialog with the Master set to it. Then the key to select is selected,
+    // and with a screenshot file the window's picture is saved there and
+    // the program quits.
+    void RunCommandLine(const CommandLine& commandLine);
     // Selects the key at `path` ("HKEY_LOCAL_MACHINE\SOFTWARE", names in any
     // case) in both trees where it is in memory.
     void SelectKey(const std::string& path);
@@ -61,7 +63,6 @@ public:
 
 private:
     void CreatePanes();
-    void RunStartupRequests();
 
     const bool m_bDesktop;
     std::unique_ptr<CQtModalUI> m_pQtUi;

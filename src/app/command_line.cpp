@@ -1,0 +1,84 @@
+#include "app/command_line.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "framework/document.h"
+
+namespace qv {
+
+namespace {
+
+// Fills `kind` and `name` from one side's argument; an error text, or "".
+std::string ReadSide(const std::string& arg, int& kind, std::string& name) {
+    if (arg.empty()) return "a side's name is empty";
+    if (arg == "local") {
+        kind = kSourceLocal;
+        name.clear();
+        return "";
+    }
+    if (arg.starts_with("\\\\")) {
+        // As the network browser takes a typed name: without blanks around it.
+        const auto first = arg.find_first_not_of(" \t", 2);
+        const auto last = arg.find_last_not_of(" \t");
+        name = first == std::string::npos ? std::string() : arg.substr(first, last - first + 1);
+        if (name.empty()) return "a network side needs the computer's name after \\\\";
+        if (name.find('\\') != std::string::npos) return arg + ": a computer's name holds no backslash";
+        kind = kSourceNetwork;
+        return "";
+    }
+    // The Open dialog hands over full paths; so does the command line.
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(arg, error);
+    if (error) path = arg;
+    path = path.lexically_normal();
+    if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();  // "dir/" is "dir"
+    kind = kSourceFile;
+    name = path.string();
+    return "";
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine result;
+    std::vector<std::string> sides;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!options || arg == "-" || !arg.starts_with("-")) {
+            sides.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options = false;
+            continue;
+        }
+        std::string* target = nullptr;
+        std::string option = arg;
+        if (option.starts_with("--select")) target = &result.select;
+        else if (option.starts_with("--screenshot")) target = &result.screenshot;
+        const std::size_t equals = option.find('=');
+        if (equals != std::string::npos) option.resize(equals);
+        if (target == nullptr || (option != "--select" && option != "--screenshot")) {
+            result.error = "unknown option " + option;
+            return result;
+        }
+        if (equals != std::string::npos) *target = arg.substr(equals + 1);
+        else if (i + 1 < args.size()) *target = args[++i];
+        if (target->empty()) {
+            result.error = option + (target == &result.select ? " needs a key" : " needs a file");
+            return result;
+        }
+    }
+    if (sides.size() > 2) {
+        result.error = "at most two sides may be given, the Master and the Slave";
+        return result;
+    }
+    result.sides = static_cast<int>(sides.size());
+    if (sides.size() >= 1) result.error = ReadSide(sides[0], result.masterKind, result.master);
+    if (sides.size() == 2 && result.error.empty()) result.error = ReadSide(sides[1], result.slaveKind, result.slave);
+    return result;
+}
+
+}  // namespace qv
