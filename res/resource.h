@@ -38,6 +38,9 @@ using UINT = unsigned int;
 #define ID_DELETE_KEY 32797
 #define ID_DELETE_ALL_VALUES 32798
 #define ID_ADD_VALUE 32803
+// Ours: the differences list and the ignore list.
+#define ID_DIFFERENCES 32810
+#define ID_IGNORE_LIST 32811
 
 // Framework commands.
 #define ID_FILE_NEW 57600

@@ -60,6 +60,8 @@ const StringResource kStringTable[] = {
     {ID_COPY, "Copy from Master to Slave\nCopy"},
     {ID_FIND, "Find key or Value\nFind"},
     {ID_COMPARE, "Compare Subtree\nCompare"},
+    {ID_DIFFERENCES, "List every difference between the selected keys, both ways\nDifferences"},
+    {ID_IGNORE_LIST, "Edit the keys and values every compare leaves out\nIgnore List"},
     {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
     {ID_ABOUT_US, "Display company Info\n Who?"},
     {ID_HELP_WINDOWS, "Windows Help\nHelp"},

@@ -54,6 +54,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             options = false;
             continue;
         }
+        if (arg == "--differences") {
+            result.differences = true;
+            continue;
+        }
         std::string* target = nullptr;
         std::string option = arg;
         if (option.starts_with("--select")) target = &result.select;

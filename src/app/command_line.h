@@ -21,6 +21,7 @@ struct CommandLine {
     std::string slave;
     std::string select;      // --select KEY: the key to select in both trees
     std::string screenshot;  // --screenshot FILE: save a picture of the window there and quit
+    bool differences = false;  // --differences: list the differences of the selected keys
     std::string error;       // set when the arguments are not understood
 };
 

@@ -1,5 +1,7 @@
 #include "app/quorvane_doc.h"
 
+#include "compare/ignore_list.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -31,6 +33,7 @@ const RootName kLiveRoots[] = {
 CQuorvaneDoc::CQuorvaneDoc(IRegistry& registry, IModalUI& ui) : m_registry(registry), m_ui(ui) {}
 
 CQuorvaneDoc::~CQuorvaneDoc() {
+    if (m_onSidesChanging) m_onSidesChanging();
     for (CView* view : m_viewList) {
         view->OnTreesDiscarding();
         view->m_pDocument = nullptr;
@@ -123,10 +126,10 @@ bool CQuorvaneDoc::LoadFromFile(const std::string& path, KeyNode* top) {
         m_ui.RunWithProgress("Reading " + path + " ...",
                              [&](IProgress& progress) { result = ReadTreeFile(top, file, &progress); });
         file.Close();
+        if (result == kTreeFileCancelled) return false;  // the side stays empty, without a message
         if (result != 0) {
             AfxMessageBox(m_ui, IDS_FILE_FORMAT_ERROR, MB_OK | MB_ICONERROR);
             return false;
-        if (result == kTreeFileCancelled) return false;  // the side stays empty, without a message
         }
         return true;
     } catch (const CFileException& e) {
@@ -150,6 +153,7 @@ void CQuorvaneDoc::OnFileSelect() {
 }
 
 void CQuorvaneDoc::OpenSides(int masterKind, const std::string& master, int slaveKind, const std::string& slave) {
+    if (m_onSidesChanging) m_onSidesChanging();
     m_bSync = 0;
     m_nMasterKind = masterKind;
     m_nSlaveKind = slaveKind;
@@ -222,10 +226,16 @@ void CQuorvaneDoc::OnCompare() {
         AfxMessageBox(m_ui, IDS_SELECT_MASTER);
         return;
     }
+    CIgnoreList ignore;
+    std::string error;
+    if (!ignore.Load({}, error)) {
+        m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
+        return;
+    }
     int finished;
     {
         CWaitCursor wait(m_ui);
-        finished = slave->Compare(masterNode, master);
+        finished = slave->Compare(masterNode, master, &ignore);
     }
     // Only a walk that went to its end may say there is nothing more.
     if (finished == 1) AfxMessageBox(m_ui, IDS_NO_MORE_DIFFERENCES);
@@ -421,6 +431,92 @@ bool CQuorvaneDoc::OnUpdateCmdUI(CCmdUI& cmdUI) {
         return true;
     default: return false;
     }
+}
+
+namespace {
+
+std::string JoinPath(const std::string& key, const std::string& path) {
+    if (path.empty()) return key;
+    return key.empty() ? path : key + '\\' + path;
+}
+
+std::string ParentPath(const std::string& path) {
+    const std::size_t cut = path.rfind('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+void CQuorvaneDoc::RevealDifference(const DiffRow& row, const std::string& masterKey, const std::string& slaveKey) {
+    const std::string value = row.ValueName();
+    for (int side = 0; side < 2; ++side) {
+        CQuorvaneView* pane = TreeView(side);
+        const std::string& key = side == 0 ? masterKey : slaveKey;
+        std::string path = JoinPath(key, row.path);
+        // A key only one side has: the other side shows the key it would be in.
+        const bool has = side == 0 ? row.kind != DiffKind::kKeyOnlyInSlave : row.kind != DiffKind::kKeyOnlyInMaster;
+        if (!row.IsValue() && !has) path = JoinPath(key, ParentPath(row.path));
+        if (pane != nullptr) pane->Reveal(path, row.IsValue() ? &value : nullptr);
+    }
+}
+
+std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const DiffRow*>& rows, bool copy,
+                                                        const std::string& masterKey, const std::string& slaveKey) {
+    CQuorvaneView* master = TreeView(0);
+    CQuorvaneView* slave = TreeView(1);
+    if (rows.empty() || master == nullptr || slave == nullptr) return {};
+    if (!SlaveWritable()) {
+        AfxMessageBox(m_ui, IDS_CANT_MODIFY_FILE);
+        return {};
+    }
+    if (RefuseWrite(1)) return {};
+    const std::string question = copy ? "Make the Slave's " + std::to_string(rows.size()) +
+                                            " selected entries equal the Master's?"
+                                      : "Delete the Slave's " + std::to_string(rows.size()) + " selected entries?";
+    if (m_ui.MessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) return {};
+
+    CWaitCursor wait(m_ui);
+    std::vector<std::size_t> done;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const DiffRow& row = *rows[i];
+        const std::string keyPath = JoinPath(slaveKey, row.path);
+        const std::string valueName = row.ValueName();
+        const bool slaveHas = row.kind != DiffKind::kKeyOnlyInMaster && row.kind != DiffKind::kValueOnlyInMaster;
+        const bool remove = !copy || row.kind == DiffKind::kKeyOnlyInSlave || row.kind == DiffKind::kValueOnlyInSlave;
+        if (remove && !slaveHas) continue;  // nothing of the Slave's to delete
+        if (!row.IsValue() && remove) {
+            if (slave->Reveal(keyPath) != nullptr) slave->DeleteKey();
+            if (slave->Reveal(ParentPath(keyPath)) != nullptr && slave->FindPath(SideRoot(1), keyPath + '\\') == nullptr)
+                done.push_back(i);
+        } else if (!row.IsValue()) {
+            // The Master's key with its whole subtree, read afresh, appended
+            // to the Slave key it belongs in.
+            KeyNode* source = master->Reveal(JoinPath(masterKey, row.path));
+            if (source == nullptr || !master->ReadSubtree()) continue;
+            if (slave->Reveal(ParentPath(keyPath)) != nullptr) slave->CopyFromMaster(source, 0, 1);
+            if (slave->Reveal(keyPath) != nullptr) done.push_back(i);
+        } else {
+            KeyNode* key = slave->Reveal(keyPath, &valueName);
+            if (key == nullptr) continue;
+            if (remove) {
+                for (std::size_t v = 0; v < key->values.size(); ++v)
+                    if (key->values[v]->Name() == valueName) {
+                        slave->DeleteValues(static_cast<int>(v));
+                        break;
+                    }
+            } else {
+                slave->AddValue(std::make_unique<ValueEntry>(*row.master));
+            }
+            // Done when the Slave's key now holds what the Master's does.
+            const ValueEntry* now = nullptr;
+            for (const auto& v : key->values)
+                if (v->Name() == valueName) now = v.get();
+            const bool agrees = remove ? now == nullptr
+                                       : now != nullptr && now->type == row.master->type && now->data == row.master->data;
+            if (agrees) done.push_back(i);
+        }
+    }
+    return done;
 }
 
 }  // namespace qv

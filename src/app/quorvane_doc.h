@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compare/differences.h"
 #include "framework/document.h"
 #include "framework/modal_ui.h"
 #include "model/key_node.h"
@@ -85,6 +86,20 @@ public:
     void SaveToFile(const std::string& path, KeyNode* node);
     // The print commands, as the panes receive them.
     bool OnPrintCommand(UINT id) override;
+
+    // The differences list's side of the document. Called before the sides
+    // are replaced or the document goes: a run reading them must end first.
+    std::function<void()> m_onSidesChanging;
+    // Selects the row's key in both trees, loading levels on the way, and
+    // its value in both value panes. `masterKey` and `slaveKey` are the
+    // compared keys ("HKEY_...\\path").
+    void RevealDifference(const DiffRow& row, const std::string& masterKey, const std::string& slaveKey);
+    // Acts on rows of the list after one question: with `copy`, makes each
+    // Slave entry equal the Master's (an entry only the Slave has is
+    // deleted); else deletes each Slave entry. Returns the indices (into
+    // `rows`) of the rows the Slave now agrees with.
+    std::vector<std::size_t> ActOnDifferences(const std::vector<const DiffRow*>& rows, bool copy,
+                                              const std::string& masterKey, const std::string& slaveKey);
 
     // The Master (0) or Slave (1) tree pane.
     CQuorvaneView* TreeView(int index) const;

@@ -11,6 +11,7 @@ public:
     CDiffWalk(const DiffOptions& options, const DiffSink& sink) : m_options(options), m_sink(sink) {}
 
     bool Keys(const KeyNode& master, const KeyNode& slave) {
+        if (m_options.keyEntered && !m_options.keyEntered()) return false;
         if (m_options.oneValue) return OneValue(master, slave);
         if (!Values(master, slave)) return false;
         KeyIndex slaveKeys(slave.subkeys, &KeyName);
@@ -111,6 +112,11 @@ private:
 };
 
 }  // namespace
+
+std::string DiffRow::ValueName() const {
+    const ValueEntry* v = master != nullptr ? master : slave;
+    return v != nullptr && IsValue() ? std::string(v->Name()) : std::string();
+}
 
 bool DiffTrees(const KeyNode& master, const KeyNode& slave, const DiffOptions& options, const DiffSink& sink) {
     CDiffWalk walk(options, sink);

@@ -48,6 +48,9 @@ struct DiffOptions {
     // Left out of the compare, matched against `masterPath` + path.
     const CIgnoreList* ignore = nullptr;
     std::string masterPath;  // "HKEY_LOCAL_MACHINE\SOFTWARE\..." of the Master key
+    // Called as each pair of keys is entered; false stops the walk (a
+    // background run's Cancel, its progress count).
+    std::function<bool()> keyEntered;
 };
 
 // Called for each difference in walk order: per key, the Master's values in
@@ -55,6 +58,22 @@ struct DiffOptions {
 // (each matched one followed by its own subtree), then subkeys only the
 // Slave has. Returns false to stop.
 using DiffSink = std::function<bool(const Difference&)>;
+
+// One difference, kept with the names it was found under.
+struct DiffRow {
+    DiffKind kind;
+    std::string path;  // below the compared keys
+    const KeyNode* masterKey = nullptr;
+    const KeyNode* slaveKey = nullptr;
+    const ValueEntry* master = nullptr;
+    const ValueEntry* slave = nullptr;
+
+    Difference View() const { return {kind, path, masterKey, slaveKey, master, slave}; }
+    bool IsValue() const { return kind != DiffKind::kKeyOnlyInMaster && kind != DiffKind::kKeyOnlyInSlave; }
+    std::string ValueName() const;
+};
+
+constexpr std::size_t kDiffKinds = 6;  // the kinds before kSameKey
 
 // Returns false when the sink stopped the walk.
 bool DiffTrees(const KeyNode& master, const KeyNode& slave, const DiffOptions& options, const DiffSink& sink);

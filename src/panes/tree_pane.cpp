@@ -105,7 +105,7 @@ bool CQuorvaneView::StopAt(KeyNode* node, int row, UINT message) {
     return Ui().DoModal(dlg) == IDOK;
 }
 
-int CQuorvaneView::Compare(KeyNode* master, CQuorvaneView* masterPane) {
+int CQuorvaneView::Compare(KeyNode* master, CQuorvaneView* masterPane, const CIgnoreList* ignore) {
     KeyNode* slave = m_ctrl.GetSelectedNode();
     if (slave == nullptr) {
         AfxMessageBox(Ui(), IDS_SELECT_SUBTREE);
@@ -115,7 +115,7 @@ int CQuorvaneView::Compare(KeyNode* master, CQuorvaneView* masterPane) {
     if (masterPane != nullptr) loadMaster = [masterPane](KeyNode* n) { masterPane->LoadLevelWithItems(n); };
     return CompareNodes(
         slave, master, [this](KeyNode* n, int row, UINT message) { return StopAt(n, row, message); },
-        [this](KeyNode* n) { LoadLevelWithItems(n); }, loadMaster);
+        [this](KeyNode* n) { LoadLevelWithItems(n); }, loadMaster, ignore);
 }
 
 int CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) {
@@ -178,6 +178,23 @@ int CQuorvaneView::SyncTo(KeyNode* root, KeyNode* other) {
     m_ctrl.SetVisible(true);
     m_bSelNotify = 1;
     return found != nullptr ? 1 : 0;
+}
+
+KeyNode* CQuorvaneView::Reveal(const std::string& keyPath, const std::string* valueName) {
+    KeyNode* top = SideRoot();
+    if (top == nullptr) return nullptr;
+    m_bSelNotify = 0;
+    KeyNode* found = FindPath(top, keyPath + '\\');
+    int row = 0;
+    if (found != nullptr) {
+        m_ctrl.SelectItem(found);
+        m_ctrl.Expand(found);
+        for (std::size_t i = 0; valueName != nullptr && i < found->values.size(); ++i)
+            if (found->values[i]->Name() == *valueName) row = static_cast<int>(i);
+        ShowValues(found, m_nPane, row);
+    }
+    m_bSelNotify = 1;
+    return found;
 }
 
 KeyNode* CQuorvaneView::LocateCounterpart(KeyNode* root, KeyNode* other) {

@@ -14,6 +14,8 @@
 
 namespace qv {
 
+class CIgnoreList;
+
 class CRegListView;
 struct ValueEntry;
 class IModalUI;
@@ -53,7 +55,7 @@ public:
     // Walks the selected Slave key against `master`, stopping at every
     // difference; keys never read are loaded on the way, the Master's through
     // `masterPane`. Returns 1 when the walk went to its end.
-    int Compare(KeyNode* master, CQuorvaneView* masterPane = nullptr);
+    int Compare(KeyNode* master, CQuorvaneView* masterPane = nullptr, const CIgnoreList* ignore = nullptr);
     // Searches the selected key's subtree for `text`, loading keys never
     // read. Returns 1 when the search went to its end.
     int Find(const std::string& text, int matchNames, int matchData);
@@ -67,12 +69,18 @@ public:
     // below `root`, loading the levels on the way. Returns 1 when found.
     int SyncTo(KeyNode* root, KeyNode* other);
     KeyNode* LocateCounterpart(KeyNode* root, KeyNode* other);
+    // Selects the key at `keyPath` ("HKEY_...\\path", names exact), loading
+    // levels on the way, and shows its values with the one named
+    // `valueName` selected when there is one. Null when there is no such key.
+    KeyNode* Reveal(const std::string& keyPath, const std::string* valueName = nullptr);
     KeyNode* FindPath(KeyNode* node, std::string_view path);
 
     // Editing the selected key (Slave pane).
     void DeleteKey();
     void DeleteValues(int index);
     void AddKey(const std::string& name);
+    // Writes `entry` to the selected key (replacing a value of its name).
+    void AddValue(std::unique_ptr<ValueEntry> entry);
     void AddStringValue(const std::string& name, const std::string& text);
     void AddNumberValue(const std::string& name, std::uint32_t number);
     // Brings the selected Slave key into line with `master`.
@@ -101,7 +109,6 @@ private:
     bool StopAt(KeyNode* node, int row, UINT message);
     // The first checks of every edit: a selected key of a live side.
     KeyNode* EditableSelection();
-    void AddValue(std::unique_ptr<ValueEntry> entry);
 
     ITreeCtrl& m_ctrl;
 };

@@ -33,6 +33,7 @@ constexpr const char* kUsage =
     "\n"
     "For testing and documentation:\n"
     "  --select KEY       select KEY (HKEY_LOCAL_MACHINE\\SOFTWARE\\...) in both trees\n"
+    "  --differences      list the differences of the selected keys (Search > Differences)\n"
     "  --screenshot FILE  save a picture of the window to FILE (PNG) and quit\n"
     "\n"
     "Qt's own options (-platform, -style, ...) are taken as well.\n";

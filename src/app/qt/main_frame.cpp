@@ -7,16 +7,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
-#include <QShortcut>
 #include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
+#include "app/qt/differences_dock.h"
 #include "framework/qt/icons.h"
 #include "framework/qt/qt_text.h"
 #include "app/quorvane_doc.h"
@@ -29,7 +31,7 @@ namespace {
 // Commands that work on the sides' trees.
 constexpr UINT kNeedSides[] = {
     ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY, ID_DELETE_VALUE,
-    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE,
+    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE, ID_DIFFERENCES,
 };
 
 bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
@@ -40,7 +42,7 @@ constexpr UINT kToolBar[] = {
     ID_ADD_KEY, ID_ADD_VALUE, 0,
     ID_DELETE_KEY, ID_DELETE_VALUE, ID_DELETE_ALL_VALUES, 0,
     ID_SYNC, ID_READ_SUBTREE, ID_COPY, 0,
-    ID_FIND, ID_COMPARE, 0,
+    ID_FIND, ID_COMPARE, ID_DIFFERENCES, 0,
     ID_APP_ABOUT, ID_ABOUT_US, ID_HELP_INDEX,
 };
 
@@ -72,7 +74,11 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
                         {ID_COPY, "&Copy Master->Slave"},
                         {0, nullptr},
                         {ID_READ_SUBTREE, "&Load Subtree"}});
-    AddMenu("&Search", {{ID_FIND, "&Find"}, {ID_COMPARE, "&Compare"}});
+    AddMenu("&Search", {{ID_FIND, "&Find"},
+                        {ID_COMPARE, "&Compare"},
+                        {ID_DIFFERENCES, "&Differences"},
+                        {0, nullptr},
+                        {ID_IGNORE_LIST, "&Ignore List..."}});
     AddMenu("&View", {{ID_VIEW_TOOLBAR, "&Toolbar"}, {ID_VIEW_STATUS_BAR, "&Status Bar"}});
     AddMenu("&Help", {{ID_APP_ABOUT, "&About Quorvane..."},
                       {0, nullptr},
@@ -82,6 +88,15 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
     CreateToolBar();
     CreateAccelerators();
     CreateGrid();
+
+    // The differences list, docked below the panes until it is first used.
+    m_pDifferences = new CDifferencesDock(m_doc, m_doc.Registry(), m_doc.Ui(), this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_pDifferences);
+    m_pDifferences->hide();
+    m_doc.m_onSidesChanging = [this] { m_pDifferences->Clear(); };
+    auto* counts = new QLabel(this);
+    statusBar()->addPermanentWidget(counts);
+    connect(m_pDifferences, &CDifferencesDock::countsChanged, counts, &QLabel::setText);
 
     // Prompts replace the idle text while the pointer is on a command; it
     // comes back when they clear.
@@ -114,6 +129,9 @@ CMainFrame::~CMainFrame() {
     disconnect(qApp, nullptr, this, nullptr);
     statusBar()->disconnect(this);
     m_pIdleTimer->stop();
+    // The document may outlive the window: its list goes now, run and all.
+    m_doc.m_onSidesChanging = nullptr;
+    delete m_pDifferences;
     // Views hold references to their controls, so they go first.
     for (auto& row : m_views)
         for (auto& view : row) view.reset();
@@ -139,21 +157,6 @@ void CMainFrame::showEvent(QShowEvent* event) {
     if (!m_bSplitApplied) ApplyInitialSplit();
 }
 
-QAction* CMainFrame::MakeAction(UINT id, const QString& text) {
-    if (QAction* existing = Action(id)) return existing;
-    auto* action = new QAction(text, this);
-    action->setData(id);
-    action->setStatusTip(FromUtf8(CommandPrompt(id)));
-    action->setToolTip(FromUtf8(CommandTip(id)));
-    action->setCheckable(std::find(std::begin(kCheckable), std::end(kCheckable), id) != std::end(kCheckable));
-    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
-    m_actions[id] = action;
-    return action;
-}
-
-void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> items) {
-    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
-    for (const MenuItem& item : items) {
 void CMainFrame::KeepLayoutIn(QSettings& settings) {
     m_pLayoutSettings = &settings;
     restoreGeometry(settings.value(QStringLiteral("Window/Geometry")).toByteArray());
@@ -176,6 +179,21 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
+QAction* CMainFrame::MakeAction(UINT id, const QString& text) {
+    if (QAction* existing = Action(id)) return existing;
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setStatusTip(FromUtf8(CommandPrompt(id)));
+    action->setToolTip(FromUtf8(CommandTip(id)));
+    action->setCheckable(std::find(std::begin(kCheckable), std::end(kCheckable), id) != std::end(kCheckable));
+    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> items) {
+    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
+    for (const MenuItem& item : items) {
         if (item.id == 0) menu->addSeparator();
         else menu->addAction(MakeAction(item.id, QString::fromLatin1(item.text)));
     }
@@ -356,6 +374,12 @@ bool CMainFrame::OnCmdMsg(UINT id) {
     case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); return true;
     case ID_NEXT_PANE: ActivateNextPane(true); return true;
     case ID_PREV_PANE: ActivateNextPane(false); return true;
+    case ID_DIFFERENCES:
+        // A third of the window the first time it shows.
+        if (m_pDifferences->isHidden()) resizeDocks({m_pDifferences}, {height() / 3}, Qt::Vertical);
+        m_pDifferences->Start();
+        return true;
+    case ID_IGNORE_LIST: EditIgnoreList(m_doc.Ui(), this); return true;
     default: return false;
     }
 }
@@ -364,7 +388,9 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI& cmdUI) {
     switch (cmdUI.m_nID) {
     case ID_APP_EXIT:
     case ID_NEXT_PANE:
-    case ID_PREV_PANE: cmdUI.Enable(true); return true;
+    case ID_PREV_PANE:
+    case ID_IGNORE_LIST: cmdUI.Enable(true); return true;
+    case ID_DIFFERENCES: cmdUI.Enable(m_doc.BothTrees() && !m_pDifferences->Running()); return true;
     case ID_VIEW_TOOLBAR: cmdUI.SetCheck(m_pToolBar->isHidden() ? 0 : 1); return true;
     case ID_VIEW_STATUS_BAR: cmdUI.SetCheck(statusBar()->isHidden() ? 0 : 1); return true;
     default: return false;

@@ -24,7 +24,12 @@ class QToolBar;
 
 namespace qv {
 
+class CDifferencesDock;
 class CQuorvaneDoc;
+class IModalUI;
+
+// Lets the user edit the ignore list kept in the settings folder.
+void EditIgnoreList(IModalUI& ui, QWidget* parent);
 
 class CMainFrame : public QMainWindow, public CCmdTarget, public IPaneGrid {
     Q_OBJECT
@@ -44,17 +49,17 @@ public:
     // show does this by itself.
     void ApplyInitialSplit();
 
-    // Puts `ctrl` into a cell of the grid and `view` over it. The frame owns
-    // both; the view goes before the control.
-    void SetPane(int row, int column, QWidget* ctrl, std::unique_ptr<CView> view);
-    CView* GetPane(int row, int column) const override;
-    QWidget* GetPaneWidget(int row, int column) const;
     // The window's size and place and the panes' dividers are kept in
     // `settings` (under "Window/") across runs: restored now, saved when the
     // window closes. Without a kept layout the first show splits as above.
     void KeepLayoutIn(QSettings& settings);
     void SaveLayout(QSettings& settings) const;
 
+    // Puts `ctrl` into a cell of the grid and `view` over it. The frame owns
+    // both; the view goes before the control.
+    void SetPane(int row, int column, QWidget* ctrl, std::unique_ptr<CView> view);
+    CView* GetPane(int row, int column) const override;
+    QWidget* GetPaneWidget(int row, int column) const;
 
     // Commands go first to the active pane: the one whose control last had
     // the focus (the Master tree until then).
@@ -86,12 +91,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct MenuItem {
         UINT id;  // 0: a separator
         const char* text;
-    void closeEvent(QCloseEvent* event) override;
     };
 
     QAction* MakeAction(UINT id, const QString& text);
@@ -115,8 +120,9 @@ private:
     int m_nActiveRow = 0;
     int m_nActiveColumn = 0;
     bool m_bSplitApplied = false;
+    QSettings* m_pLayoutSettings = nullptr;
     int m_nCommandDepth = 0;  // commands running, counting nested ones
+    CDifferencesDock* m_pDifferences = nullptr;  // owned by the window
 };
 
 }  // namespace qv
-    QSettings* m_pLayoutSettings = nullptr;

@@ -141,10 +141,12 @@ void CQuorvaneApp::RunCommandLine(const CommandLine& commandLine) {
         m_pFrame->ExecuteCommand(ID_FILE_SELECT);
     }
     if (!commandLine.select.empty()) SelectKey(commandLine.select);
+    if (commandLine.differences) m_pFrame->ExecuteCommand(ID_DIFFERENCES);
     if (!commandLine.screenshot.empty()) {
-        // After the first paints, so the picture shows what a user sees.
+        // After the first paints (and the differences run), so the picture
+        // shows what a user sees.
         const QString shot = FromUtf8(commandLine.screenshot);
-        QTimer::singleShot(500, m_pFrame.get(), [this, shot] {
+        QTimer::singleShot(commandLine.differences ? 1500 : 500, m_pFrame.get(), [this, shot] {
             m_pFrame->UpdateCommandUI();
             if (!m_pFrame->grab().save(shot))
                 std::fprintf(stderr, "quorvane: cannot save the screenshot to %s\n", shot.toLocal8Bit().constData());

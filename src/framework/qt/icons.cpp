@@ -264,6 +264,17 @@ void Compare(QPainter& p) {
     p.fillRect(7, 10, 1, 2, kRed);
 }
 
+// A list with some rows marked as differing.
+void DifferenceList(QPainter& p) {
+    const QColor edge(70, 70, 90), text(150, 150, 160);
+    Box(p, 1, 1, 14, 14, Qt::white, edge);
+    for (int y : {4, 7, 10, 13}) {
+        const bool differs = y == 7 || y == 13;
+        if (differs) p.fillRect(3, y - 1, 11, 3, QColor(255, 200, 200));
+        HLine(p, 4, y, 9, differs ? kRed : text);
+    }
+}
+
 void RoundBadge(QPainter& p, QColor fill) {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setPen(QPen(fill.darker(150), 1));
@@ -332,8 +343,9 @@ QPixmap ToolbarImage(int index) {
     case 10: CopyMasterSlave(p); break;
     case 11: Magnifier(p); break;
     case 12: Compare(p); break;
-    case 13: Info(p); break;
-    case 14: People(p); break;
+    case 13: DifferenceList(p); break;
+    case 14: Info(p); break;
+    case 15: People(p); break;
     default: Question(p); break;
     }
     return pixmap;

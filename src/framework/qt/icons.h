@@ -17,11 +17,12 @@ QPixmap TreeImage(int index);
 QIcon TreeIcon(int image);
 
 // Number of tool bar images.
-constexpr int kToolbarImageCount = 16;
+constexpr int kToolbarImageCount = 17;
 
 // Tool bar image `index` (16x16) in button order: open, save, print, add
 // key, add value, delete key, delete value, delete all values, sync, load
-// subtree, copy, find, compare, about, about us, help. Null out of range.
+// subtree, copy, find, compare, differences, about, about us, help. Null
+// out of range.
 QPixmap ToolbarImage(int index);
 
 // The image as an icon; Qt greys it for a disabled button.

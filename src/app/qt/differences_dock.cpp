@@ -1,0 +1,313 @@
+#include "app/qt/differences_dock.h"
+
+#include "app/qt/main_frame.h"
+
+#include <QAbstractTableModel>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/differences_run.h"
+#include "app/quorvane_doc.h"
+#include "compare/diff_output.h"
+#include "files/stdio_file.h"
+#include "framework/modal_ui.h"
+#include "framework/qt/qt_text.h"
+
+namespace qv {
+
+namespace {
+
+constexpr unsigned kAllKinds = (1u << kDiffKinds) - 1;
+
+QString ValueText(const ValueEntry* v) {
+    if (v == nullptr) return {};
+    return FromUtf8(TypeName(v->type) + "  " + DataText(v->type, v->data));
+}
+
+}  // namespace
+
+// The table over the rows a filter lets through.
+class CDifferencesModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void Reset(const CDifferencesRun* run, std::vector<std::size_t> shown) {
+        beginResetModel();
+        m_run = run;
+        m_shown = std::move(shown);
+        endResetModel();
+    }
+    std::size_t RowIndex(int row) const { return m_shown.at(static_cast<std::size_t>(row)); }
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_shown.size());
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 5; }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const char* const kTitles[] = {"Kind", "Key", "Value", "Master", "Slave"};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5) return {};
+        return QString::fromLatin1(kTitles[section]);
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (m_run == nullptr || role != Qt::DisplayRole || !index.isValid()) return {};
+        const DiffRow& r = m_run->Rows().at(RowIndex(index.row()));
+        switch (index.column()) {
+        case 0: return QString::fromLatin1(DiffKindName(r.kind));
+        case 1: {
+            const std::string& key = r.kind == DiffKind::kKeyOnlyInSlave ? m_run->SlaveName() : m_run->MasterName();
+            return FromUtf8(r.path.empty() ? key : key + '\\' + r.path);
+        }
+        case 2: return r.IsValue() ? FromUtf8(DisplayName(r.ValueName())) : QString();
+        case 3: return r.IsValue() ? ValueText(r.master) : QString();
+        default: return r.IsValue() ? ValueText(r.slave) : QString();
+        }
+    }
+
+private:
+    const CDifferencesRun* m_run = nullptr;
+    std::vector<std::size_t> m_shown;
+};
+
+CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModalUI& ui, QWidget* parent)
+    : QDockWidget(QStringLiteral("Differences"), parent), m_doc(doc), m_registry(registry), m_ui(ui) {
+    setObjectName(QStringLiteral("differencesDock"));
+    auto* body = new QWidget(this);
+    auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(4, 4, 4, 4);
+
+    auto* top = new QHBoxLayout;
+    m_counts = new QLabel(body);
+    m_kind = new QComboBox(body);
+    m_kind->addItem(QStringLiteral("All kinds"), kAllKinds);
+    for (std::size_t k = 0; k < kDiffKinds; ++k)
+        m_kind->addItem(QString::fromLatin1(DiffKindName(static_cast<DiffKind>(k))), 1u << k);
+    m_text = new QLineEdit(body);
+    m_text->setPlaceholderText(QStringLiteral("Filter by key, value or data"));
+    m_text->setClearButtonEnabled(true);
+    top->addWidget(m_counts, 1);
+    top->addWidget(m_kind);
+    top->addWidget(m_text, 1);
+    layout->addLayout(top);
+
+    m_model = new CDifferencesModel(this);
+    m_table = new QTableView(body);
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setResizeContentsPrecision(200);  // long lists: look at the first rows only
+    layout->addWidget(m_table, 1);
+
+    auto* bottom = new QHBoxLayout;
+    m_progress = new QProgressBar(body);
+    m_progress->setRange(0, 0);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), body);
+    m_copy = new QPushButton(QStringLiteral("Copy to Slave"), body);
+    m_delete = new QPushButton(QStringLiteral("Delete from Slave"), body);
+    m_report = new QPushButton(QStringLiteral("Save Report..."), body);
+    m_patch = new QPushButton(QStringLiteral("Save Patch..."), body);
+    bottom->addWidget(m_progress, 1);
+    bottom->addWidget(m_cancel);
+    bottom->addStretch();
+    for (QPushButton* b : {m_copy, m_delete, m_report, m_patch}) bottom->addWidget(b);
+    layout->addLayout(bottom);
+    setWidget(body);
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(50);
+    connect(m_timer, &QTimer::timeout, this, &CDifferencesDock::Poll);
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        if (m_run) m_run->Cancel();
+    });
+    connect(m_kind, &QComboBox::currentIndexChanged, this, &CDifferencesDock::Refilter);
+    connect(m_text, &QLineEdit::textChanged, this, &CDifferencesDock::Refilter);
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &CDifferencesDock::OnRowChanged);
+    connect(m_copy, &QPushButton::clicked, this, [this] { Act(true); });
+    connect(m_delete, &QPushButton::clicked, this, [this] { Act(false); });
+    connect(m_report, &QPushButton::clicked, this, [this] { Save(false); });
+    connect(m_patch, &QPushButton::clicked, this, [this] { Save(true); });
+    ShowState();
+}
+
+CDifferencesDock::~CDifferencesDock() { Clear(); }
+
+bool CDifferencesDock::Running() const { return m_run && m_run->Running(); }
+
+void CDifferencesDock::Clear() {
+    m_timer->stop();
+    m_model->Reset(nullptr, {});
+    m_run.reset();  // cancels and waits
+    ShowState();
+}
+
+void CDifferencesDock::Start() {
+    CQuorvaneView* master = m_doc.TreeView(0);
+    CQuorvaneView* slave = m_doc.TreeView(1);
+    const KeyNode* masterNode = master != nullptr ? master->GetSelectedNode() : nullptr;
+    const KeyNode* slaveNode = slave != nullptr ? slave->GetSelectedNode() : nullptr;
+    if (masterNode == nullptr || slaveNode == nullptr || masterNode->parent == nullptr || slaveNode->parent == nullptr) {
+        m_ui.MessageBox("Select a key in the Master tree and one in the Slave tree first.", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    CIgnoreList ignore;
+    std::string error;
+    if (!ignore.Load({}, error)) {
+        m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
+        return;
+    }
+    Clear();
+    m_run = std::make_unique<CDifferencesRun>();
+    const DiffSide masterSide{masterNode, IsLiveKind(m_doc.m_nMasterKind), m_doc.m_strMaster};
+    const DiffSide slaveSide{slaveNode, IsLiveKind(m_doc.m_nSlaveKind), m_doc.m_strSlave};
+    m_run->Start(m_registry, masterSide, slaveSide, std::move(ignore));
+    show();
+    raise();
+    m_timer->start();
+    ShowState();
+}
+
+void CDifferencesDock::Poll() {
+    if (!m_run) return;
+    if (m_run->Running()) {
+        m_counts->setText(QStringLiteral("Comparing: %1 keys").arg(m_run->KeysDone()));
+        return;
+    }
+    m_timer->stop();
+    const bool whole = m_run->Finish();
+    if (!m_run->Failure().empty()) m_ui.MessageBox(m_run->Failure(), MB_OK | MB_ICONWARNING);
+    Refilter();
+    if (!whole) m_counts->setText(m_counts->text() + QStringLiteral(" (cancelled: the list is incomplete)"));
+}
+
+QString CDifferencesDock::CountsText() const {
+    if (!m_run || m_run->Running()) return {};
+    const auto counts = m_run->Counts();
+    std::size_t total = 0;
+    QString parts;
+    for (std::size_t k = 0; k < kDiffKinds; ++k) {
+        total += counts[k];
+        if (counts[k] == 0) continue;
+        if (!parts.isEmpty()) parts += QStringLiteral(", ");
+        parts += QStringLiteral("%1 %2").arg(counts[k]).arg(QString::fromLatin1(DiffKindName(static_cast<DiffKind>(k))));
+    }
+    return total == 0 ? QStringLiteral("No differences")
+                      : QStringLiteral("%1 difference(s): %2").arg(total).arg(parts);
+}
+
+void CDifferencesDock::Refilter() {
+    if (!m_run || m_run->Running()) return;
+    const unsigned kinds = m_kind->currentData().toUInt();
+    m_model->Reset(m_run.get(), m_run->Filter(kinds, ToUtf8(m_text->text())));
+    m_table->resizeColumnsToContents();
+    const QString counts = CountsText();
+    m_counts->setText(counts);
+    emit countsChanged(counts);
+    ShowState();
+}
+
+void CDifferencesDock::OnRowChanged() {
+    const QModelIndex current = m_table->currentIndex();
+    if (!m_run || m_run->Running() || !current.isValid()) return;
+    m_doc.RevealDifference(m_run->Rows().at(m_model->RowIndex(current.row())), m_run->MasterName(), m_run->SlaveName());
+}
+
+std::vector<std::size_t> CDifferencesDock::SelectedRows() const {
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows()) rows.push_back(m_model->RowIndex(index.row()));
+    return rows;
+}
+
+void CDifferencesDock::Act(bool copy) {
+    if (!m_run || m_run->Running()) return;
+    const std::vector<std::size_t> selected = SelectedRows();
+    std::vector<const DiffRow*> rows;
+    for (std::size_t i : selected) rows.push_back(&m_run->Rows().at(i));
+    const std::vector<std::size_t> done = m_doc.ActOnDifferences(rows, copy, m_run->MasterName(), m_run->SlaveName());
+    std::vector<std::size_t> gone;
+    for (std::size_t d : done) gone.push_back(selected.at(d));
+    m_run->Remove(gone);
+    Refilter();
+}
+
+void CDifferencesDock::Save(bool patch) {
+    if (!m_run || m_run->Running()) return;
+    FileDialogRequest request;
+    request.bOpen = false;
+    request.bOverwritePrompt = true;
+    request.defaultExtension = patch ? "reg" : "txt";
+    request.filterName = patch ? "Registry patch" : "Report";
+    request.filterPattern = patch ? "*.reg" : "*.txt";
+    std::string path;
+    if (!m_ui.GetFileName(request, path)) return;
+    std::string bytes, error;
+    if (patch ? !m_run->Patch(bytes, error) : (bytes = m_run->Report(), false)) {
+        m_ui.MessageBox("Can't write the patch: " + error + ".", MB_OK | MB_ICONERROR);
+        return;
+    }
+    try {
+        CStdioFile out(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                 CStdioFile::typeBinary);
+        out.WriteString(bytes);
+        out.Close();
+    } catch (const CFileException& e) {
+        m_ui.MessageBox(e.GetErrorMessage().empty() ? "Can't write " + path + "." : e.GetErrorMessage(),
+                        MB_OK | MB_ICONERROR);
+    }
+}
+
+void CDifferencesDock::ShowState() {
+    const bool running = Running();
+    const bool rows = m_run && !running && !m_run->Rows().empty();
+    m_progress->setVisible(running);
+    m_cancel->setVisible(running);
+    m_copy->setEnabled(rows);
+    m_delete->setEnabled(rows);
+    m_report->setEnabled(m_run && !running);
+    m_patch->setEnabled(m_run && !running);
+    if (!m_run) m_counts->setText(QStringLiteral("Select a key on each side and choose Search > Differences."));
+}
+
+void EditIgnoreList(IModalUI& ui, QWidget* parent) {
+    const std::string path = DefaultIgnoreListPath();
+    if (path.empty()) {
+        ui.MessageBox("There is no settings folder (set HOME or XDG_CONFIG_HOME).", MB_OK | MB_ICONERROR);
+        return;
+    }
+    CIgnoreList list;
+    std::string error;
+    if (!list.Load(path, error)) ui.MessageBox(error, MB_OK | MB_ICONWARNING);
+    std::string text = list.Text();
+    for (;;) {
+        bool ok = false;
+        const QString edited = QInputDialog::getMultiLineText(
+            parent, QStringLiteral("Ignore List"),
+            QStringLiteral("Left out of every compare, one per line: \"key PATTERN\" or \"value PATTERN\"\n"
+                           "(* and ? as wildcards, case ignored; a value pattern without a backslash\n"
+                           "names values anywhere). Kept in %1.").arg(FromUtf8(path)),
+            FromUtf8(text), &ok);
+        if (!ok) return;
+        text = ToUtf8(edited);
+        if (!list.Parse(text, error)) {
+            ui.MessageBox("The ignore list was not kept: " + error + ".", MB_OK | MB_ICONERROR);
+            continue;
+        }
+        if (!list.Save(path, error)) ui.MessageBox(error, MB_OK | MB_ICONERROR);
+        return;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,74 @@
+// The differences list: a dockable table of every difference between the
+// selected Master and Slave keys, filled by a background run with a progress
+// bar and a Cancel button, filtered by kind and text, with the Slave brought
+// into line from its rows and the result saved as a report or a .reg patch.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QDockWidget>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+namespace qv {
+
+class CDifferencesModel;
+class CDifferencesRun;
+class CQuorvaneDoc;
+class IModalUI;
+class IRegistry;
+
+class CDifferencesDock : public QDockWidget {
+    Q_OBJECT
+
+public:
+    CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModalUI& ui, QWidget* parent = nullptr);
+    ~CDifferencesDock() override;
+
+    // Walks the selected Slave key against the selected Master key.
+    void Start();
+    // Stops a run and empties the list (the sides are about to change).
+    void Clear();
+    bool Running() const;
+    // The counts by kind, as the header and the status bar show them.
+    QString CountsText() const;
+
+signals:
+    void countsChanged(const QString& text);
+
+private:
+    void Poll();
+    void Refilter();
+    void OnRowChanged();
+    void Act(bool copy);
+    void Save(bool patch);
+    std::vector<std::size_t> SelectedRows() const;
+    void ShowState();
+
+    CQuorvaneDoc& m_doc;
+    IRegistry& m_registry;
+    IModalUI& m_ui;
+    std::unique_ptr<CDifferencesRun> m_run;
+    CDifferencesModel* m_model = nullptr;
+    QLabel* m_counts = nullptr;
+    QComboBox* m_kind = nullptr;
+    QLineEdit* m_text = nullptr;
+    QTableView* m_table = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QPushButton* m_copy = nullptr;
+    QPushButton* m_delete = nullptr;
+    QPushButton* m_report = nullptr;
+    QPushButton* m_patch = nullptr;
+    QTimer* m_timer = nullptr;
+};
+
+}  // namespace qv
