@@ -205,12 +205,20 @@ std::string UsageText(std::string_view command) {
                "  format. Tree files keep REG_SZ (one line) and REG_DWORD data only.\n"
                "  /y  overwrite FILE without asking\n";
     if (c == "compare")
-        return "quorvane-reg compare KEY1 KEY2 [/v NAME | /ve] [/s] [/oa | /od | /os | /on]\n\n"
+        return "quorvane-reg compare KEY1 KEY2 [/v NAME | /ve] [/s] [/oa | /od | /os | /on]\n"
+               "                    [/report FILE] [/patch FILE] [/ignore FILE | /noignore]\n\n"
                "  Compares two keys. Either side may be a tree file (.qvf) or a file\n"
                "  that holds a registry named alone, compared at the other side's key;\n"
                "  two tree files are compared whole.\n"
                "  /v NAME, /ve  only that value     /s  the whole subtrees\n"
                "  /oa all items  /od differences (default)  /os equal items  /on none\n"
+               "  /report FILE  the differences, as printed, written to FILE as well\n"
+               "  /patch FILE   a .reg file that turns KEY2 into KEY1 (import it, or\n"
+               "                merge it with regedit)\n"
+               "  /ignore FILE  leave out what FILE lists (\"key PATTERN\" and \"value\n"
+               "                PATTERN\" lines, * and ? as wildcards); by default the\n"
+               "                program's own list, ~/.config/quorvane/ignore.txt\n"
+               "  /noignore     leave nothing out\n"
                "  Exit code: 0 identical, 2 different, 1 error.\n";
     return "quorvane-reg OPERATION [ARGUMENTS]\n\n"
            "  OPERATION: query | add | delete | import | export | save | compare\n"
