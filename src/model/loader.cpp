@@ -186,4 +186,22 @@ void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::strin
     LoadBelow(registry, base, node, key.Get(), path, node->Level());
 }
 
+LONG DeleteRegistryTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
+    {
+        CRegHandle key(registry);
+        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
+            status != ERROR_SUCCESS)
+            return status;
+        std::vector<std::string> names;
+        DWORD index = 0;
+        std::string name;
+        LONG status = ERROR_SUCCESS;
+        while (NextSubkeyName(registry, key.Get(), index, name, &status)) names.push_back(name);
+        if (status != ERROR_SUCCESS) return status;
+        for (const std::string& child : names)
+            if (const LONG failed = DeleteRegistryTree(registry, key.Get(), child); failed != ERROR_SUCCESS) return failed;
+    }
+    return registry.RegDeleteKeyA(parent, subkey.c_str());
+}
+
 }  // namespace qv

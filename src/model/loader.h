@@ -22,6 +22,10 @@ LONG ReadEachValue(IRegistry& registry, HKEY key,
 // given.
 bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error = nullptr);
 
+// Deletes `subkey` of `parent` with everything below it in the registry,
+// children first. Returns 0 or the status of the first call that failed.
+LONG DeleteRegistryTree(IRegistry& registry, HKEY parent, const std::string& subkey);
+
 // Adds a child named `rootName` to `top` when `root` opens for reading on
 // `computer`. Returns 0, or the status of the failed open.
 LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKEY root,

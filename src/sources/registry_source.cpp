@@ -207,7 +207,7 @@ LONG ApplyRegFile(IRegistry& registry, const RegFileContent& content, std::size_
         }
         case RegFileOp::kDeleteKey:
             current.Close();
-            status = DeleteKeyTree(registry, op.key.root, op.key.path);
+            status = DeleteRegistryTree(registry, op.key.root, op.key.path);
             if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
             break;
         case RegFileOp::kSetValue:
@@ -228,22 +228,5 @@ LONG ApplyRegFile(IRegistry& registry, const RegFileContent& content, std::size_
     return ERROR_SUCCESS;
 }
 
-LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
-    {
-        CRegHandle key(registry);
-        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
-            status != ERROR_SUCCESS)
-            return status;
-        std::vector<std::string> names;
-        DWORD index = 0;
-        std::string name;
-        LONG status = ERROR_SUCCESS;
-        while (NextSubkeyName(registry, key.Get(), index, name, &status)) names.push_back(name);
-        if (status != ERROR_SUCCESS) return status;
-        for (const std::string& child : names)
-            if (const LONG failed = DeleteKeyTree(registry, key.Get(), child); failed != ERROR_SUCCESS) return failed;
-    }
-    return registry.RegDeleteKeyA(parent, subkey.c_str());
-}
 
 }  // namespace qv

@@ -53,7 +53,5 @@ bool OpenRegistryFileSide(const std::string& path, std::unique_ptr<IRegistry>& r
 // failed with its line in `*line`.
 LONG ApplyRegFile(IRegistry& registry, const RegFileContent& content, std::size_t* line = nullptr);
 
-// Deletes `subkey` of `parent` with everything below it, children first.
-LONG DeleteKeyTree(IRegistry& registry, HKEY parent, const std::string& subkey);
 
 }  // namespace qv

@@ -290,7 +290,7 @@ private:
                 return end;
             const HKEY base = target.Base();
             if (const LONG status = batch.Begin(); status != ERROR_SUCCESS) return StatusError(status);
-            if (const LONG status = DeleteKeyTree(*m_registry, base, key.path); status != ERROR_SUCCESS)
+            if (const LONG status = DeleteRegistryTree(*m_registry, base, key.path); status != ERROR_SUCCESS)
                 return StatusError(status);
         } else {
             std::vector<RegValue> values;
