@@ -4,8 +4,6 @@
 // nested UI, the window calls).
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
