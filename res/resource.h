@@ -41,6 +41,7 @@ using UINT = unsigned int;
 // Ours: the differences list and the ignore list.
 #define ID_DIFFERENCES 32810
 #define ID_IGNORE_LIST 32811
+#define ID_SAVE_UNDO 32812
 
 // Framework commands.
 #define ID_FILE_NEW 57600

@@ -62,6 +62,8 @@ const StringResource kStringTable[] = {
     {ID_COMPARE, "Compare Subtree\nCompare"},
     {ID_DIFFERENCES, "List every difference between the selected keys, both ways\nDifferences"},
     {ID_IGNORE_LIST, "Edit the keys and values every compare leaves out\nIgnore List"},
+    {ID_EDIT_UNDO, "Take back the last change to the Slave\nUndo"},
+    {ID_SAVE_UNDO, "Save a .reg file that takes back the last change\nSave Undo As"},
     {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
     {ID_ABOUT_US, "Display company Info\n Who?"},
     {ID_HELP_WINDOWS, "Windows Help\nHelp"},

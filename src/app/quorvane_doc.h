@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compare/differences.h"
+#include "edit/undo_journal.h"
 #include "framework/document.h"
 #include "framework/modal_ui.h"
 #include "model/key_node.h"
@@ -87,6 +88,21 @@ public:
     // The print commands, as the panes receive them.
     bool OnPrintCommand(UINT id) override;
 
+    // The undo journal every change to a side is recorded in; the program
+    // sets it (tests may), and without one nothing is recorded.
+    CUndoJournal* m_pJournal = nullptr;
+    bool BeginChange(int pane, const std::string& description, std::vector<ChangeScope> scopes) override;
+    void EndChange(int pane) override;
+    // Update > Undo: takes back the last recorded change, then shows the
+    // keys it touched as the registry holds them.
+    void OnEditUndo();
+    // Update > Save Undo As: a .reg file that restores the state before the
+    // last recorded change.
+    void OnSaveUndo();
+    // At start: changes an earlier run began and never ended are offered
+    // for restoring (Yes) or saving as a .reg file that restores them (No).
+    void OfferRecovery();
+
     // The differences list's side of the document. Called before the sides
     // are replaced or the document goes: a run reading them must end first.
     std::function<void()> m_onSidesChanging;
@@ -127,6 +143,7 @@ private:
     IModalUI& m_ui;
     std::string m_masterReadOnly, m_slaveReadOnly;  // why a registry file side takes no writes
     std::vector<std::string> m_mounted;              // registry files reachable by their path
+    int m_nChangeDepth = 0;                          // changes running, nested ones counted
 };
 
 }  // namespace qv

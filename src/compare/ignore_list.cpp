@@ -90,19 +90,12 @@ bool CIgnoreList::Load(std::string path, std::string& error) {
 }
 
 bool CIgnoreList::Save(const std::string& path, std::string& error) const {
-    try {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-        CStdioFile file(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
-                                  CStdioFile::typeBinary);
-        file.WriteString("# Left out of every compare: \"key PATTERN\" or \"value PATTERN\", * and ? as wildcards.\n");
-        file.WriteString(Text());
-        file.Close();
-        return true;
-    } catch (const CFileException& e) {
-        error = e.GetErrorMessage().empty() ? "Cannot write " + path + "." : e.GetErrorMessage();
-        return false;
-    }
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    return ReplaceFileContents(path,
+                               "# Left out of every compare: \"key PATTERN\" or \"value PATTERN\", * and ? as wildcards.\n" +
+                                   Text(),
+                               error);
 }
 
 bool CIgnoreList::Parse(std::string_view text, std::string& error) {

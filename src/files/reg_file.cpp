@@ -549,8 +549,9 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
     return false;
 }
 
-bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error) {
-    CWriter writer(RegFileFormat::kVersion5, error);
+bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error,
+                   RegFileFormat format) {
+    CWriter writer(format, error);
     for (const RegPatchSection& section : sections)
         if (!writer.Section(section)) return false;
     return writer.Finish(bytes);

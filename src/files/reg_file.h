@@ -70,10 +70,11 @@ struct RegPatchSection {
     std::vector<RegValue> setValues;
 };
 
-// A version 5 file of the sections in their order, as regedit and
-// "quorvane-reg import" apply it. False, naming the entry, where a name or
-// text is not UTF-8.
-bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error);
+// A file of the sections in their order, as regedit and "quorvane-reg
+// import" apply it. False, naming the entry, where version 5 is asked for
+// and a name or text is not UTF-8.
+bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& bytes, std::string& error,
+                   RegFileFormat format = RegFileFormat::kVersion5);
 
 // More than the largest export of a whole registry hive.
 constexpr std::uintmax_t kMaxImportFileBytes = std::uintmax_t{1} << 30;

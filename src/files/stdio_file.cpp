@@ -306,4 +306,17 @@ void CStdioFile::WriteString(std::string_view text) {
     }
 }
 
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error) {
+    try {
+        CStdioFile out(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
+                                 CStdioFile::typeBinary);
+        out.WriteString(bytes);
+        out.Close();
+        return true;
+    } catch (const CFileException& e) {
+        error = e.GetErrorMessage().empty() ? "Cannot write " + path + "." : e.GetErrorMessage();
+        return false;
+    }
+}
+
 }  // namespace qv

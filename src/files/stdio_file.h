@@ -90,4 +90,8 @@ private:
     bool m_bEof = false;
 };
 
+// Replaces the file at `path` with `bytes` through a temporary file beside
+// it (flushed, then renamed over it). False with the reason, naming the file.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error);
+
 }  // namespace qv

@@ -4,6 +4,8 @@
 // button is enabled (and checked): a command nobody handles is disabled.
 #pragma once
 
+#include <string>
+
 #include "framework/string_table.h"
 
 namespace qv {
@@ -14,8 +16,10 @@ public:
     UINT m_nID;
     bool m_bEnabled = true;
     int m_nCheck = 0;
+    std::string m_strText;  // a command's own text for now, when it has one
     void Enable(bool enable = true) { m_bEnabled = enable; }
     void SetCheck(int check = 1) { m_nCheck = check; }
+    void SetText(std::string text) { m_strText = std::move(text); }
 };
 
 class CCmdTarget {

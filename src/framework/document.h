@@ -9,6 +9,7 @@
 
 #include "framework/cmd_target.h"
 #include "framework/view.h"
+#include "model/change_scope.h"
 #include "model/registry.h"
 
 namespace qv {
@@ -53,6 +54,15 @@ public:
     // returns false when it takes them.
     bool RefuseWrite(int pane) const;
 
+    // A change to the registry of the side of `pane`: what it may touch is
+    // recorded before it writes (false: it must not go ahead, and the
+    // reason was shown) and what it left when it ends. Changes nest; only
+    // the outermost is recorded. Without a journal nothing is recorded.
+    virtual bool BeginChange(int /*pane*/, const std::string& /*description*/, std::vector<ChangeScope> /*scopes*/) {
+        return true;
+    }
+    virtual void EndChange(int /*pane*/) {}
+
     virtual IRegistry& Registry() const = 0;
     virtual IModalUI& Ui() const = 0;
 
@@ -63,6 +73,24 @@ public:
 
 protected:
     std::vector<CView*> m_viewList;
+};
+
+// Brackets one change: BeginChange now, EndChange when the guard goes.
+class CChangeGuard {
+public:
+    CChangeGuard(CDocument* doc, int pane, const std::string& description, std::vector<ChangeScope> scopes)
+        : m_doc(doc), m_pane(pane), m_ok(doc == nullptr || doc->BeginChange(pane, description, std::move(scopes))) {}
+    ~CChangeGuard() {
+        if (m_ok && m_doc != nullptr) m_doc->EndChange(m_pane);
+    }
+    CChangeGuard(const CChangeGuard&) = delete;
+    CChangeGuard& operator=(const CChangeGuard&) = delete;
+    bool Ok() const { return m_ok; }
+
+private:
+    CDocument* m_doc;
+    int m_pane;
+    bool m_ok;
 };
 
 }  // namespace qv

@@ -132,7 +132,10 @@ int CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) 
 
 bool CQuorvaneView::ReadSubtree() {
     KeyNode* node = GuardSubtree();
-    if (node == nullptr) return true;
+    return node == nullptr || Reload(node);
+}
+
+bool CQuorvaneView::Reload(KeyNode* node) {
     HKEY root = nullptr;
     std::string path;
     PathOf(node, root, path);
@@ -253,6 +256,9 @@ void CQuorvaneView::DeleteKey() {
         return;
     }
     if (depth == 3 && AfxMessageBox(Ui(), IDS_CLOSE_TO_ROOT, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    const std::string key = FullKeyName(node);
+    CChangeGuard change(m_pDocument, m_nPane, "Delete Key " + key, {{key, true}});
+    if (!change.Ok()) return;
 
     // Reload first so that keys the tree never showed are deleted too.
     m_bSelNotify = 0;
@@ -282,6 +288,13 @@ void CQuorvaneView::DeleteKey() {
 void CQuorvaneView::DeleteValues(int index) {
     KeyNode* node = EditableSelection();
     if (node == nullptr) return;
+    const std::string key = FullKeyName(node);
+    const bool one = index >= 0 && static_cast<std::size_t>(index) < node->values.size();
+    CChangeGuard change(m_pDocument, m_nPane,
+                        one ? "Delete Value " + DisplayValueName(*node->values[static_cast<std::size_t>(index)]) + " in " + key
+                            : "Delete All Values in " + key,
+                        {{key, false}});
+    if (!change.Ok()) return;
     const int result = DeleteValuesFromRegistry(node, Registry(), Computer(), index);
     // The rows follow memory also when some values could not be deleted.
     ShowValues(node, m_nPane, 0);
@@ -299,6 +312,9 @@ void CQuorvaneView::AddKey(const std::string& name) {
         Ui().MessageBox("A key name can't be empty or hold a backslash (\\).", MB_OK | MB_ICONERROR);
         return;
     }
+    CChangeGuard change(m_pDocument, m_nPane, "Add Key " + FullKeyName(node) + '\\' + name,
+                        {{FullKeyName(node) + '\\' + name, true}});
+    if (!change.Ok()) return;
     LONG status = 0;
     KeyNode* created = CreateSubkey(node, Registry(), Computer(), name, &status);
     if (created == nullptr) {
@@ -320,6 +336,9 @@ void CQuorvaneView::AddValue(std::unique_ptr<ValueEntry> entry) {
         AfxMessageBox(Ui(), IDS_CANT_OPERATE_ROOTS);
         return;
     }
+    CChangeGuard change(m_pDocument, m_nPane, "Add Value " + DisplayValueName(*entry) + " in " + FullKeyName(node),
+                        {{FullKeyName(node), false}});
+    if (!change.Ok()) return;
     if (CreateValue(node, Registry(), Computer(), entry) == 0) {
         AfxMessageBox(Ui(), IDS_CANT_UPDATE_REGISTRY);
         return;
@@ -344,6 +363,14 @@ void CQuorvaneView::CopyFromMaster(KeyNode* master, int overwrite, int recursive
                         MB_OK | MB_ICONERROR);
         return;
     }
+    // Overwrite changes the target (its values alone without Recursive);
+    // Append makes the Master key's copy below it.
+    const std::string key = overwrite ? FullKeyName(target) : FullKeyName(target) + '\\' + master->name;
+    CChangeGuard change(m_pDocument, m_nPane,
+                        std::string(overwrite ? "Overwrite " : "Append ") + (recursive ? "Recursive " : "") + "Copy to " +
+                            FullKeyName(target),
+                        {{key, recursive != 0 || overwrite == 0}});
+    if (!change.Ok()) return;
     m_bSelNotify = 0;
     m_ctrl.SetVisible(false);
     m_ctrl.DeleteChildItems(target);
@@ -356,6 +383,10 @@ void CQuorvaneView::CopyFromMaster(KeyNode* master, int overwrite, int recursive
     m_ctrl.SetVisible(true);
     ShowValues(target, m_nPane, 0);
     if (done == 0) AfxMessageBox(Ui(), IDS_ERROR_UPDATING);
+}
+
+std::string DisplayValueName(const ValueEntry& entry) {
+    return entry.Name().empty() ? std::string("(Default)") : std::string(entry.Name());
 }
 
 std::string FullKeyName(const KeyNode* node) {

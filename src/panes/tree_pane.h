@@ -63,6 +63,8 @@ public:
     // a progress window. False when the user cancelled it: the tree is then
     // as it was.
     bool ReadSubtree();
+    // Reads `node`'s subtree afresh, as Load Subtree does, without its checks.
+    bool Reload(KeyNode* node);
     // Loads a live key's level when it has nothing in memory, with its items.
     void LoadLevelWithItems(KeyNode* node);
     // Selects the key at the same path as `other` (a node of the other tree)
@@ -117,5 +119,7 @@ private:
 int NodeDepth(const KeyNode* node);
 // The key's name with its root, e.g. HKEY_LOCAL_MACHINE\Software\Demo.
 std::string FullKeyName(const KeyNode* node);
+// A value's name as shown: "(Default)" for the unnamed one.
+std::string DisplayValueName(const ValueEntry& entry);
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include "dialogs/edit_dialogs.h"
 #include "framework/document.h"
 #include "model/open_key.h"
+#include "panes/tree_pane.h"
 
 namespace qv {
 
@@ -98,6 +99,12 @@ void CRegListView::OnDblClick() {
         e.SetNumber(dlg.m_dwValue);
     } else {
         AfxMessageBox(ui, IDS_CANT_MODIFY_BINARY);
+        return;
+    }
+    CChangeGuard change(m_pDocument, m_nPane, "Edit Value " + DisplayValueName(before) + " in " + FullKeyName(m_pNode),
+                        {{FullKeyName(m_pNode), false}});
+    if (!change.Ok()) {
+        e = before;
         return;
     }
     if (WriteValues(m_pNode, m_pDocument->Registry(), m_pDocument->SideName(m_nPane), row) == 1) {

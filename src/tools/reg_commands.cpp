@@ -389,15 +389,7 @@ private:
         std::string bytes, reason;
         if (!WriteRegFile(tree, fullName, format, bytes, reason)) return Error("Cannot export: " + reason + ".");
         // The old file stays whole until the new one is written and flushed.
-        try {
-            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
-                                     CStdioFile::typeBinary);
-            out.WriteString(bytes);
-            out.Close();
-        } catch (const CFileException& e) {
-            const std::string text = e.GetErrorMessage();
-            return Error(text.empty() ? "Cannot write " + file + "." : text);
-        }
+        if (!WriteOutput(file, bytes)) return kFailure;
         m_io.out << kDone;
         return kSuccess;
     }
@@ -546,16 +538,9 @@ private:
 
     // Replaces `file` with `bytes`, through a temporary file beside it.
     bool WriteOutput(const std::string& file, const std::string& bytes) {
-        try {
-            CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
-                                     CStdioFile::typeBinary);
-            out.WriteString(bytes);
-            out.Close();
-            return true;
-        } catch (const CFileException& e) {
-            const std::string text = e.GetErrorMessage();
-            return Error(text.empty() ? "Cannot write " + file + "." : text), false;
-        }
+        std::string error;
+        if (!ReplaceFileContents(file, bytes, error)) return Error(error), false;
+        return true;
     }
 
     int Compare() {

@@ -80,7 +80,7 @@ TEST_F(MainFrameTest, MenusHoldTheCommandsInOrderWithTheirTexts) {
     EXPECT_EQ(titles, QStringList({"&File", "&Action", "&Update", "&Search", "&View", "&Help"}));
     const std::vector<std::vector<UINT>> expected = {
         {32775, 0, 32785, 0, 57607, 57606, 0, 57665}, {32794, 32803, 0, 32797, 32796, 32798},
-        {32786, 0, 32792, 0, 32783},                  {32779, 32793, 32810, 0, 32811},
+        {32786, 0, 32792, 0, 32783, 0, 57643, 32812}, {32779, 32793, 32810, 0, 32811},
         {59392, 59393},                               {57664, 0, 32787, 0, 32776}};
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(frame.Action(ID_FILE_PRINT)->text(), "&Print...\tCtrl+P");

@@ -258,15 +258,7 @@ void CDifferencesDock::Save(bool patch) {
         m_ui.MessageBox("Can't write the patch: " + error + ".", MB_OK | MB_ICONERROR);
         return;
     }
-    try {
-        CStdioFile out(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
-                                 CStdioFile::typeBinary);
-        out.WriteString(bytes);
-        out.Close();
-    } catch (const CFileException& e) {
-        m_ui.MessageBox(e.GetErrorMessage().empty() ? "Can't write " + path + "." : e.GetErrorMessage(),
-                        MB_OK | MB_ICONERROR);
-    }
+    if (!ReplaceFileContents(path, bytes, error)) m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
 }
 
 void CDifferencesDock::ShowState() {

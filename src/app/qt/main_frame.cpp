@@ -73,7 +73,10 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
                         {0, nullptr},
                         {ID_COPY, "&Copy Master->Slave"},
                         {0, nullptr},
-                        {ID_READ_SUBTREE, "&Load Subtree"}});
+                        {ID_READ_SUBTREE, "&Load Subtree"},
+                        {0, nullptr},
+                        {ID_EDIT_UNDO, "&Undo\tCtrl+Z"},
+                        {ID_SAVE_UNDO, "Save Undo &As..."}});
     AddMenu("&Search", {{ID_FIND, "&Find"},
                         {ID_COMPARE, "&Compare"},
                         {ID_DIFFERENCES, "&Differences"},
@@ -358,6 +361,12 @@ void CMainFrame::UpdateCommandUI() {
     for (auto& [id, action] : m_actions) {
         const CCmdUI state = QueryCommandState(id);
         action->setEnabled(state.m_bEnabled);
+        if (!state.m_strText.empty()) {
+            // A text of the moment ("Undo Delete Key ..."), keeping the accelerator's.
+            const QString text = action->text();
+            const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+            action->setText(FromUtf8(state.m_strText) + (tab >= 0 ? text.mid(tab) : QString()));
+        }
         if (action->isCheckable()) action->setChecked(state.m_nCheck != 0);
     }
 }

@@ -98,8 +98,17 @@ void CQuorvaneApp::InitInstance(bool show, const CommandLine& commandLine) {
     m_pFrame->UpdateCommandUI();
     m_pFrame->KeepLayoutIn(*m_pSettings);
     if (show) m_pFrame->show();
+    // The program on screen keeps the undo journal (tests run it hidden, and
+    // keep journals of their own); without one, changes go unrecorded.
+    std::string error;
+    const bool journal = show && m_journal.Open(CUndoJournal::DefaultFolder(), error);
+    if (journal) m_pDoc->m_pJournal = &m_journal;
     // From the event loop, so the window is on screen before a side opens.
-    QTimer::singleShot(0, m_pFrame.get(), [this, commandLine] { RunCommandLine(commandLine); });
+    QTimer::singleShot(0, m_pFrame.get(), [this, commandLine, journal, error] {
+        if (!journal && !error.empty()) m_pUi->MessageBox(error + " Changes cannot be undone.", MB_OK | MB_ICONWARNING);
+        if (journal) m_pDoc->OfferRecovery();
+        RunCommandLine(commandLine);
+    });
 }
 
 void CQuorvaneApp::CreatePanes() {

@@ -3,6 +3,8 @@
 // modal interface, the settings, the document and the main frame.
 #pragma once
 
+#include "edit/undo_journal.h"
+
 #include <memory>
 #include <string>
 
@@ -74,6 +76,7 @@ private:
     std::unique_ptr<CRecentFileList> m_pRecentFiles;
     std::unique_ptr<CQuorvaneDoc> m_pDoc;
     std::unique_ptr<CMainFrame> m_pFrame;
+    CUndoJournal m_journal;  // the program on screen records every change to a side here
 };
 
 }  // namespace qv

@@ -1,0 +1,80 @@
+// The undo journal: before a change writes anything, what it may touch is
+// read from the registry (not from memory) and flushed to disk, one entry per
+// command; when the change ends, what it left is recorded too. Undo puts back
+// what was there before, after checking that the registry still holds what
+// the change left. Entries live in $XDG_STATE_HOME/quorvane/journal
+// (~/.local/state/...): NNNNNN.entry (what, where, how far), NNNNNN.before.reg
+// and NNNNNN.after.reg (REGEDIT4 text, byte for byte). An entry a crash cut
+// off is found again on the next start.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/reg_file.h"
+#include "model/change_scope.h"
+#include "model/key_node.h"
+#include "model/registry.h"
+
+namespace qv {
+
+class CUndoJournal {
+public:
+    struct Entry {
+        int number = 0;
+        std::string description;  // "Delete Key HKEY_...\..."
+        std::string computer;     // the side, as its tree reaches it (empty: this computer)
+        std::string state;        // begun, done, undone, dismissed
+        std::vector<ChangeScope> scopes;
+    };
+
+    // $XDG_STATE_HOME/quorvane/journal, else ~/.local/state/quorvane/journal.
+    static std::string DefaultFolder();
+
+    // Uses `folder`, made when missing; keeps the last entries of earlier
+    // runs (for Unfinished) and drops older ones. False with the reason.
+    bool Open(const std::string& folder, std::string& error);
+    bool IsOpen() const { return !m_folder.empty(); }
+
+    // Records the scopes as the registry holds them now, on disk and
+    // flushed. False with the reason: the change must not go ahead.
+    bool Begin(IRegistry& registry, const std::string& computer, const std::string& description,
+               std::vector<ChangeScope> scopes, std::string& error);
+    // Records what the change left (also when it failed part way).
+    void End(IRegistry& registry);
+
+    // Entries of this run Undo can take back; the last is next.
+    const std::vector<Entry>& Undoable() const { return m_undoable; }
+    // Takes back the last entry of this run. Refuses, changing nothing,
+    // when the registry no longer holds what the change left; false with
+    // the reason either way it fails.
+    bool Undo(IRegistry& registry, std::string& message);
+
+    // Entries an earlier run began and never ended (it crashed).
+    std::vector<Entry> Unfinished() const;
+    // Puts back what entry `number` recorded before its change (no check:
+    // the change never ended) and closes it.
+    bool Restore(IRegistry& registry, int number, std::string& message);
+    // Closes an entry without restoring it.
+    void Dismiss(int number);
+    // A version 5 .reg file that restores the state before entry `number`:
+    // from what the change left where that was recorded, else (a change a
+    // crash cut off) each key as it was before, deleted and made again.
+    bool ExportRestore(int number, std::string& bytes, std::string& error) const;
+
+private:
+    struct Snapshot;  // scopes with their keys as read, or absent
+    std::string Path(int number, const char* suffix) const;
+    bool WriteHeader(const Entry& entry, std::string& error) const;
+    bool ReadEntry(int number, Entry& entry) const;
+    bool LoadSnapshot(const Entry& entry, const char* suffix, Snapshot& snapshot, std::string& error) const;
+    bool RestoreScopes(IRegistry& registry, const Entry& entry, std::string& message);
+
+    std::string m_folder;
+    int m_next = 1;
+    std::vector<Entry> m_undoable;
+    std::unique_ptr<Entry> m_open;  // between Begin and End
+};
+
+}  // namespace qv

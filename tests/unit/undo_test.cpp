@@ -1,0 +1,195 @@
+// Undo: every command that changes the Slave, then Undo, leaves the registry
+// as it was (checked with the program's own compare); a change that failed
+// half way is undone too; Undo refuses when the Slave changed since; a change
+// a crash cut off is put back on the next start.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "compare/differences.h"
+#include "dialogs/edit_dialogs.h"
+#include "dialogs/walk_dialogs.h"
+#include "edit/undo_journal.h"
+#include "model/loader.h"
+#include "tests/unit/pane_fixture.h"
+
+namespace qv {
+namespace {
+
+class Undo : public PaneFixture {
+protected:
+    void SetUp() override {
+        PaneFixture::SetUp();
+        std::string error;
+        ASSERT_TRUE(journal.Open((dir / "journal").string(), error)) << error;
+        doc->m_pJournal = &journal;
+        const std::string master = File("m.qvf",
+                                        "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\Software]\r\n"
+                                        "[\\HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n\"Title\"=\"master\"\r\n"
+                                        "[\\HKEY_LOCAL_MACHINE\\Software\\Demo\\Fresh]\r\n\"f\"=dword:00000003\r\n");
+        Open(kSourceFile, master, kSourceLocal, "");
+    }
+    // HKLM\Software as the store holds it now.
+    std::unique_ptr<KeyNode> Read() {
+        auto tree = std::make_unique<KeyNode>("Software");
+        EXPECT_EQ(ReloadSubtree(tree.get(), *store, "", HKEY_LOCAL_MACHINE, "Software"), 0);
+        return tree;
+    }
+    static std::size_t Differences(const KeyNode& a, const KeyNode& b) {
+        std::size_t n = 0;
+        DiffTrees(a, b, {}, [&n](const Difference&) { return ++n, true; });
+        return n;
+    }
+    KeyNode* SelectSlave(std::initializer_list<const char*> below) {
+        std::initializer_list<const char*> path = below;
+        KeyNode* n = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"});
+        for (const char* name : path) n = Walk(slaveCtrl, n, {name});
+        return n;
+    }
+    void Copy(int overwrite, int recursive) {
+        Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
+        SelectSlave({overwrite ? "Demo" : "Other"});
+        ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
+            static_cast<CCopyDlg&>(d).m_bOverwrite = overwrite;
+            static_cast<CCopyDlg&>(d).m_bRecursive = recursive;
+            d.EndDialog(IDOK);
+        });
+        doc->OnCmdMsg(ID_COPY);
+    }
+    void UndoLast() {
+        ui.AnswerQuestion(IDYES);
+        doc->OnCmdMsg(ID_EDIT_UNDO);
+    }
+    CUndoJournal journal;
+};
+
+TEST_F(Undo, EveryCommandIsTakenBackToTheRegistryAsItWas) {
+    const std::vector<std::pair<const char*, std::function<void()>>> commands = {
+        {"Edit Value", [&] {
+             SelectSlave({"Demo"});
+             slaveList.rows[0].selected = true;
+             ui.AnswerDialog([](CDialog& d, CDialogDriver&) {
+                 static_cast<CModifyStringDlg&>(d).m_strValue = "edited";
+                 d.EndDialog(IDOK);
+             });
+             slaveValues.OnDblClick();
+         }},
+        {"Add Key", [&] {
+             SelectSlave({"Demo"});
+             ui.AnswerDialog([](CDialog& d, CDialogDriver& drv) {
+                 drv.Type(1019, "Fresh");
+                 d.OnCommand(IDOK);
+             });
+             doc->OnCmdMsg(ID_ADD_KEY);
+         }},
+        {"Add Value", [&] {
+             SelectSlave({"Demo"});
+             ui.AnswerDialog([](CDialog& d, CDialogDriver& drv) {
+                 drv.Type(1019, "Title");  // replaces the value of that name
+                 drv.Type(1020, "new");
+                 d.OnCommand(IDOK);
+             });
+             doc->OnCmdMsg(ID_ADD_VALUE);
+         }},
+        {"Delete Key", [&] {
+             SelectSlave({"Demo"});
+             ui.AnswerQuestion(IDYES);
+             doc->OnCmdMsg(ID_DELETE_KEY);
+         }},
+        {"Delete Value", [&] {
+             SelectSlave({"Demo"});
+             slaveList.rows[2].selected = true;
+             ui.AnswerQuestion(IDYES);
+             doc->OnCmdMsg(ID_DELETE_VALUE);
+         }},
+        {"Delete All Values", [&] {
+             SelectSlave({"Demo"});
+             ui.AnswerQuestion(IDYES);
+             doc->OnCmdMsg(ID_DELETE_ALL_VALUES);
+         }},
+        {"Append", [&] { Copy(0, 0); }},
+        {"Append Recursive", [&] { Copy(0, 1); }},
+        {"Overwrite", [&] { Copy(1, 0); }},
+        {"Overwrite Recursive", [&] { Copy(1, 1); }},
+    };
+    const auto before = Read();
+    for (const auto& [name, command] : commands) {
+        command();
+        EXPECT_GT(Differences(*before, *Read()), 0u) << name << " changed nothing";
+        UndoLast();
+        EXPECT_EQ(Differences(*before, *Read()), 0u) << name << " was not undone";
+        EXPECT_TRUE(slaveCtrl.MirrorsTree()) << name;
+        for (const auto& e : ui.events)
+            EXPECT_FALSE(e.kind == test::CScriptedUI::Event::Message && (e.type & MB_TYPEMASK) != MB_YESNO)
+                << name << ": " << e.text;
+        ui.events.clear();
+    }
+    // Back to the first change of the run: nothing more to undo.
+    EXPECT_TRUE(journal.Undoable().empty());
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(Undo, AChangeThatFailedHalfWayIsUndoneAndOneOverwrittenSinceIsNot) {
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo\\Sub\\A\\B]\n[HKLM\\Software\\Demo\\Sub\\C]\n\"c\"=\"1\"\n"), 0);
+    const auto before = Read();
+    counting->FailCall(RegCall::DeleteKey, 3, ERROR_ACCESS_DENIED);
+    SelectSlave({"Demo", "Sub"});
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_DELETE_KEY);
+    ASSERT_EQ(counting->InjectedFailures(), 1u);
+    ASSERT_GT(Differences(*before, *Read()), 0u) << "part of the subtree is gone";
+    UndoLast();
+    EXPECT_EQ(Differences(*before, *Read()), 0u);
+
+    // Deleted, then made again by someone else with other content: Undo
+    // would throw that away, so it refuses and changes nothing.
+    SelectSlave({"Demo", "Sub"});
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_DELETE_KEY);
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo\\Sub]\n\"someone\"=\"else\"\n"), 0);
+    const auto remade = Read();
+    UndoLast();
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_NE(ui.Messages().back().find("Nothing was undone: HKEY_LOCAL_MACHINE\\Software\\Demo\\Sub changed since"),
+              std::string::npos)
+        << ui.Messages().back();
+    EXPECT_EQ(Differences(*remade, *Read()), 0u);
+}
+
+TEST_F(Undo, AChangeACrashCutOffIsPutBackOnTheNextStart) {
+    const auto before = Read();
+    const std::string folder = (dir / "journal").string();
+    const pid_t child = fork();
+    if (child == 0) {
+        // The program: the change recorded and flushed, half done, then gone.
+        std::string error;
+        auto own = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+        CUndoJournal crashing;
+        if (!own || !crashing.Open(folder, error) ||
+            !crashing.Begin(*own, "", "Delete Key HKEY_LOCAL_MACHINE\\Software\\Demo",
+                            {{"HKEY_LOCAL_MACHINE\\Software\\Demo", true}}, error))
+            _exit(2);
+        HKEY demo = nullptr;
+        own->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Demo", 0, KEY_ALL_ACCESS, &demo);
+        own->RegDeleteKeyA(demo, "Sub");
+        own->RegDeleteValueA(demo, "Title");
+        _exit(9);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+    ASSERT_GT(Differences(*before, *Read()), 0u);
+
+    // The next start offers it; Yes puts the keys back.
+    CUndoJournal next;
+    std::string error;
+    ASSERT_TRUE(next.Open(folder, error)) << error;
+    ASSERT_EQ(next.Unfinished().size(), 1u);
+    doc->m_pJournal = &next;
+    ui.AnswerQuestion(IDYES);
+    doc->OfferRecovery();
+    EXPECT_EQ(Differences(*before, *Read()), 0u);
+    EXPECT_TRUE(next.Unfinished().empty());
+}
+
+}  // namespace
+}  // namespace qv
