@@ -68,6 +68,27 @@ std::size_t RootSlot(HKEY root) {
                                     reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT));
 }
 
+// A hive value's type is any 32-bit number, and hivex carries it in an enum
+// that names only a few: it is moved in and out as bytes, never read as the
+// enum (which would be undefined for the numbers it does not name).
+static_assert(sizeof(hive_type) == sizeof(DWORD));
+
+char* ValueBytes(hive_h* h, hive_value_h value, DWORD& type, std::size_t& length) {
+    hive_type raw;
+    char* bytes = hivex_value_value(h, value, &raw, &length);
+    std::memcpy(&type, &raw, sizeof type);
+    return bytes;
+}
+
+hive_set_value SetValue(char* name, DWORD type, std::string& data) {
+    hive_set_value set{};
+    set.key = name;
+    std::memcpy(&set.t, &type, sizeof type);
+    set.len = data.size();
+    set.value = data.data();
+    return set;
+}
+
 bool SyncPath(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) return false;
@@ -214,7 +235,8 @@ struct CFileRegistry::Impl {
     }
 
     // Bookkeeping after a change to a hive; it is written back once nothing
-    // has a handle open into it any more.
+    // has a handle open into it any more (at once for a change made through
+    // a root's predefined handle, which is never closed).
     void Changed(Hive& hive) {
         hive.dirty = true;
         ++hive.generation;
@@ -306,11 +328,9 @@ struct CFileRegistry::Impl {
         CMalloced<char> key(hivex_value_key(h, value));
         if (key.p == nullptr) return kErrorRegistryCorrupt;
         name = key.p;
-        hive_type t;
         std::size_t length = 0;
-        CMalloced<char> bytes(hivex_value_value(h, value, &t, &length));
+        CMalloced<char> bytes(ValueBytes(h, value, type, length));
         if (bytes.p == nullptr) return kErrorRegistryCorrupt;
-        type = static_cast<DWORD>(t);
         data.assign(bytes.p, length);
         if (IsTextType(type)) {
             std::string text;
@@ -323,7 +343,7 @@ struct CFileRegistry::Impl {
     // Everything a hive key's values hold, raw, for hivex_node_set_values.
     struct RawValue {
         std::string name;
-        hive_type type;
+        DWORD type;
         std::string data;
     };
     static LONG RawValues(hive_h* h, hive_node_h node, std::vector<RawValue>& out) {
@@ -332,9 +352,9 @@ struct CFileRegistry::Impl {
         if (values.p == nullptr) return kErrorRegistryCorrupt;
         for (hive_value_h* v = values.p; *v != 0; ++v) {
             CMalloced<char> key(hivex_value_key(h, *v));
-            hive_type t;
+            DWORD t = 0;
             std::size_t length = 0;
-            CMalloced<char> bytes(hivex_value_value(h, *v, &t, &length));
+            CMalloced<char> bytes(ValueBytes(h, *v, t, length));
             if (key.p == nullptr || bytes.p == nullptr) return kErrorRegistryCorrupt;
             out.push_back({key.p, t, std::string(bytes.p, length)});
         }
@@ -344,7 +364,7 @@ struct CFileRegistry::Impl {
     static LONG SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
         std::vector<hive_set_value> set;
         set.reserve(values.size());
-        for (RawValue& v : values) set.push_back({v.name.data(), v.type, v.data.size(), v.data.data()});
+        for (RawValue& v : values) set.push_back(SetValue(v.name.data(), v.type, v.data));
         return hivex_node_set_values(h, node, set.size(), set.data(), 0) == 0 ? ERROR_SUCCESS
                                                                               : kErrorRegistryIoFailed;
     }
@@ -600,6 +620,7 @@ LONG CFileRegistry::RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD*
 
 LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                                    const BYTE* lpData, DWORD cbData) {
+    const CReportOnExit report(*this);  // after the lock is let go
     std::lock_guard lock(m_mutex);
     Impl& impl = *m_impl;
     Impl::Location at;
@@ -635,18 +656,19 @@ LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserv
     LONG status;
     if (same == values.end()) {
         std::string key = name;
-        const hive_set_value set{key.data(), static_cast<hive_type>(dwType), data.size(), data.data()};
+        const hive_set_value set = SetValue(key.data(), dwType, data);
         status = hivex_node_set_value(at.hive->h, at.node, &set, 0) == 0 ? ERROR_SUCCESS : kErrorRegistryIoFailed;
     } else {
-        same->type = static_cast<hive_type>(dwType);
+        same->type = dwType;
         same->data = std::move(data);
         status = Impl::SetValues(at.hive->h, at.node, values);
     }
     impl.Changed(*at.hive);
-    return status;
+    return status != ERROR_SUCCESS ? status : impl.WriteBackIfIdle(*at.hive);
 }
 
 LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    const CReportOnExit report(*this);  // after the lock is let go
     std::lock_guard lock(m_mutex);
     Impl& impl = *m_impl;
     Impl::Location at;
@@ -670,10 +692,11 @@ LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     values.erase(same);
     const LONG status = Impl::SetValues(at.hive->h, at.node, values);
     impl.Changed(*at.hive);
-    return status;
+    return status != ERROR_SUCCESS ? status : impl.WriteBackIfIdle(*at.hive);
 }
 
 LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    const CReportOnExit report(*this);  // after the lock is let go
     std::lock_guard lock(m_mutex);
     Impl& impl = *m_impl;
     if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
@@ -705,7 +728,7 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         if (handle.at.hive == &hive && handle.at.node == at.node) handle.deleted = true;
     std::erase(hive.createdSinceWrite, at.node);
     impl.Changed(hive);
-    return ERROR_SUCCESS;
+    return impl.WriteBackIfIdle(hive);
 }
 
 LONG CFileRegistry::RegCloseKey(HKEY hKey) {

@@ -74,6 +74,10 @@ public:
 private:
     // Hands a failed write-back's message to the report, outside the lock.
     void ReportWriteFailure();
+    struct CReportOnExit {
+        CFileRegistry& registry;
+        ~CReportOnExit() { registry.ReportWriteFailure(); }
+    };
 
     struct Impl;
     std::unique_ptr<Impl> m_impl;

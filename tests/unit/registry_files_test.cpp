@@ -12,6 +12,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "edit/undo_journal.h"
 #include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "sources/registry_source.h"
@@ -186,6 +187,21 @@ TEST_F(RegistryFiles, AHiveSlaveIsWrittenThroughAndItsOriginalKeptOnce) {
     Open(kSourceFile, hive.string(), kSourceFile, hive.string());
     EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_CURRENT_USER", "Added"}), nullptr);
     EXPECT_NE(Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_CURRENT_USER", "Added", "Second"}), nullptr);
+
+    // A change to a hive is undone in the hive.
+    CUndoJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.Open((dir / "journal").string(), error)) << error;
+    doc->m_pJournal = &journal;
+    Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER", "Added"});
+    ui.AnswerQuestion(IDYES);
+    ui.AnswerQuestion(IDYES);  // right below a root
+    doc->OnCmdMsg(ID_DELETE_KEY);
+    ASSERT_EQ(RegTree(hive).find("Second"), std::string::npos) << ::testing::PrintToString(ui.Messages()) << router->OpenHandleCount();
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_EDIT_UNDO);
+    EXPECT_NE(RegTree(hive).find("Second"), std::string::npos) << RegTree(hive);
+    doc->m_pJournal = nullptr;
 }
 
 TEST_F(RegistryFiles, ReadOnlySidesRefuseEveryWriteWithTheReason) {
