@@ -1,10 +1,8 @@
 #include "tools/reg_commands.h"
 
 #include <cctype>
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <memory>
 
 #include "files/tree_file.h"
@@ -13,10 +11,9 @@
 #include "tools/reg_args.h"
 #include "files/reg_file.h"
 #include "tools/reg_format.h"
+#include "tools/reg_sides.h"
 #include "compare/differences.h"
 #include "sources/registry_source.h"
-
-#include <map>
 
 namespace qv {
 
@@ -38,19 +35,6 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::string DisplayKey(const RegKeyName& key) {
-    if (!key.source.empty()) return key.source + "::" + key.Full();
-    return key.computer.empty() ? key.Full() : "\\\\" + key.computer + "\\" + key.Full();
-}
-
-// "FILE::KEY": the file part, when the text has one before a key name.
-std::string SourceOf(const std::string& text, std::string& keyText) {
-    const std::size_t cut = text.rfind("::");
-    if (cut == std::string::npos || cut == 0) return {};
-    keyText = text.substr(cut + 2);
-    return text.substr(0, cut);
-}
-
 // What the tree file keeps of a value as it stands: REG_SZ text on one line
 // with its terminator, a REG_DWORD; a name on one line.
 bool FitsTreeFile(const RegValue& v) {
@@ -65,12 +49,6 @@ std::size_t CountUnfit(const RegTree& node) {
     for (const RegValue& v : node.values) n += !FitsTreeFile(v);
     for (const auto& sub : node.subkeys) n += CountUnfit(*sub);
     return n;
-}
-
-bool IsTreeFilePath(const std::string& text) {
-    std::error_code ignored;
-    if (fs::is_regular_file(text, ignored)) return true;
-    return text.size() > 4 && Lower(text.substr(text.size() - 4)) == ".qvf";
 }
 
 class CRunner {
@@ -454,70 +432,20 @@ private:
             loaded.name = DisplayKey(side.key);
             loaded.path = side.key.Full();
             if (!RegistryFor(side.key)) return false;
-            // A chain of nodes from the top to KEY, loaded as a side loads it.
-            loaded.top = std::make_unique<KeyNode>(side.key.computer);
-            KeyNode* node = loaded.top->AppendSubkey(std::make_unique<KeyNode>(side.key.rootName));
-            for (std::size_t start = 0; start < side.key.path.size();) {
-                std::size_t end = side.key.path.find('\\', start);
-                if (end == std::string::npos) end = side.key.path.size();
-                if (end > start)
-                    node = node->AppendSubkey(std::make_unique<KeyNode>(side.key.path.substr(start, end - start)));
-                start = end + 1;
-            }
-            loaded.node = node;
-            CToolKey opened(*m_registry);
-            LONG status = opened.Open(side.key, KEY_READ);
-            if (status == ERROR_SUCCESS && recurse) {
-                status = ReloadSubtree(node, *m_registry, side.key.computer, side.key.root, side.key.path);
-            } else if (status == ERROR_SUCCESS) {
-                status = ReadEachValue(*m_registry, opened.Key(), [node](std::string_view n, DWORD t, std::string_view d) {
-                    node->AppendValue(std::make_unique<ValueEntry>(n, t, std::string(d)));
-                });
-                DWORD index = 0;
-                std::string subkey;
-                while (status == ERROR_SUCCESS && NextSubkeyName(*m_registry, opened.Key(), index, subkey, &status))
-                    node->AppendSubkey(std::make_unique<KeyNode>(subkey));
-            }
+            const LONG status = LoadKeySide(*m_registry, side.key, recurse, loaded.top, loaded.node);
             if (status != ERROR_SUCCESS) StatusError(status, loaded.name);
             return status == ERROR_SUCCESS;
         }
         loaded.top = std::make_unique<KeyNode>(side.file);
-        try {
-            CStdioFile in(side.file, CStdioFile::modeRead | CStdioFile::typeText);
-            const int result = ReadTreeFile(loaded.top.get(), in);
-            in.Close();
-            if (result != 0) {
-                Error(side.file + " is not a tree file.");
-                return false;
-            }
-        } catch (const CFileException& e) {
-            const std::string text = e.GetErrorMessage();
-            Error(text.empty() ? "Cannot read " + side.file + "." : text);
-            return false;
-        }
+        std::string error;
+        if (!LoadTreeFileSide(side.file, *loaded.top, error)) return Error(error), false;
         // A subtree saved by the program starts with an empty "[]" key line.
         const KeyNode* node = loaded.top.get();
         if (node->subkeys.size() == 1 && node->subkeys[0]->name.empty()) node = node->subkeys[0].get();
-        if (!other.isFile) {
-            // Compared at the other side's key, as the file holds it.
-            std::vector<std::string> parts{other.key.rootName};
-            for (std::size_t start = 0; start < other.key.path.size();) {
-                std::size_t end = other.key.path.find('\\', start);
-                if (end == std::string::npos) end = other.key.path.size();
-                if (end > start) parts.push_back(other.key.path.substr(start, end - start));
-                start = end + 1;
-            }
-            for (const std::string& part : parts) {
-                const KeyNode* next = nullptr;
-                for (const auto& sub : node->subkeys)
-                    if (next == nullptr && NamesEqual(sub->name, part)) next = sub.get();
-                if (next == nullptr) {
-                    StatusError(ERROR_FILE_NOT_FOUND, side.file + ", " + other.key.Full());
-                    return false;
-                }
-                node = next;
-                loaded.name = JoinKey(loaded.name, next->name);
-            }
+        // Compared at the other side's key, as the file holds it.
+        if (!other.isFile && (node = FindInTreeFile(node, other.key, loaded.name)) == nullptr) {
+            StatusError(ERROR_FILE_NOT_FOUND, side.file + ", " + other.key.Full());
+            return false;
         }
         loaded.node = node;
         loaded.path = loaded.name;

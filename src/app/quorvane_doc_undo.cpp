@@ -1,0 +1,115 @@
+// The document's side of undo: changes recorded in the journal as they
+// happen, Undo and Save Undo As, and the entries a crash left.
+#include "app/quorvane_doc.h"
+
+#include "files/stdio_file.h"
+#include "panes/tree_pane.h"
+
+namespace qv {
+
+bool CQuorvaneDoc::BeginChange(int pane, const std::string& description, std::vector<ChangeScope> scopes) {
+    if (m_pJournal == nullptr) return true;
+    if (m_nChangeDepth++ > 0) return true;  // recorded by the change it is part of
+    std::string error;
+    if (m_pJournal->Begin(m_registry, SideKind(pane) == kSourceLocal ? std::string() : SideName(pane), description,
+                          std::move(scopes), error))
+        return true;
+    --m_nChangeDepth;
+    m_ui.MessageBox(error + " Nothing was changed.", MB_OK | MB_ICONERROR);
+    return false;
+}
+
+void CQuorvaneDoc::EndChange(int /*pane*/) {
+    if (m_pJournal == nullptr || m_nChangeDepth == 0) return;
+    if (--m_nChangeDepth == 0) m_pJournal->End(m_registry);
+}
+
+void CQuorvaneDoc::OnEditUndo() {
+    if (m_pJournal == nullptr || m_pJournal->Undoable().empty()) return;
+    const CUndoJournal::Entry entry = m_pJournal->Undoable().back();
+    if (m_ui.MessageBox("Undo " + entry.description + "?", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    std::string message;
+    bool undone;
+    {
+        CWaitCursor wait(m_ui);
+        undone = m_pJournal->Undo(m_registry, message);
+    }
+    if (!undone) {
+        m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // The Slave shows the keys as they are now, when it is the side undone.
+    CQuorvaneView* slave = TreeView(1);
+    const std::string side = m_nSlaveKind == kSourceLocal ? std::string() : m_strSlave;
+    if (slave == nullptr || !IsLiveKind(m_nSlaveKind) || side != entry.computer) return;
+    for (const ChangeScope& scope : entry.scopes) {
+        // A key the change made or deleted comes back or goes with the key
+        // above it; values are read again with their key.
+        const std::string shown = scope.subtree ? scope.key.substr(0, scope.key.rfind('\\')) : scope.key;
+        KeyNode* node = slave->Reveal(shown);
+        if (node != nullptr && node->parent != nullptr) slave->Reload(node);
+    }
+}
+
+namespace {
+
+// The file dialog for a .reg file to write.
+FileDialogRequest RegFileRequest() {
+    FileDialogRequest request;
+    request.bOpen = false;
+    request.bOverwritePrompt = true;
+    request.defaultExtension = "reg";
+    request.filterName = "Registry file";
+    request.filterPattern = "*.reg";
+    return request;
+}
+
+}  // namespace
+
+void CQuorvaneDoc::OnSaveUndo() {
+    if (m_pJournal == nullptr || m_pJournal->Undoable().empty()) return;
+    std::string path, bytes, error;
+    if (!m_ui.GetFileName(RegFileRequest(), path)) return;
+    if (!m_pJournal->ExportRestore(m_pJournal->Undoable().back().number, bytes, error)) {
+        m_ui.MessageBox("Can't write the .reg file: " + error + ".", MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (!ReplaceFileContents(path, bytes, error)) m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
+}
+
+void CQuorvaneDoc::OfferRecovery() {
+    if (m_pJournal == nullptr) return;
+    for (const CUndoJournal::Entry& entry : m_pJournal->Unfinished()) {
+        const std::string where = entry.computer.empty() ? std::string("this computer") : entry.computer;
+        const int answer = m_ui.MessageBox(
+            "The program ended in the middle of a change: " + entry.description + " (on " + where +
+                ").\n\nPut back the keys as they were before it? Choose No to save a .reg file that puts them back "
+                "instead.",
+            MB_YESNO | MB_ICONWARNING);
+        std::string message;
+        if (answer == IDYES) {
+            // A hive file is opened on its own for this; other sides are reached through the registry.
+            std::unique_ptr<IRegistry> file;
+            std::string readOnly;
+            if (!entry.computer.empty() && m_openRegistryFile &&
+                m_openRegistryFile(entry.computer, file, readOnly, message) && file == nullptr) {
+                m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+                continue;
+            }
+            const bool restored = file != nullptr ? m_pJournal->Restore(*file, entry.number, message)
+                                                  : m_pJournal->Restore(m_registry, entry.number, message);
+            if (!restored) m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+            continue;
+        }
+        std::string path, bytes;
+        if (!m_ui.GetFileName(RegFileRequest(), path)) continue;  // asked again next time
+        if (!m_pJournal->ExportRestore(entry.number, bytes, message)) {
+            m_ui.MessageBox("Can't write the .reg file: " + message + ".", MB_OK | MB_ICONERROR);
+            continue;
+        }
+        if (ReplaceFileContents(path, bytes, message)) m_pJournal->Dismiss(entry.number);
+        else m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+    }
+}
+
+}  // namespace qv

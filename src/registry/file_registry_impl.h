@@ -1,0 +1,397 @@
+// What the registry kept in files is made of: the keys in memory, the
+// mounted hives with their write-back, and the handles. The registry calls
+// in file_registry.cpp sit on it; nothing else includes it (callers use
+// file_registry.h).
+#pragma once
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "model/key_node.h"
+#include "model/open_key.h"
+#include "model/text_encoding.h"
+
+#include "registry/file_registry.h"
+
+namespace qv {
+
+namespace filereg {
+
+constexpr LONG kErrorBadPathname = 161;
+constexpr LONG kErrorNoAccess = 998;
+constexpr LONG kErrorRegistryCorrupt = 1015;
+constexpr LONG kErrorRegistryIoFailed = 1016;
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+// Memory hivex hands out, freed when the holder goes.
+template <typename T>
+struct CMalloced {
+    T* p;
+    explicit CMalloced(T* pointer) : p(pointer) {}
+    ~CMalloced() { std::free(p); }
+    CMalloced(const CMalloced&) = delete;
+    CMalloced& operator=(const CMalloced&) = delete;
+};
+
+inline std::string Reason(int error) { return std::strerror(error); }
+
+// Splits a path as the store does: no leading backslash, runs of them are
+// one separator.
+inline LONG SplitPath(const char* path, std::vector<std::string>& parts) {
+    parts.clear();
+    if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
+    if (*path == '\\') return kErrorBadPathname;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const std::size_t cut = rest.find('\\');
+        const std::string_view part = rest.substr(0, cut);
+        if (!part.empty()) {
+            if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+            parts.emplace_back(part);
+        }
+        if (cut == std::string_view::npos) break;
+        rest.remove_prefix(cut + 1);
+    }
+    return ERROR_SUCCESS;
+}
+
+inline std::size_t RootSlot(HKEY root) {
+    return static_cast<std::size_t>(reinterpret_cast<std::intptr_t>(root) -
+                                    reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT));
+}
+
+// A hive value's type is any 32-bit number, and hivex carries it in an enum
+// that names only a few: it is moved in and out as bytes, never read as the
+// enum (which would be undefined for the numbers it does not name).
+static_assert(sizeof(hive_type) == sizeof(DWORD));
+
+inline char* ValueBytes(hive_h* h, hive_value_h value, DWORD& type, std::size_t& length) {
+    hive_type raw;
+    char* bytes = hivex_value_value(h, value, &raw, &length);
+    std::memcpy(&type, &raw, sizeof type);
+    return bytes;
+}
+
+inline hive_set_value SetValue(char* name, DWORD type, std::string& data) {
+    hive_set_value set{};
+    set.key = name;
+    std::memcpy(&set.t, &type, sizeof type);
+    set.len = data.size();
+    set.value = data.data();
+    return set;
+}
+
+inline bool SyncPath(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+
+}  // namespace filereg
+
+using namespace filereg;
+
+struct CFileRegistry::Impl {
+    struct Hive {
+        std::string file;
+        hive_h* h = nullptr;
+        bool writable = false;
+        std::string readOnlyReason;
+        bool backedUp = false;
+        bool dirty = false;
+        std::size_t openHandles = 0;
+        std::uint64_t generation = 0;
+        std::vector<hive_node_h> createdSinceWrite;
+    };
+
+    // Where a key is: in memory, or a node of a hive.
+    struct Location {
+        KeyNode* mem = nullptr;
+        Hive* hive = nullptr;
+        hive_node_h node = 0;
+        std::size_t depth = 0;
+        bool predefined = false;
+    };
+
+    struct Handle {
+        Location at;
+        REGSAM access = 0;
+        bool deleted = false;
+        // What a hive key held when last listed, by the hive's generation.
+        std::uint64_t listedAt = ~std::uint64_t{0};
+        std::vector<hive_node_h> children;
+        std::vector<hive_value_h> values;
+    };
+
+    std::array<std::unique_ptr<KeyNode>, 7> roots;
+    std::unordered_map<const KeyNode*, Hive*> mounts;
+    std::vector<std::unique_ptr<Hive>> hives;
+    std::unordered_map<std::uintptr_t, Handle> handles;
+    std::uintptr_t nextHandle = 0x1000;
+    std::string sealed;  // why memory keys refuse writes; empty while they take them
+    int batchDepth = 0;
+    std::function<void(const std::string&)> onWriteFailure;
+    std::string pendingFailure;
+
+    ~Impl() {
+        for (auto& hive : hives) {
+            if (hive->dirty) WriteBack(*hive);
+            hivex_close(hive->h);
+        }
+    }
+
+    // A mount point is the root of its hive.
+    Location Enter(KeyNode* node, std::size_t depth) const {
+        const auto mount = mounts.find(node);
+        if (mount == mounts.end()) return {node, nullptr, 0, depth, false};
+        return {nullptr, mount->second, hivex_root(mount->second->h), depth, false};
+    }
+
+    LONG Resolve(HKEY key, Location& at, Handle** handle = nullptr) {
+        if (key == nullptr) return ERROR_INVALID_HANDLE;
+        if (IsPredefinedKey(key)) {
+            KeyNode* root = roots[RootSlot(key)].get();
+            if (root == nullptr) return ERROR_FILE_NOT_FOUND;
+            at = Enter(root, 0);
+            at.predefined = true;
+            return ERROR_SUCCESS;
+        }
+        const auto found = handles.find(reinterpret_cast<std::uintptr_t>(key));
+        if (found == handles.end()) return ERROR_INVALID_HANDLE;
+        if (found->second.deleted) return ERROR_KEY_DELETED;
+        at = found->second.at;
+        if (handle != nullptr) *handle = &found->second;
+        return ERROR_SUCCESS;
+    }
+
+    REGSAM Access(HKEY key) const {
+        if (IsPredefinedKey(key)) return KEY_ALL_ACCESS;
+        const auto found = handles.find(reinterpret_cast<std::uintptr_t>(key));
+        return found != handles.end() ? found->second.access : 0;
+    }
+
+    // The child named `name` (in any case); false with `status` 0 when there
+    // is none, or the failure.
+    bool Child(const Location& at, const std::string& name, Location& child, LONG& status) const {
+        status = ERROR_SUCCESS;
+        if (at.mem != nullptr) {
+            for (const auto& sub : at.mem->subkeys) {
+                if (SameName(sub->name, name)) {
+                    child = Enter(sub.get(), at.depth + 1);
+                    return true;
+                }
+            }
+            return false;
+        }
+        errno = 0;
+        const hive_node_h node = hivex_node_get_child(at.hive->h, at.node, name.c_str());
+        if (node == 0) {
+            if (errno != 0) status = kErrorRegistryCorrupt;
+            return false;
+        }
+        child = {nullptr, at.hive, node, at.depth + 1, false};
+        return true;
+    }
+
+    LONG Walk(Location at, const std::vector<std::string>& parts, Location& reached, std::size_t& count) const {
+        count = 0;
+        for (const std::string& part : parts) {
+            Location next;
+            LONG status;
+            if (!Child(at, part, next, status)) {
+                reached = at;
+                return status;
+            }
+            at = next;
+            ++count;
+        }
+        reached = at;
+        return ERROR_SUCCESS;
+    }
+
+    HKEY AddHandle(const Location& at, REGSAM access) {
+        const std::uintptr_t value = nextHandle;
+        nextHandle += 4;
+        Handle& handle = handles[value];
+        handle.at = at;
+        handle.at.predefined = false;
+        handle.access = EffectiveAccess(access);
+        if (at.hive != nullptr) ++at.hive->openHandles;
+        return reinterpret_cast<HKEY>(value);
+    }
+
+    // Why a write to `at` is refused, or 0 when it may go ahead.
+    LONG MayWrite(const Location& at) const {
+        if (at.hive != nullptr) return at.hive->writable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        return sealed.empty() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    }
+
+    // Bookkeeping after a change to a hive; it is written back once nothing
+    // has a handle open into it any more (at once for a change made through
+    // a root's predefined handle, which is never closed).
+    void Changed(Hive& hive) {
+        hive.dirty = true;
+        ++hive.generation;
+    }
+
+    LONG WriteBackIfIdle(Hive& hive) {
+        if (!hive.dirty || hive.openHandles != 0 || batchDepth != 0) return ERROR_SUCCESS;
+        return WriteBack(hive);
+    }
+
+    // The hive's file as hivex holds it now, through a temporary file.
+    LONG WriteBack(Hive& hive) {
+        std::string failure;
+        const std::string temporary = hive.file + ".quorvane-tmp";
+        struct stat original {};
+        if (::stat(hive.file.c_str(), &original) != 0) failure = "cannot read " + hive.file + ": " + Reason(errno);
+        if (failure.empty() && !hive.backedUp) {
+            std::error_code error;
+            const std::string backup = hive.file + ".quorvane-bak";
+            std::filesystem::copy_file(hive.file, temporary, std::filesystem::copy_options::overwrite_existing, error);
+            if (!error && SyncPath(temporary, O_RDONLY))
+                std::filesystem::rename(temporary, backup, error);
+            else if (!error)
+                error = std::error_code(errno, std::generic_category());
+            if (error) failure = "cannot keep a copy of it in " + backup + ": " + error.message();
+            else hive.backedUp = true;
+        }
+        if (failure.empty()) {
+            if (hivex_commit(hive.h, temporary.c_str(), 0) != 0 || !SyncPath(temporary, O_RDONLY) ||
+                ::chmod(temporary.c_str(), original.st_mode & 07777) != 0 ||
+                ::rename(temporary.c_str(), hive.file.c_str()) != 0) {
+                failure = Reason(errno);
+            } else {
+                const std::string folder = std::filesystem::path(hive.file).parent_path().string();
+                SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+            }
+        }
+        if (failure.empty()) {
+            hive.dirty = false;
+            hive.createdSinceWrite.clear();
+            return ERROR_SUCCESS;
+        }
+        ::unlink(temporary.c_str());
+        Revert(hive);
+        // Told once the lock is let go: the report may show a message box.
+        pendingFailure = "Can't write the hive " + hive.file + ": " + failure +
+                         ". The last change was not saved; Load Subtree shows the file as it is.";
+        return kErrorRegistryIoFailed;
+    }
+
+    // Drops what was changed since the hive was last written: it is read
+    // from its file again. Keys made since then are gone for their handles.
+    void Revert(Hive& hive) {
+        for (auto& [value, handle] : handles) {
+            if (handle.at.hive == &hive &&
+                std::find(hive.createdSinceWrite.begin(), hive.createdSinceWrite.end(), handle.at.node) !=
+                    hive.createdSinceWrite.end())
+                handle.deleted = true;
+        }
+        hive.createdSinceWrite.clear();
+        hive_h* reopened = hivex_open(hive.file.c_str(), HIVEX_OPEN_WRITE);
+        if (reopened != nullptr) {
+            hivex_close(hive.h);
+            hive.h = reopened;
+        }
+        hive.dirty = false;
+        ++hive.generation;
+    }
+
+    // The lists of a hive key, read again when the hive changed.
+    LONG List(Handle& handle) {
+        Hive& hive = *handle.at.hive;
+        if (handle.listedAt == hive.generation) return ERROR_SUCCESS;
+        handle.children.clear();
+        handle.values.clear();
+        errno = 0;
+        CMalloced<hive_node_h> children(hivex_node_children(hive.h, handle.at.node));
+        if (children.p == nullptr) return kErrorRegistryCorrupt;
+        for (hive_node_h* c = children.p; *c != 0; ++c) handle.children.push_back(*c);
+        CMalloced<hive_value_h> values(hivex_node_values(hive.h, handle.at.node));
+        if (values.p == nullptr) return kErrorRegistryCorrupt;
+        for (hive_value_h* v = values.p; *v != 0; ++v) handle.values.push_back(*v);
+        handle.listedAt = hive.generation;
+        return ERROR_SUCCESS;
+    }
+
+    // The name, type and data (UTF-8 for text) of a hive value.
+    static LONG ReadValue(hive_h* h, hive_value_h value, std::string& name, DWORD& type, std::string& data) {
+        CMalloced<char> key(hivex_value_key(h, value));
+        if (key.p == nullptr) return kErrorRegistryCorrupt;
+        name = key.p;
+        std::size_t length = 0;
+        CMalloced<char> bytes(ValueBytes(h, value, type, length));
+        if (bytes.p == nullptr) return kErrorRegistryCorrupt;
+        data.assign(bytes.p, length);
+        if (IsTextType(type)) {
+            std::string text;
+            Utf16leToUtf8(data, text, nullptr, Conversion::kLenient);
+            data = std::move(text);
+        }
+        return ERROR_SUCCESS;
+    }
+
+    // Everything a hive key's values hold, raw, for hivex_node_set_values.
+    struct RawValue {
+        std::string name;
+        DWORD type;
+        std::string data;
+    };
+    static LONG RawValues(hive_h* h, hive_node_h node, std::vector<RawValue>& out) {
+        out.clear();
+        CMalloced<hive_value_h> values(hivex_node_values(h, node));
+        if (values.p == nullptr) return kErrorRegistryCorrupt;
+        for (hive_value_h* v = values.p; *v != 0; ++v) {
+            CMalloced<char> key(hivex_value_key(h, *v));
+            DWORD t = 0;
+            std::size_t length = 0;
+            CMalloced<char> bytes(ValueBytes(h, *v, t, length));
+            if (key.p == nullptr || bytes.p == nullptr) return kErrorRegistryCorrupt;
+            out.push_back({key.p, t, std::string(bytes.p, length)});
+        }
+        return ERROR_SUCCESS;
+    }
+
+    static LONG SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
+        std::vector<hive_set_value> set;
+        set.reserve(values.size());
+        for (RawValue& v : values) set.push_back(SetValue(v.name.data(), v.type, v.data));
+        return hivex_node_set_values(h, node, set.size(), set.data(), 0) == 0 ? ERROR_SUCCESS
+                                                                              : kErrorRegistryIoFailed;
+    }
+
+    KeyNode* MemoryKey(HKEY root, const std::string& path) {
+        std::unique_ptr<KeyNode>& slot = roots[RootSlot(root)];
+        if (!slot) slot = std::make_unique<KeyNode>(std::string());
+        KeyNode* node = slot.get();
+        std::vector<std::string> parts;
+        SplitPath(path.c_str(), parts);
+        for (const std::string& part : parts) {
+            KeyNode* next = nullptr;
+            for (const auto& sub : node->subkeys)
+                if (SameName(sub->name, part)) next = sub.get();
+            node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(part));
+        }
+        return node;
+    }
+};
+
+}  // namespace qv
