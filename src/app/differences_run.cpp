@@ -4,6 +4,7 @@
 
 #include "compare/diff_output.h"
 #include "model/loader.h"
+#include "model/progress.h"
 #include "model/registry_errors.h"
 
 namespace qv {
@@ -49,8 +50,20 @@ const KeyNode* CDifferencesRun::Load(IRegistry& registry, const DiffSide& side, 
     std::string path;
     PathOf(node, root, path);
     if (root == nullptr) return node;  // the top itself: nothing below it to read
-    if (const LONG status = ReloadSubtree(node, registry, side.computer, root, path); status != 0)
-        m_failure = "Can't read the key \"" + KeyPathOf(node) + "\": " + RegistryErrorText(status);
+    // Read key by key, counted for the progress display, stopped by Cancel.
+    struct CRunProgress : IProgress {
+        CDifferencesRun& run;
+        explicit CRunProgress(CDifferencesRun& r) : run(r) {}
+        bool Step(std::size_t) override {
+            ++run.m_keysDone;
+            return !run.m_cancel.load(std::memory_order_relaxed);
+        }
+    } progress(*this);
+    LONG status = 0;
+    std::unique_ptr<KeyNode> fresh = ReadSubtreeCopy(node, registry, side.computer, root, path, status, &progress);
+    if (fresh != nullptr) ReplaceContents(node, std::move(fresh));
+    if (status == ERROR_CANCELLED) return nullptr;
+    if (status != 0) m_failure = "Can't read the key \"" + KeyPathOf(node) + "\": " + RegistryErrorText(status);
     return node;
 }
 

@@ -43,7 +43,8 @@ public:
     void Cancel() { m_cancel = true; }
     // Waits for the thread; true when the walk went to its end.
     bool Finish();
-    // Keys read and compared so far, for a progress display.
+    // Keys read and compared so far, for a progress display (live sides
+    // count twice: once read, once compared).
     std::size_t KeysDone() const { return m_keysDone.load(); }
 
     // After Finish(): what was found, and why it stopped short, if it did.

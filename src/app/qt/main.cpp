@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
         }
     }
     QApplication qtApp(argc, argv);  // takes Qt's own options out of argv
+    // Lets the desktop match the window to its menu entry (quorvane.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
     const qv::CommandLine commandLine = qv::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!commandLine.error.empty()) {
         std::fprintf(stderr, "quorvane: %s\nTry 'quorvane --help' for more information.\n",
