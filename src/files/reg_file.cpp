@@ -70,7 +70,7 @@ int HexValue(char c) {
     return -1;
 }
 
-bool ParseHexNumber(std::string_view text, std::size_t maxDigits, std::uint32_t& value) {
+bool ParseHexNumber(std::string_view text, std::size_t maxDigits, DWORD& value) {
     if (text.empty() || text.size() > maxDigits) return false;
     value = 0;
     for (const char c : text) {
@@ -294,7 +294,7 @@ private:
             return true;
         }
         if (StartsWithNoCase(data, "dword:")) {
-            std::uint32_t number = 0;
+            DWORD number = 0;
             if (!ParseHexNumber(Trim(data.substr(6)), 8, number))
                 return Fail(LineNo(), "dword: needs one to eight hex digits");
             value.type = REG_DWORD;
@@ -335,7 +335,7 @@ private:
                 const bool last = comma == std::string_view::npos;
                 if (last) comma = text.size();
                 const std::string_view item = Trim(text.substr(start, comma - start));
-                std::uint32_t byte = 0;
+                DWORD byte = 0;
                 // A list may end in ',' only where a continuation follows:
                 // otherwise the file was cut after the comma.
                 if (item.empty() && last && !continued && start > 0)

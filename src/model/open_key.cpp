@@ -58,6 +58,26 @@ REGSAM EffectiveAccess(REGSAM sam) {
     return sam;
 }
 
+LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts) {
+    constexpr LONG kErrorBadPathname = 161;
+    constexpr std::size_t kMaxNameLength = 255;
+    parts.clear();
+    if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
+    if (*path == '\\') return kErrorBadPathname;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const std::size_t cut = rest.find('\\');
+        const std::string_view part = rest.substr(0, cut);
+        if (!part.empty()) {
+            if (part.size() > kMaxNameLength) return ERROR_INVALID_PARAMETER;
+            parts.push_back(part);
+        }
+        if (cut == std::string_view::npos) break;
+        rest.remove_prefix(cut + 1);
+    }
+    return ERROR_SUCCESS;
+}
+
 bool IsPredefinedKey(HKEY hKey) {
     const auto v = reinterpret_cast<std::intptr_t>(hKey);
     return v >= reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT) &&

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "model/registry.h"
 
@@ -17,6 +19,12 @@ class KeyNode;
 // the create call's.
 LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
              const std::string& path, REGSAM access);
+
+// Splits a key path given to a registry call into its names. A leading
+// backslash is refused (161, as Win32 does); a run of backslashes, or a
+// trailing one, is one separator, as under Wine; a name over 255 characters
+// is refused (ERROR_INVALID_PARAMETER). The parts point into `path`.
+LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts);
 
 // `sam` with its generic and maximum-allowed rights widened to the key
 // rights they stand for, as the registry grants them.

@@ -86,8 +86,8 @@ LONG CFileRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*
     *phkResult = nullptr;
     Impl::Location base;
     if (const LONG status = m_impl->Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string> parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    std::vector<std::string_view> parts;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
         return ERROR_SUCCESS;
@@ -112,8 +112,8 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
         impl.MemoryKey(hKey, std::string());
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string> parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    std::vector<std::string_view> parts;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (base.depth + parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) return ERROR_INVALID_PARAMETER;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
@@ -128,10 +128,10 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
         if (const LONG status = impl.MayWrite(at); status != ERROR_SUCCESS) return status;
         for (std::size_t i = reached; i < parts.size(); ++i) {
             if (at.mem != nullptr) {
-                at = impl.Enter(at.mem->AppendSubkey(std::make_unique<KeyNode>(parts[i])), at.depth + 1);
+                at = impl.Enter(at.mem->AppendSubkey(std::make_unique<KeyNode>(std::string(parts[i]))), at.depth + 1);
                 continue;
             }
-            const hive_node_h node = hivex_node_add_child(at.hive->h, at.node, parts[i].c_str());
+            const hive_node_h node = hivex_node_add_child(at.hive->h, at.node, std::string(parts[i]).c_str());
             if (node == 0) return errno == ERANGE || errno == EINVAL ? ERROR_INVALID_PARAMETER : kErrorRegistryIoFailed;
             impl.Changed(*at.hive);
             at.hive->createdSinceWrite.push_back(node);
@@ -321,8 +321,8 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
-    std::vector<std::string> parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    std::vector<std::string_view> parts;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) return ERROR_ACCESS_DENIED;
     Impl::Location at;
     std::size_t reached = 0;

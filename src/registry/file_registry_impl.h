@@ -34,7 +34,6 @@ constexpr LONG kErrorBadPathname = 161;
 constexpr LONG kErrorNoAccess = 998;
 constexpr LONG kErrorRegistryCorrupt = 1015;
 constexpr LONG kErrorRegistryIoFailed = 1016;
-constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
 // Memory hivex hands out, freed when the holder goes.
@@ -48,26 +47,6 @@ struct CMalloced {
 };
 
 inline std::string Reason(int error) { return std::strerror(error); }
-
-// Splits a path as the store does: no leading backslash, runs of them are
-// one separator.
-inline LONG SplitPath(const char* path, std::vector<std::string>& parts) {
-    parts.clear();
-    if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
-    if (*path == '\\') return kErrorBadPathname;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const std::size_t cut = rest.find('\\');
-        const std::string_view part = rest.substr(0, cut);
-        if (!part.empty()) {
-            if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-            parts.emplace_back(part);
-        }
-        if (cut == std::string_view::npos) break;
-        rest.remove_prefix(cut + 1);
-    }
-    return ERROR_SUCCESS;
-}
 
 inline std::size_t RootSlot(HKEY root) {
     return static_cast<std::size_t>(reinterpret_cast<std::intptr_t>(root) -
@@ -189,7 +168,7 @@ struct CFileRegistry::Impl {
 
     // The child named `name` (in any case); false with `status` 0 when there
     // is none, or the failure.
-    bool Child(const Location& at, const std::string& name, Location& child, LONG& status) const {
+    bool Child(const Location& at, std::string_view name, Location& child, LONG& status) const {
         status = ERROR_SUCCESS;
         if (at.mem != nullptr) {
             for (const auto& sub : at.mem->subkeys) {
@@ -201,7 +180,7 @@ struct CFileRegistry::Impl {
             return false;
         }
         errno = 0;
-        const hive_node_h node = hivex_node_get_child(at.hive->h, at.node, name.c_str());
+        const hive_node_h node = hivex_node_get_child(at.hive->h, at.node, std::string(name).c_str());
         if (node == 0) {
             if (errno != 0) status = kErrorRegistryCorrupt;
             return false;
@@ -210,9 +189,9 @@ struct CFileRegistry::Impl {
         return true;
     }
 
-    LONG Walk(Location at, const std::vector<std::string>& parts, Location& reached, std::size_t& count) const {
+    LONG Walk(Location at, const std::vector<std::string_view>& parts, Location& reached, std::size_t& count) const {
         count = 0;
-        for (const std::string& part : parts) {
+        for (const std::string_view part : parts) {
             Location next;
             LONG status;
             if (!Child(at, part, next, status)) {
@@ -382,13 +361,13 @@ struct CFileRegistry::Impl {
         std::unique_ptr<KeyNode>& slot = roots[RootSlot(root)];
         if (!slot) slot = std::make_unique<KeyNode>(std::string());
         KeyNode* node = slot.get();
-        std::vector<std::string> parts;
-        SplitPath(path.c_str(), parts);
-        for (const std::string& part : parts) {
+        std::vector<std::string_view> parts;
+        SplitKeyPath(path.c_str(), parts);
+        for (const std::string_view part : parts) {
             KeyNode* next = nullptr;
             for (const auto& sub : node->subkeys)
                 if (SameName(sub->name, part)) next = sub.get();
-            node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(part));
+            node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(std::string(part)));
         }
         return node;
     }

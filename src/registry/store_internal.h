@@ -29,7 +29,6 @@ constexpr LONG kErrorNoAccess = 998;
 constexpr LONG kErrorRegistryCorrupt = 1015;
 constexpr LONG kErrorRegistryIoFailed = 1016;
 
-constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr std::size_t kMaxKeyDepth = 512;
 

@@ -15,30 +15,6 @@ namespace qv {
 
 using namespace store;
 
-namespace {
-
-// Splits a key path relative to a handle into its names. Win32 refuses a
-// leading backslash; Wine takes a run of backslashes, or a trailing one, as
-// one separator, and so do we.
-LONG SplitPath(const char* path, std::vector<std::string_view>& parts) {
-    parts.clear();
-    if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
-    if (*path == '\\') return kErrorBadPathname;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const std::size_t cut = rest.find('\\');
-        const std::string_view part = rest.substr(0, cut);
-        if (!part.empty()) {
-            if (part.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-            parts.push_back(part);
-        }
-        if (cut == std::string_view::npos) break;
-        rest.remove_prefix(cut + 1);
-    }
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 LONG CStoreRegistry::Impl::Resolve(HKEY hKey, KeyRef& ref) {
     if (hKey == nullptr) return ERROR_INVALID_HANDLE;
@@ -99,7 +75,7 @@ LONG CStoreRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions
     KeyRef base;
     if (const LONG status = m_impl->Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view>& parts = m_impl->parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) {
         // As Win32: the predefined handle itself, which needs no closing.
         *phkResult = hKey;
@@ -123,7 +99,7 @@ LONG CStoreRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserve
     KeyRef base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view>& parts = m_impl->parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     if (base.depth + parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
@@ -301,7 +277,7 @@ LONG CStoreRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     KeyRef base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view>& parts = m_impl->parts;
-    if (const LONG status = SplitPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
     // An empty path deletes the handle's own key; roots stay.
     if (parts.empty() && base.predefined) return ERROR_ACCESS_DENIED;
 
