@@ -227,11 +227,7 @@ void CQuorvaneDoc::OnCompare() {
         return;
     }
     CIgnoreList ignore;
-    std::string error;
-    if (!ignore.Load({}, error)) {
-        m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
-        return;
-    }
+    if (!LoadIgnoreList(ignore)) return;
     int finished;
     {
         CWaitCursor wait(m_ui);
@@ -239,6 +235,13 @@ void CQuorvaneDoc::OnCompare() {
     }
     // Only a walk that went to its end may say there is nothing more.
     if (finished == 1) AfxMessageBox(m_ui, IDS_NO_MORE_DIFFERENCES);
+}
+
+bool CQuorvaneDoc::LoadIgnoreList(CIgnoreList& list) {
+    std::string error;
+    if (list.Load({}, error)) return true;
+    m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
+    return false;
 }
 
 void CQuorvaneDoc::OnFind() {

@@ -103,6 +103,10 @@ public:
     // for restoring (Yes) or saving as a .reg file that restores them (No).
     void OfferRecovery();
 
+    // The ignore list kept in the settings, for a compare; false (with the
+    // reason shown) when it cannot be read.
+    bool LoadIgnoreList(CIgnoreList& list);
+
     // The differences list's side of the document. Called before the sides
     // are replaced or the document goes: a run reading them must end first.
     std::function<void()> m_onSidesChanging;

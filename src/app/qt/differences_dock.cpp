@@ -164,11 +164,7 @@ void CDifferencesDock::Start() {
         return;
     }
     CIgnoreList ignore;
-    std::string error;
-    if (!ignore.Load({}, error)) {
-        m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
-        return;
-    }
+    if (!m_doc.LoadIgnoreList(ignore)) return;
     Clear();
     m_run = std::make_unique<CDifferencesRun>();
     const DiffSide masterSide{masterNode, IsLiveKind(m_doc.m_nMasterKind), m_doc.m_strMaster};
