@@ -270,8 +270,7 @@ LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserv
     std::vector<Impl::RawValue> values;
     if (const LONG status = Impl::RawValues(at.hive->h, at.node, values); status != ERROR_SUCCESS) return status;
     // The name keeps the spelling it has, as in the registry.
-    const auto same = std::find_if(values.begin(), values.end(),
-                                   [&](const Impl::RawValue& v) { return SameName(v.name, name); });
+    const auto same = Impl::Find(values, name);
     LONG status;
     if (same == values.end()) {
         std::string key = name;
@@ -305,8 +304,7 @@ LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     }
     std::vector<Impl::RawValue> values;
     if (const LONG status = Impl::RawValues(at.hive->h, at.node, values); status != ERROR_SUCCESS) return status;
-    const auto same = std::find_if(values.begin(), values.end(),
-                                   [&](const Impl::RawValue& v) { return SameName(v.name, name); });
+    const auto same = Impl::Find(values, name);
     if (same == values.end()) return ERROR_FILE_NOT_FOUND;
     values.erase(same);
     const LONG status = Impl::SetValues(at.hive->h, at.node, values);

@@ -349,6 +349,11 @@ struct CFileRegistry::Impl {
         return ERROR_SUCCESS;
     }
 
+    // The value named `name` in any case, as the registry finds it.
+    static std::vector<RawValue>::iterator Find(std::vector<RawValue>& values, const std::string& name) {
+        return std::find_if(values.begin(), values.end(), [&](const RawValue& v) { return SameName(v.name, name); });
+    }
+
     static LONG SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
         std::vector<hive_set_value> set;
         set.reserve(values.size());

@@ -9,11 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "compare/compare_walk.h"
 #include "registry/store_registry.h"
-#include "tools/reg_commands.h"
+#include "tests/support/tool_runner.h"
 
 namespace qv {
 namespace {
@@ -62,17 +61,7 @@ protected:
         std::ifstream in(dir / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    int Run(std::vector<std::string> args) {
-        std::ostringstream o, e;
-        struct : IConsoleInput {
-            bool IsTerminal() const override { return false; }
-            bool ReadLine(std::string&) override { return false; }
-        } input;
-        ToolContext context{o, e, input, [this](std::string&) -> IRegistry* { return store.get(); }, {}};
-        const int code = RunRegTool(args, context);
-        out = o.str() + e.str();
-        return code;
-    }
+    int Run(std::vector<std::string> args) { return testing::RunTool(*store, std::move(args), out); }
     fs::path dir;
     std::unique_ptr<CStoreRegistry> store;
     std::string out;

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "edit/undo_journal.h"
 #include "registry/registry_router.h"
@@ -18,7 +17,7 @@
 #include "sources/registry_source.h"
 #include "tests/support/document_fixture.h"
 #include "tests/support/empty_hive.h"
-#include "tools/reg_commands.h"
+#include "tests/support/tool_runner.h"
 
 namespace qv {
 namespace {
@@ -110,18 +109,7 @@ protected:
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
-    // quorvane-reg with this test's store as this computer's registry.
-    int Tool(std::vector<std::string> args) {
-        std::ostringstream o, e;
-        struct : IConsoleInput {
-            bool IsTerminal() const override { return false; }
-            bool ReadLine(std::string&) override { return false; }
-        } input;
-        ToolContext context{o, e, input, [this](std::string&) -> IRegistry* { return store.get(); }, {}};
-        const int code = RunRegTool(args, context);
-        out = o.str() + e.str();
-        return code;
-    }
+    int Tool(std::vector<std::string> args) { return testing::RunTool(*store, std::move(args), out); }
     fs::path dir;
     std::unique_ptr<CStoreRegistry> store;
     std::unique_ptr<CRegistryRouter> router;
