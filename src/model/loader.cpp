@@ -79,18 +79,32 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
 }  // namespace
 
 bool NextSubkeyName(IRegistry& registry, HKEY key, DWORD& index, std::string& name, LONG* error) {
-    char buffer[256];  // a key name has at most 255 characters
+    // Most names fit the first buffer. A longer one (255 characters can take
+    // 765 bytes of UTF-8) is asked again at the same index with room to spare;
+    // past any length a registry allows, the name is not ours to show.
+    constexpr std::size_t kMaxNameBuffer = 1u << 16;
+    char first[256];
+    std::vector<char> grown;
+    char* buffer = first;
+    std::size_t capacity = sizeof first;
     for (;;) {
-        DWORD size = sizeof buffer;
+        DWORD size = static_cast<DWORD>(capacity);
         FILETIME lastWrite{};
-        const LONG status = registry.RegEnumKeyExA(key, index++, buffer, &size, nullptr, nullptr,
+        const LONG status = registry.RegEnumKeyExA(key, index, buffer, &size, nullptr, nullptr,
                                                    nullptr, &lastWrite);
+        if (status == ERROR_MORE_DATA && capacity < kMaxNameBuffer) {
+            grown.resize(capacity * 4);
+            buffer = grown.data();
+            capacity = grown.size();
+            continue;
+        }
+        ++index;
         if (status == ERROR_MORE_DATA) continue;
         if (status != ERROR_SUCCESS) {
             if (error != nullptr && status != ERROR_NO_MORE_ITEMS) *error = status;
             return false;
         }
-        name.assign(buffer, size < sizeof buffer ? size : sizeof buffer - 1);
+        name.assign(buffer, std::min<std::size_t>(size, capacity - 1));
         return true;
     }
 }

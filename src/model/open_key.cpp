@@ -58,7 +58,22 @@ REGSAM EffectiveAccess(REGSAM sam) {
     return sam;
 }
 
-LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts) {
+namespace {
+
+// UTF-16 code units of UTF-8 text: one a sequence, two for a four-byte one.
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
+}  // namespace
+
+LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts, NameLimit limit) {
     constexpr LONG kErrorBadPathname = 161;
     constexpr std::size_t kMaxNameLength = 255;
     parts.clear();
@@ -69,7 +84,8 @@ LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts) {
         const std::size_t cut = rest.find('\\');
         const std::string_view part = rest.substr(0, cut);
         if (!part.empty()) {
-            if (part.size() > kMaxNameLength) return ERROR_INVALID_PARAMETER;
+            const std::size_t length = limit == NameLimit::kUtf16Characters ? Utf16Length(part) : part.size();
+            if (limit != NameLimit::kNone && length > kMaxNameLength) return ERROR_INVALID_PARAMETER;
             parts.push_back(part);
         }
         if (cut == std::string_view::npos) break;

@@ -24,7 +24,13 @@ LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& 
 // backslash is refused (161, as Win32 does); a run of backslashes, or a
 // trailing one, is one separator, as under Wine; a name over 255 characters
 // is refused (ERROR_INVALID_PARAMETER). The parts point into `path`.
-LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts);
+//
+// The store and the network service count a name's bytes. Registries kept in
+// files count UTF-16 characters, as Windows does, so a 255-character name in
+// a script that takes two or three bytes a character still fits; keys built
+// from a file's own text take any length (the file already holds them).
+enum class NameLimit { kBytes, kUtf16Characters, kNone };
+LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts, NameLimit limit = NameLimit::kBytes);
 
 // `sam` with its generic and maximum-allowed rights widened to the key
 // rights they stand for, as the registry grants them.

@@ -87,7 +87,7 @@ LONG CFileRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*
     Impl::Location base;
     if (const LONG status = m_impl->Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
         return ERROR_SUCCESS;
@@ -113,7 +113,7 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
     if (base.depth + parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) return ERROR_INVALID_PARAMETER;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
@@ -320,7 +320,7 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
     if (parts.empty() && base.predefined) return ERROR_ACCESS_DENIED;
     Impl::Location at;
     std::size_t reached = 0;

@@ -367,7 +367,7 @@ struct CFileRegistry::Impl {
         if (!slot) slot = std::make_unique<KeyNode>(std::string());
         KeyNode* node = slot.get();
         std::vector<std::string_view> parts;
-        SplitKeyPath(path.c_str(), parts);
+        SplitKeyPath(path.c_str(), parts, NameLimit::kNone);
         for (const std::string_view part : parts) {
             KeyNode* next = nullptr;
             for (const auto& sub : node->subkeys)

@@ -266,5 +266,26 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
 }
 
+// 255 characters of Cyrillic are 510 bytes of UTF-8: such a key shows, opens
+// and holds its own values, whether it comes from a hive or from Wine's text.
+TEST_F(RegistryFiles, LongNamesInOtherScriptsKeepTheirKeys) {
+    std::string name;
+    for (int i = 0; i < 255; ++i) name += "\xD0\x96";
+    MakeHive(dir / "SOFTWARE", {("Long\\" + name).c_str()});
+    std::string wineName;
+    for (int i = 0; i < 255; ++i) wineName += "\\x416";
+    const std::string longKey = "[Software\\\\Long\\\\" + wineName + "] 0\n\"V\"=dword:7\n";
+    Spit(dir / "prefix/system.reg", kSystemReg + longKey);
+
+    Open(kSourceFile, (dir / "SOFTWARE").string(), kSourceFile, (dir / "prefix").string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    KeyNode* fromHive = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Long", name.c_str()});
+    ASSERT_NE(fromHive, nullptr);
+    EXPECT_EQ(Dump(fromHive), "[" + name + "] Text=1:Caf\xC3\xA9 \xF0\x9F\x98\x80"s + '\0' + " Number=4:42\n");
+    KeyNode* wine = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Long", name.c_str()});
+    ASSERT_NE(wine, nullptr);
+    EXPECT_EQ(Dump(wine), "[" + name + "] V=4:7\n");
+}
+
 }  // namespace
 }  // namespace qv
