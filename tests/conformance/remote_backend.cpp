@@ -21,7 +21,6 @@ namespace {
 // for the roots of the service's computer.
 class CRemoteRoots : public IRegistry {
 public:
-    CRemoteRoots() = default;
     ~CRemoteRoots() override {
         for (HKEY root : m_roots)
             if (root != nullptr) m_router.RegCloseKey(root);
