@@ -35,7 +35,8 @@ TEST_F(RegistryConformance, SubkeysEnumerateSortedIgnoringCase) {
         EXPECT_EQ(Subkeys(punct), (Names{"apple", "Zed", "[bracket", "_under"}));
 }
 
-TEST_F(RegistryConformance, EnumerationSeesSubkeysAddedAndRemovedMeanwhile) {
+// One handle enumerates what another one changes between its calls.
+TEST_F(RegistryConformance, EnumerationSeesChangesMadeMeanwhile) {
     HKEY reader = Create(Scratch(), "list");
     HKEY writer = Create(Scratch(), "list");
     Create(writer, "m");
@@ -48,6 +49,17 @@ TEST_F(RegistryConformance, EnumerationSeesSubkeysAddedAndRemovedMeanwhile) {
     ASSERT_EQ(Reg().RegDeleteKeyA(writer, "a"), ERROR_SUCCESS);
     ASSERT_EQ(Reg().RegDeleteKeyA(writer, "m"), ERROR_SUCCESS);
     EXPECT_EQ(EnumKey(reader, 0), ERROR_NO_MORE_ITEMS);
+
+    std::string big(10000, 'b');
+    ASSERT_EQ(SetValue(writer, "one", REG_BINARY, big), 0);
+    EXPECT_EQ(Values(reader), Names{"one"});
+    big[0] = 'c';
+    ASSERT_EQ(SetValue(writer, "one", REG_BINARY, big), 0);
+    EXPECT_TRUE(ValueAt(reader, 0).data == big);
+    ASSERT_EQ(SetValue(writer, "two", REG_SZ, std::string("text", 5)), 0);
+    EXPECT_EQ(Values(reader), (Names{"one", "two"}));
+    ASSERT_EQ(Reg().RegDeleteValueA(writer, "one"), 0);
+    EXPECT_EQ(Values(reader), Names{"two"});
 }
 
 TEST_F(RegistryConformance, CreateMakesMissingIntermediateKeys) {

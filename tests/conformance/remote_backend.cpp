@@ -21,17 +21,12 @@ namespace {
 // for the roots of the service's computer.
 class CRemoteRoots : public IRegistry {
 public:
-    CRemoteRoots() = default;
     ~CRemoteRoots() override {
         for (HKEY root : m_roots)
             if (root != nullptr) m_router.RegCloseKey(root);
     }
 
-    bool Start(const test::RegdOptions& options, std::string* error) {
-        if (!m_child.Start(options, error)) return false;
-        m_computer = m_child.Computer();
-        return true;
-    }
+    bool Start(const test::RegdOptions& options, std::string* error) { return m_child.Start(options, error); }
 
     LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) override {
         if (lpMachineName != nullptr && *lpMachineName != '\0')
@@ -77,13 +72,12 @@ private:
         const int root = remote::RootNumber(key);
         if (root == 0) return key;
         HKEY& connected = m_roots[static_cast<std::size_t>(root)];
-        if (connected == nullptr && m_router.RegConnectRegistryA(m_computer.c_str(), key, &connected) != 0)
+        if (connected == nullptr && m_router.RegConnectRegistryA(m_child.Computer().c_str(), key, &connected) != 0)
             connected = nullptr;
         return connected != nullptr ? connected : key;
     }
 
     test::CRegdChild m_child;  // stopped last
-    std::string m_computer;
     CUnavailableRegistry m_local;
     CRegistryRouter m_router{m_local, RemoteOptions{}};
     std::array<HKEY, 8> m_roots{};

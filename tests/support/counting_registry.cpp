@@ -1,16 +1,13 @@
 #include "tests/support/counting_registry.h"
 
-#include <cstdio>
+#include <cstdint>
+#include <numeric>
 
 namespace qv {
 
 namespace {
 
-std::string Describe(HKEY handle) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", static_cast<void*>(handle));
-    return text;
-}
+std::string Describe(HKEY handle) { return std::to_string(reinterpret_cast<std::uintptr_t>(handle)); }
 
 }  // namespace
 
@@ -35,9 +32,7 @@ void CCountingRegistry::Opened(HKEY handle) {
 
 std::size_t CCountingRegistry::Calls(RegCall kind) const {
     if (kind != RegCall::Any) return m_calls[static_cast<std::size_t>(kind)];
-    std::size_t total = 0;
-    for (std::size_t count : m_calls) total += count;
-    return total;
+    return std::accumulate(m_calls.begin(), m_calls.end(), std::size_t{0});
 }
 
 LONG CCountingRegistry::RegCloseKey(HKEY key) {

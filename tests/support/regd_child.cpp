@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace qv::test {
@@ -22,9 +22,13 @@ using Clock = std::chrono::steady_clock;
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The path of the quorvane-regd program the build made.
+std::string RegdProgram() {
+    if (const char* path = std::getenv("QUORVANE_REGD"); path != nullptr && *path != '\0') return path;
+    return QV_REGD_PATH;
 }
 
 // Forks and execs the program with `args`; stdout to `outFd` (or closed
@@ -76,11 +80,6 @@ std::string TempLogPath() {
 
 }  // namespace
 
-std::string RegdProgram() {
-    if (const char* path = std::getenv("QUORVANE_REGD"); path != nullptr && *path != '\0') return path;
-    return QV_REGD_PATH;
-}
-
 CRegdChild::~CRegdChild() {
     Stop();
     if (!m_logPath.empty()) std::remove(m_logPath.c_str());
@@ -94,7 +93,6 @@ bool CRegdChild::Start(const RegdOptions& options, std::string* error) {
     if (!options.tlsCert.empty()) args.insert(args.end(), {"--tls-cert", options.tlsCert});
     if (!options.tlsKey.empty()) args.insert(args.end(), {"--tls-key", options.tlsKey});
     if (!options.tokenFile.empty()) args.insert(args.end(), {"--token-file", options.tokenFile});
-    args.insert(args.end(), options.extra.begin(), options.extra.end());
 
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -127,20 +125,9 @@ bool CRegdChild::Start(const RegdOptions& options, std::string* error) {
     return m_port > 0;
 }
 
-bool CRegdChild::Running() {
-    if (m_pid <= 0) return false;
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_status = status;
-        m_pid = -1;
-        return false;
-    }
-    return true;
-}
-
 int CRegdChild::Stop() {
-    if (!Running()) return m_status;
-    kill(m_pid, SIGTERM);
+    if (m_pid <= 0) return m_status;
+    kill(m_pid, SIGTERM);  // a child that ended by itself is only reaped
     m_status = WaitOrKill(m_pid, 5);
     m_pid = -1;
     return m_status;

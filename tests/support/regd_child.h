@@ -17,11 +17,7 @@ struct RegdOptions {
     std::string tlsCert, tlsKey, tokenFile;
     std::string listen = "127.0.0.1:0";
     int exitAfter = 300;
-    std::vector<std::string> extra;  // more arguments
 };
-
-// The path of the quorvane-regd program the build made.
-std::string RegdProgram();
 
 class CRegdChild {
 public:
@@ -34,10 +30,8 @@ public:
     // with the reason (and what it wrote to stderr) in `*error` otherwise.
     bool Start(const RegdOptions& options, std::string* error = nullptr);
     // SIGTERM, then SIGKILL if it has not ended within 5 s. Returns the exit
-    // status as waitpid gives it, or -1 if nothing was running.
+    // status as waitpid gives it, or -1 if nothing was started.
     int Stop();
-    // Still running (not ended, not stopped).
-    bool Running();
 
     int Port() const { return m_port; }
     // The computer name the client takes: "127.0.0.1:port".
