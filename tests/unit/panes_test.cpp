@@ -180,11 +180,23 @@ TEST_F(ValueEdits, StringAndNumberEditsWriteTheRegistryAndRefresh) {
     const std::string longText = std::string(70000, 'x') + "\xC3\xA9tail";
     Edit(0, longText);
     EXPECT_NE(Registry("Software\\Demo").find("Title=1:" + longText + '\0'), std::string::npos);
+    // A key gone from the registry is made again.
+    slaveCtrl.Click(At(demo, {"Sub"}));
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub"), ERROR_SUCCESS);
+    Edit(0, "again");
+    EXPECT_TRUE(Exists("Software\\Demo\\Sub"));
     EXPECT_TRUE(ui.Messages().empty());
     ui.ExpectAllAnswersUsed();
 }
 
-TEST_F(ValueEdits, RefusalsAndCancelChangeNothing) {
+// Refusals, Cancel and a failed write change nothing; a failed write keeps
+// the rows as they were.
+TEST_F(ValueEdits, RefusalsCancelAndFailuresChangeNothing) {
+    counting->FailCall(RegCall::SetValue, 1, ERROR_ACCESS_DENIED);
+    Edit(0, "lost");
+    EXPECT_EQ(demo->values[0]->Text(), "old");
+    EXPECT_EQ(slaveList.rows[0].value, "old");
+    EXPECT_TRUE(slaveList.rows[0].selected);
     Edit(2, "");  // binary, and any other type, is refused before any dialog
     Edit(3, "");
     counting->ResetCounts();
@@ -199,27 +211,10 @@ TEST_F(ValueEdits, RefusalsAndCancelChangeNothing) {
     Open(kSourceLocal, "", kSourceFile, File("s.qvf", "[\\A]\r\n\"v\"=\"1\"\r\n"));
     slaveCtrl.Click(doc->m_pSlaveRoot->subkeys[0].get());
     slaveList.DoubleClick();
-    EXPECT_EQ(ui.Messages(), (Names{"Can't modify binary values.", "Can't modify binary values.",
-                                    "Can't modify Master registry.", "Can't modify File registry"}));
+    EXPECT_EQ(ui.Messages(), (Names{"Can't update registry.", "Can't modify binary values.",
+                                    "Can't modify binary values.", "Can't modify Master registry.",
+                                    "Can't modify File registry"}));
     EXPECT_NE(Registry("Software\\Demo").find("Title=1:old"s + '\0'), std::string::npos);
-}
-
-TEST_F(ValueEdits, AFailedWriteRestoresTheEntry) {
-    counting->FailCall(RegCall::SetValue, 1, ERROR_ACCESS_DENIED);
-    Edit(0, "lost");
-    EXPECT_EQ(ui.Messages(), Names{"Can't update registry."});
-    EXPECT_EQ(demo->values[0]->Text(), "old");
-    EXPECT_EQ(slaveList.rows[0].value, "old");
-    EXPECT_TRUE(slaveList.rows[0].selected);  // the rows stay as they were
-    EXPECT_NE(Registry("Software\\Demo").find("Title=1:old"s + '\0'), std::string::npos);
-}
-
-TEST_F(ValueEdits, EditingAKeyGoneFromTheRegistryCreatesIt) {
-    slaveCtrl.Click(At(demo, {"Sub"}));
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub"), ERROR_SUCCESS);
-    Edit(0, "again");
-    EXPECT_TRUE(ui.Messages().empty());
-    EXPECT_TRUE(Exists("Software\\Demo\\Sub"));
 }
 
 class DocumentCommands : public PaneFixture {
