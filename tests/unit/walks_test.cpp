@@ -42,10 +42,7 @@ const char* kMaster =
     "[\\R\\B]\r\n\r\n";
 
 TEST(CompareWalk, EveryKindOfDifferenceInWalkOrderAndAStopEndsTheWalk) {
-    auto m = Tree(kMaster), copy = Tree(kMaster);
-    Recorder same;
-    EXPECT_EQ(CompareNodes(At(copy.get(), {"R"}), At(m.get(), {"R"}), same.Fn()), 1);
-    EXPECT_TRUE(same.stops.empty());
+    auto m = Tree(kMaster);
     // Slave: "same" differs in case of data, "num" differs, "Bin" named in
     // other case, an extra value, A\Deep's number differs, B missing, an extra key a.
     auto s = Tree("[\\R]\r\n\"same\"=\"X\"\r\n\"num\"=dword:00000002\r\n\"Bin\"=\r\n\"extra\"=\"e\"\r\n\r\n"
@@ -190,12 +187,9 @@ TEST_F(WalkCommands, CompareNeedsBothSelectionsAndItsStopsShowTheSlaveKey) {
     });
     doc->OnCmdMsg(ID_COMPARE);
     // C has no values, so no row is selected there. A stopped walk says
-    // nothing more; one that went to its end says so.
+    // nothing more (one that went to its end: the live sides' test).
     EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"R", 1}, {"C", -1}}));
     EXPECT_TRUE(ui.Messages().empty());
-    Answer({IDOK, IDOK, IDOK});
-    doc->OnCmdMsg(ID_COMPARE);
-    EXPECT_EQ(ui.Messages(), Names{"No more differences found."});
     EXPECT_EQ(ui.waitDepth, 0);
     ui.ExpectAllAnswersUsed();
 }
