@@ -104,6 +104,18 @@ TEST_F(TreeFileTest, ExampleSavesByteForByteAndReadsBackTheSame) {
     KeyNode subtree("again");
     ASSERT_EQ(Read(alpha, subtree), 0);
     EXPECT_EQ(Shape(subtree), "HKEY_LOCAL_MACHINE{Alpha{Beta}}");
+
+    // The forms of the other values, and a tree with no keys.
+    KeyNode top("t");
+    KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("K"));
+    const DWORD zero = 0, all = 0xFFFFFFFF;
+    k->AppendValue(std::make_unique<ValueEntry>("z", REG_DWORD, &zero));
+    k->AppendValue(std::make_unique<ValueEntry>("f", REG_DWORD, &all));
+    k->AppendValue(std::make_unique<ValueEntry>("b", REG_BINARY, "x"));
+    k->AppendValue(std::make_unique<ValueEntry>("e", REG_SZ, ""));
+    EXPECT_EQ(Save(&top), "[\\K]\r\n\"z\"=dword:00000000\r\n\"f\"=dword:ffffffff\r\n\"b\"=\r\n\"e\"=\"\"\r\n\r\n");
+    KeyNode empty("nothing");
+    EXPECT_EQ(Save(&empty), "");
 }
 
 // Names and texts that the line form could mistake for something else, long
@@ -158,19 +170,6 @@ TEST_F(TreeFileTest, WhatTheProgramWritesReadsBackAsTheSameTree) {
     }
 }
 
-TEST_F(TreeFileTest, WriterValueForms) {
-    KeyNode top("t");
-    KeyNode* k = top.AppendSubkey(std::make_unique<KeyNode>("K"));
-    const DWORD zero = 0, all = 0xFFFFFFFF;
-    k->AppendValue(std::make_unique<ValueEntry>("z", REG_DWORD, &zero));
-    k->AppendValue(std::make_unique<ValueEntry>("f", REG_DWORD, &all));
-    k->AppendValue(std::make_unique<ValueEntry>("b", REG_BINARY, "x"));
-    k->AppendValue(std::make_unique<ValueEntry>("e", REG_SZ, ""));
-    EXPECT_EQ(Save(&top), "[\\K]\r\n\"z\"=dword:00000000\r\n\"f\"=dword:ffffffff\r\n\"b\"=\r\n\"e\"=\"\"\r\n\r\n");
-    KeyNode empty("nothing");
-    EXPECT_EQ(Save(&empty), "");
-}
-
 TEST_F(TreeFileTest, ValueLinesAsTheReaderTakesThem) {
     KeyNode top("t");
     ASSERT_EQ(Read("[\\HKEY_USERS\\K]\n"
@@ -198,7 +197,7 @@ TEST_F(TreeFileTest, ValueLinesAsTheReaderTakesThem) {
     for (const auto& v : top.subkeys[0]->values) EXPECT_TRUE(v->type == REG_SZ || v->type == REG_DWORD);
 }
 
-TEST_F(TreeFileTest, KeyLinesAsTheReaderTakesThem) {
+TEST_F(TreeFileTest, KeyLinesAsTheReaderTakesThemAndWhatItRefuses) {
     // A key goes below the last key on the chain of last subkeys whose name
     // is its parent's leaf name (case counts), else below the top.
     KeyNode top("t");
@@ -214,9 +213,8 @@ TEST_F(TreeFileTest, KeyLinesAsTheReaderTakesThem) {
               0);
     EXPECT_EQ(Shape(top), "'' A{A X} Twice Twice A{Foo} x    spaced c] open");
     EXPECT_EQ(Values(*top.subkeys[1]->subkeys[1]), "[\\indented=v|");  // an indented key line is a value
-}
 
-TEST_F(TreeFileTest, RefusesWhatIsNotATreeFile) {
+    // What is not a tree file is refused.
     KeyNode header("t");
     EXPECT_NE(Read("REGEDIT4\n[\\HKEY_USERS]\n", header), 0);
     // Keys may nest as deep as the registry allows, and no deeper.
