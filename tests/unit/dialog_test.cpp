@@ -98,7 +98,7 @@ TEST(NetBrowser, TheOpenDialogHandsOnTheDocumentsComputers) {
     CQuorvaneDoc doc(registry, ui);
     Names saved;
     doc.m_onRecentComputers = [&saved](const Names& names) { saved = names; };
-    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "B"}) doc.RememberComputer(name);
+    for (const char* name : {"a", "c", "d", "e", "f", "g", "h", "i", "b", "B"}) doc.RememberComputer(name);
     // Latest first, one entry per computer whatever the case, eight at most.
     EXPECT_EQ(doc.m_recentComputers, (Names{"B", "i", "h", "g", "f", "e", "d", "c"}));
     EXPECT_EQ(saved, doc.m_recentComputers);
