@@ -52,13 +52,6 @@ protected:
         masterCtrl.DeleteChildItems(master);
         masterCtrl.InsertChildItems(master, 0);
     }
-    // The key at `path` below HKLM as the registry holds it now, whole.
-    std::string Registry(const std::string& path) {
-        if (!Exists(path)) return "(missing)";
-        KeyNode* n = Node(path);
-        LoadLevel(n, *store, "", true);
-        return Dump(n);
-    }
     void Copy(int overwrite, int recursive) {
         ui.AnswerDialog([=](CDialog& d, CDialogDriver&) {
             static_cast<CCopyDlg&>(d).m_bOverwrite = overwrite;
@@ -71,7 +64,9 @@ protected:
     KeyNode* target = nullptr;
 };
 
-TEST_F(EditCommands, AppendWithoutRecursiveCreatesTheKeyWithItsValues) {
+// Append makes the key with its values; again, it merges into that key,
+// listed once; recursive, it writes the subtree and nothing beside it.
+TEST_F(EditCommands, AppendCreatesTheKeyAndRecursiveAddsItsSubtree) {
     Copy(0, 0);
     EXPECT_TRUE(ui.Messages().empty());
     ASSERT_EQ(target->subkeys.back()->name, "M");
@@ -80,9 +75,9 @@ TEST_F(EditCommands, AppendWithoutRecursiveCreatesTheKeyWithItsValues) {
     EXPECT_TRUE(slaveCtrl.MirrorsTree());
     EXPECT_EQ(slaveCtrl.GetSelectedNode(), target);
     EXPECT_EQ(slaveList.rows.size(), 1u);  // T's own values
-}
+    Copy(0, 0);
+    EXPECT_EQ(slaveCtrl.ChildTexts(target), (Names{"Keep", "Other", "M"}));
 
-TEST_F(EditCommands, AppendRecursiveWritesOnlyTheNewSubtree) {
     // A sibling deleted from the registry since it was loaded must stay deleted.
     ASSERT_EQ(store->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\T\\Other"), 0);
     Copy(0, 1);
@@ -112,13 +107,22 @@ TEST_F(EditCommands, OverwriteKeepsOrReplacesTheSubkeys) {
 }
 
 TEST_F(EditCommands, CopyIsRefusedWhereItCannotWrite) {
+    // A Master key with an empty name (as a tree file's "[\\ROOT\\]" line
+    // makes) would be written into its parent: the copy is refused whole.
+    master->subkeys[0]->AppendSubkey(std::make_unique<KeyNode>(""))->AppendValue(
+        std::make_unique<ValueEntry>("stray", REG_SZ, "x"));
+    const std::string before = Registry("Software\\T");
+    Copy(0, 1);
+    EXPECT_EQ(Registry("Software\\T"), before);
     masterCtrl.SelectItem(nullptr);
     Copy(0, 0);
     Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"});
     masterCtrl.Click(At(master, {"Kid"}));
     ui.AnswerQuestion(IDNO);
     Copy(0, 0);  // No right below a root: no Software\Kid
-    EXPECT_EQ(ui.Messages(), (Names{"Please select from Master tree.",
+    EXPECT_EQ(ui.Messages(), (Names{"The Master key \"HKEY_LOCAL_MACHINE\\Software\\M\\Kid\\\" has a name no registry "
+                                    "key can have (empty, or with a backslash). Nothing was copied.",
+                                    "Please select from Master tree.",
                                     "Selected element is close to Root. Operation may take long time. Are You sure?"}));
     EXPECT_FALSE(Exists("Software\\Kid"));
     // A file Slave: the commands are off and the pane does nothing.
@@ -128,7 +132,7 @@ TEST_F(EditCommands, CopyIsRefusedWhereItCannotWrite) {
     EXPECT_FALSE(cmd.m_bEnabled);
     slaveCtrl.Click(doc->m_pSlaveRoot->subkeys[0]->subkeys[0]->subkeys[0].get());
     slaveTree.CopyFromMaster(master, 1, 1);
-    EXPECT_EQ(ui.Messages().size(), 2u);
+    EXPECT_EQ(ui.Messages().size(), 3u);
 }
 
 TEST_F(EditCommands, DeleteKeyRemovesKeysTheTreeNeverShowed) {
@@ -240,27 +244,6 @@ TEST_F(EditCommands, AddKeyAndValues) {
     EXPECT_EQ(target->values[0]->Text(), "new");
 }
 
-// A Master key with an empty name (as a tree file's "[\\ROOT\\]" line makes)
-// would be written into its parent: the copy is refused whole. A copy onto
-// a key of the same name merges into it, listed once.
-TEST_F(EditCommands, CopyRefusesUnnamedKeysAndMergesIntoAKeyOfTheSameName) {
-    master->subkeys[0]->AppendSubkey(std::make_unique<KeyNode>(""))->AppendValue(
-        std::make_unique<ValueEntry>("stray", REG_SZ, "x"));
-    const std::string before = Registry("Software\\T");
-    Copy(0, 1);
-    EXPECT_EQ(ui.Messages(), Names{"The Master key \"HKEY_LOCAL_MACHINE\\Software\\M\\Kid\\\" has a name no registry "
-                                   "key can have (empty, or with a backslash). Nothing was copied."});
-    EXPECT_EQ(Registry("Software\\T"), before);
-
-    master->subkeys[0]->subkeys.pop_back();
-    ui.events.clear();
-    Copy(0, 0);
-    Copy(0, 0);  // again: the second copy merges into the first
-    EXPECT_TRUE(ui.Messages().empty());
-    EXPECT_EQ(slaveCtrl.ChildTexts(target), (Names{"Keep", "Other", "M"}));
-    EXPECT_TRUE(slaveCtrl.MirrorsTree());
-}
-
 // Every registry call of each operation fails in turn: the operation reports
 // it, memory agrees with the registry, the items mirror memory, and no
 // handle stays open.
@@ -270,6 +253,7 @@ TEST_F(EditCommands, EveryFailurePathLeavesMemoryAndRegistryAgreeing) {
         {"overwrite", [&](KeyNode*) { slaveTree.CopyFromMaster(master, 1, 0); }},
         {"append recursive", [&](KeyNode*) { slaveTree.CopyFromMaster(master, 0, 1); }},
         {"delete values", [&](KeyNode*) { slaveTree.DeleteValues(-1); }},
+        {"load a level", [&](KeyNode*) { LoadLevel(Node("Software\\T2"), *counting, "", false); }},
         {"delete key", [&](KeyNode* t2) {
              slaveCtrl.Click(t2->subkeys[0].get());
              slaveTree.DeleteKey();

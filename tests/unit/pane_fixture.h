@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "model/loader.h"
 #include "registry/store_registry.h"
 #include "tests/support/counting_registry.h"
 #include "tests/support/document_fixture.h"
@@ -78,6 +79,14 @@ protected:
         if (store->RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return false;
         store->RegCloseKey(key);
         return true;
+    }
+
+    // The key at `path` below HKLM as the store holds it now, whole, as Dump() shows it.
+    std::string Registry(const std::string& path) {
+        if (!Exists(path)) return "(missing)";
+        KeyNode* n = Node(path);
+        LoadLevel(n, *store, "", true);
+        return Dump(n);
     }
 
     const fs::path dir = fs::temp_directory_path() /

@@ -40,9 +40,8 @@ protected:
         return n;
     }
     KeyNode* SelectSlave(std::initializer_list<const char*> below) {
-        std::initializer_list<const char*> path = below;
         KeyNode* n = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software"});
-        for (const char* name : path) n = Walk(slaveCtrl, n, {name});
+        for (const char* name : below) n = Walk(slaveCtrl, n, {name});
         return n;
     }
     void Copy(int overwrite, int recursive) {
