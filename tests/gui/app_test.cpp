@@ -91,15 +91,27 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
     EXPECT_EQ(frame.GetPane(1, 1), app.GetDocument()->GetValuePane(1));
 
     // Before the first Open, only Open and what needs no sides is enabled;
-    // the document's own handlers (Compare and others) wait.
+    // the document's own handlers (Compare and others) wait. Every command
+    // has its prompt and tip, the tool bar's their images.
+    EXPECT_EQ(frame.windowTitle(), "Quorvane Software");
     const std::set<UINT> enabled = {ID_FILE_SELECT,  ID_FILE_PRINT_SETUP, ID_APP_EXIT,       ID_APP_ABOUT,
                                     ID_ABOUT_US,     ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR, ID_IGNORE_LIST};
-    QList<QAction*> actions = frame.ToolBar()->actions();
-    for (QAction* menu : frame.menuBar()->actions()) actions += menu->menu()->actions();
+    const QList<QAction*> tools = frame.ToolBar()->actions();
+    QList<QAction*> actions = tools;
+    QStringList menus;
+    for (QAction* menu : frame.menuBar()->actions()) {
+        menus << menu->text();
+        actions += menu->menu()->actions();
+    }
+    EXPECT_EQ(menus, QStringList({"&File", "&Action", "&Update", "&Search", "&View", "&Help"}));
+    EXPECT_EQ(actions.size(), 56) << "the tool bar's and the menus' entries and separators";
     for (QAction* a : actions) {
         if (a->isSeparator()) continue;
         EXPECT_EQ(a->isEnabled(), enabled.count(a->data().toUInt()) == 1) << a->data().toUInt();
+        EXPECT_FALSE(a->statusTip().isEmpty()) << a->data().toUInt();
+        EXPECT_TRUE(!tools.contains(a) || a->icon().actualSize(QSize(16, 16)) == QSize(16, 16)) << a->data().toUInt();
     }
+    EXPECT_EQ(frame.Action(ID_DELETE_VALUE)->toolTip(), "Delete value");  // the string table's, not the menu's
 
     const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
     AnswerOpen(master, slave);
