@@ -315,6 +315,9 @@ TEST_F(RegCommands, QueryCompareAndUsage) {
         {{"query", "HKLM\\Software\\Q", "/v", "nothing"}, 1, std::nullopt,
          "ERROR: The system was unable to find the specified registry key or value. (status 2)\n"},
         {{"query", "HKLM\\Software\\Q", "/v", "n", "/ve"}, 1, std::nullopt, "ERROR: Invalid syntax."},
+        {{"query", "HKLM\\Software\\Q", "/s", "/S"}, 1, std::nullopt, "ERROR: Invalid syntax. The switch /S is given twice."},
+        {{"query", "HKLM\\Software\\Q", "/v"}, 1, std::nullopt, "ERROR: Invalid syntax. The switch /v needs an argument."},
+        {{"query", "HKLM\\Software\\Q", "/v", "/s"}, 1, std::nullopt, "ERROR: The system was unable to find"},
         {{"query", "\\\\far\\HKLM\\Software"}, 1, std::nullopt, "ERROR: The network path was not found. (status 53)\n"},
         {{"compare", "HKLM\\One", "HKLM\\Two"}, 2,
          "< Value: HKEY_LOCAL_MACHINE\\One  diff  REG_DWORD  0x1\n"
