@@ -58,14 +58,15 @@ protected:
         file.Close();
         return path;
     }
-    void AnswerOpen(const std::string& master, const std::string& slave) {
-        ui.AnswerDialog([=](CDialog&, CDialogDriver& d) {
+    // Opens the two tree files in the Open dialog.
+    static CScriptedUI::DialogScript OpenFiles(const std::string& master, const std::string& slave) {
+        return [=](CDialog&, CDialogDriver& d) {
             d.Click(IDC_MASTER_FILE);
             d.Type(IDC_MASTER_NAME, master);
             d.Click(IDC_SLAVE_FILE);
             d.Type(IDC_SLAVE_NAME, slave);
             d.Click(IDOK);
-        });
+        };
     }
     QString SettingsFile() const { return QString::fromStdString((dir / "settings.ini").string()); }
 
@@ -114,7 +115,7 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
     EXPECT_EQ(frame.Action(ID_DELETE_VALUE)->toolTip(), "Delete value");  // the string table's, not the menu's
 
     const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
-    AnswerOpen(master, slave);
+    ui.AnswerDialog(OpenFiles(master, slave));
     frame.Action(ID_FILE_SELECT)->trigger();
     EXPECT_TRUE(frame.Action(ID_COMPARE)->isEnabled());
     EXPECT_EQ(RootItemText(frame.GetPaneWidget(0, 0)), Q(master));
@@ -174,13 +175,7 @@ TEST_F(AppTest, CommandLineSidesOpenAsTheOpenDialogOpensThem) {
         std::vector<std::string> args;
         Script dialog;
     } cases[] = {
-        {{master, slave}, [&](CDialog&, CDialogDriver& d) {
-             d.Click(IDC_MASTER_FILE);
-             d.Type(IDC_MASTER_NAME, master);
-             d.Click(IDC_SLAVE_FILE);
-             d.Type(IDC_SLAVE_NAME, slave);
-             d.Click(IDOK);
-         }},
+        {{master, slave}, OpenFiles(master, slave)},
         {{"\\\\box:7788", "local"}, [&](CDialog&, CDialogDriver& d) {
              d.Click(IDC_MASTER_NETWORK);
              d.Type(IDC_MASTER_NAME, "box:7788");
