@@ -76,7 +76,7 @@ TEST(Images, ToolBarAndTreeImagesAreDistinctSixteenPixelSquares) {
     }
 }
 
-TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReady) {
+TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReadyAndTheBarsToggle) {
     ShowActive();
     EXPECT_EQ(frame.statusBar()->currentMessage(), "Ready");
     QWidget* button = frame.ToolBar()->widgetForAction(frame.Action(ID_FIND));
@@ -86,11 +86,8 @@ TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReady) {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(button, &leave);
     EXPECT_EQ(frame.statusBar()->currentMessage(), "Ready");
-}
 
-// Which commands are enabled is checked through the application in app_test.cpp.
-TEST_F(MainFrameTest, TogglesFollowTheBars) {
-    ShowActive();
+    // The toggles follow the bars (which commands are enabled is checked through the application).
     frame.UpdateCommandUI();
     EXPECT_TRUE(frame.Action(ID_VIEW_TOOLBAR)->isChecked());
     EXPECT_TRUE(frame.Action(ID_SYNC)->isCheckable());
@@ -103,7 +100,7 @@ TEST_F(MainFrameTest, TogglesFollowTheBars) {
     EXPECT_TRUE(frame.ToolBar()->isVisible() && frame.Action(ID_VIEW_TOOLBAR)->isChecked());
 }
 
-TEST_F(MainFrameTest, CommandsGoToThePaneLastFocusedThenOnToTheApplication) {
+TEST_F(MainFrameTest, CommandsGoToThePaneLastFocusedThenOnToTheApplicationAndF6MovesThePane) {
     ShowActive();
     panes[0][0]->handles = panes[1][1]->handles = ID_APP_ABOUT;
     frame.Action(ID_APP_ABOUT)->trigger();
@@ -119,10 +116,8 @@ TEST_F(MainFrameTest, CommandsGoToThePaneLastFocusedThenOnToTheApplication) {
     frame.Action(ID_APP_ABOUT)->trigger();
     EXPECT_EQ(app.runs, 1);
     EXPECT_EQ(panes[0][0]->runs + panes[1][1]->runs, 2);
-}
 
-TEST_F(MainFrameTest, F6MovesTheFocusRoundThePanes) {
-    ShowActive();
+    // F6 moves the focus round the panes, Shift+F6 back; commands follow it.
     frame.SetActivePane(0, 0);
     const auto press = [](Qt::KeyboardModifiers mods) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, mods);
@@ -132,6 +127,8 @@ TEST_F(MainFrameTest, F6MovesTheFocusRoundThePanes) {
         EXPECT_EQ(press(Qt::NoModifier), frame.GetPaneWidget(r, c)) << r << c;
     EXPECT_EQ(press(Qt::ShiftModifier), frame.GetPaneWidget(1, 1));
     EXPECT_EQ(frame.GetActivePane(), panes[1][1]);
+    frame.Action(ID_APP_ABOUT)->trigger();
+    EXPECT_EQ(panes[1][1]->runs, 2);
 }
 
 TEST_F(MainFrameTest, GridStartsAtALeftQuarterAndTopTwoFifthsAndSharesItsColumnDivider) {
