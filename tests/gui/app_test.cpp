@@ -98,6 +98,11 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
     const std::set<UINT> enabled = {ID_FILE_SELECT,  ID_FILE_PRINT_SETUP, ID_APP_EXIT,       ID_APP_ABOUT,
                                     ID_ABOUT_US,     ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR, ID_IGNORE_LIST};
     const QList<QAction*> tools = frame.ToolBar()->actions();
+    std::vector<UINT> toolIds;  // 0 for a separator; each button's image goes by its place
+    for (QAction* a : tools) toolIds.push_back(a->isSeparator() ? 0 : a->data().toUInt());
+    EXPECT_EQ(toolIds, (std::vector<UINT>{32775, 32785, 57607, 0, 32794, 32803, 0, 32797, 32796, 32798, 0,
+                                          32786, 32783, 32792, 0, 32779, 32793, 32810, 0, 57664, 32787, 57666}));
+    EXPECT_EQ(frame.toolBarArea(frame.ToolBar()), Qt::TopToolBarArea);
     QList<QAction*> actions = tools;
     QStringList menus;
     for (QAction* menu : frame.menuBar()->actions()) {
