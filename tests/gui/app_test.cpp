@@ -93,7 +93,7 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
 
     // Before the first Open, only Open and what needs no sides is enabled;
     // the document's own handlers (Compare and others) wait. Every command
-    // has its prompt and tip, the tool bar's their images.
+    // has its prompt; the tool bar's buttons, in their order, their images.
     EXPECT_EQ(frame.windowTitle(), "Quorvane Software");
     const std::set<UINT> enabled = {ID_FILE_SELECT,  ID_FILE_PRINT_SETUP, ID_APP_EXIT,       ID_APP_ABOUT,
                                     ID_ABOUT_US,     ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR, ID_IGNORE_LIST};

@@ -57,7 +57,8 @@ TEST_F(QtDialogHostTest, EveryTemplateShowsItsTextsWholeInTheirPlaces) {
                 const ControlTemplate& a = t.controls[i];
                 QWidget* c = controls[static_cast<qsizetype>(i)];
                 const QRect place = c->geometry();
-                EXPECT_TRUE(a.kind == ControlKind::Edit || shown(c) == QString::fromUtf8(a.text)) << t.caption << ": " << a.text;
+                EXPECT_TRUE(a.kind == ControlKind::Edit || shown(c) == QString::fromUtf8(a.text))
+                    << t.caption << ": " << a.text;
                 const int need = a.kind == ControlKind::RadioButton || a.kind == ControlKind::CheckBox
                                      ? c->sizeHint().width()
                                      : c->fontMetrics().horizontalAdvance(shown(c).remove(u'&'));
@@ -72,7 +73,8 @@ TEST_F(QtDialogHostTest, EveryTemplateShowsItsTextsWholeInTheirPlaces) {
                     EXPECT_TRUE(a.y + a.cy > b.y || place.bottom() <= other.top()) << a.text << " / " << b.text;
                     EXPECT_TRUE(a.x + a.cx != b.x || place.right() + 1 == other.left()) << a.text << " / " << b.text;
                     EXPECT_TRUE(a.y != b.y || place.top() == other.top()) << a.text << " / " << b.text;
-                    EXPECT_TRUE(a.kind != ControlKind::GroupBox || !inside || place.contains(other)) << a.text << " / " << b.text;
+                    EXPECT_TRUE(a.kind != ControlKind::GroupBox || !inside || place.contains(other))
+                        << a.text << " / " << b.text;
                 }
             }
             w->close();
