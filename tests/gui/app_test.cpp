@@ -58,14 +58,15 @@ protected:
         file.Close();
         return path;
     }
-    void AnswerOpen(const std::string& master, const std::string& slave) {
-        ui.AnswerDialog([=](CDialog&, CDialogDriver& d) {
+    // Opens the two tree files in the Open dialog.
+    static CScriptedUI::DialogScript OpenFiles(const std::string& master, const std::string& slave) {
+        return [=](CDialog&, CDialogDriver& d) {
             d.Click(IDC_MASTER_FILE);
             d.Type(IDC_MASTER_NAME, master);
             d.Click(IDC_SLAVE_FILE);
             d.Type(IDC_SLAVE_NAME, slave);
             d.Click(IDOK);
-        });
+        };
     }
     QString SettingsFile() const { return QString::fromStdString((dir / "settings.ini").string()); }
 
@@ -91,18 +92,35 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
     EXPECT_EQ(frame.GetPane(1, 1), app.GetDocument()->GetValuePane(1));
 
     // Before the first Open, only Open and what needs no sides is enabled;
-    // the document's own handlers (Compare and others) wait.
+    // the document's own handlers (Compare and others) wait. Every command
+    // has its prompt; the tool bar's buttons, in their order, their images.
+    EXPECT_EQ(frame.windowTitle(), "Quorvane Software");
     const std::set<UINT> enabled = {ID_FILE_SELECT,  ID_FILE_PRINT_SETUP, ID_APP_EXIT,       ID_APP_ABOUT,
                                     ID_ABOUT_US,     ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR, ID_IGNORE_LIST};
-    QList<QAction*> actions = frame.ToolBar()->actions();
-    for (QAction* menu : frame.menuBar()->actions()) actions += menu->menu()->actions();
+    const QList<QAction*> tools = frame.ToolBar()->actions();
+    std::vector<UINT> toolIds;  // 0 for a separator; each button's image goes by its place
+    for (QAction* a : tools) toolIds.push_back(a->isSeparator() ? 0 : a->data().toUInt());
+    EXPECT_EQ(toolIds, (std::vector<UINT>{32775, 32785, 57607, 0, 32794, 32803, 0, 32797, 32796, 32798, 0,
+                                          32786, 32783, 32792, 0, 32779, 32793, 32810, 0, 57664, 32787, 57666}));
+    EXPECT_EQ(frame.toolBarArea(frame.ToolBar()), Qt::TopToolBarArea);
+    QList<QAction*> actions = tools;
+    QStringList menus;
+    for (QAction* menu : frame.menuBar()->actions()) {
+        menus << menu->text();
+        actions += menu->menu()->actions();
+    }
+    EXPECT_EQ(menus, QStringList({"&File", "&Action", "&Update", "&Search", "&View", "&Help"}));
+    EXPECT_EQ(actions.size(), 56) << "the tool bar's and the menus' entries and separators";
     for (QAction* a : actions) {
         if (a->isSeparator()) continue;
         EXPECT_EQ(a->isEnabled(), enabled.count(a->data().toUInt()) == 1) << a->data().toUInt();
+        EXPECT_FALSE(a->statusTip().isEmpty()) << a->data().toUInt();
+        EXPECT_TRUE(!tools.contains(a) || a->icon().actualSize(QSize(16, 16)) == QSize(16, 16)) << a->data().toUInt();
     }
+    EXPECT_EQ(frame.Action(ID_DELETE_VALUE)->toolTip(), "Delete value");  // the string table's, not the menu's
 
     const std::string master = WriteTree("Alpha"), slave = WriteTree("Beta");
-    AnswerOpen(master, slave);
+    ui.AnswerDialog(OpenFiles(master, slave));
     frame.Action(ID_FILE_SELECT)->trigger();
     EXPECT_TRUE(frame.Action(ID_COMPARE)->isEnabled());
     EXPECT_EQ(RootItemText(frame.GetPaneWidget(0, 0)), Q(master));
@@ -162,13 +180,7 @@ TEST_F(AppTest, CommandLineSidesOpenAsTheOpenDialogOpensThem) {
         std::vector<std::string> args;
         Script dialog;
     } cases[] = {
-        {{master, slave}, [&](CDialog&, CDialogDriver& d) {
-             d.Click(IDC_MASTER_FILE);
-             d.Type(IDC_MASTER_NAME, master);
-             d.Click(IDC_SLAVE_FILE);
-             d.Type(IDC_SLAVE_NAME, slave);
-             d.Click(IDOK);
-         }},
+        {{master, slave}, OpenFiles(master, slave)},
         {{"\\\\box:7788", "local"}, [&](CDialog&, CDialogDriver& d) {
              d.Click(IDC_MASTER_NETWORK);
              d.Type(IDC_MASTER_NAME, "box:7788");

@@ -1,7 +1,7 @@
 // Dialogs in the real Qt host: the window built from a template (texts,
-// arrangement, tab order, mnemonics), the Open dialog through clicks and
-// keys, and what any dialog relies on (validation, cancel, end codes, the
-// nested UI, the window calls).
+// arrangement, tab order, mnemonics, check states), the Open dialog through
+// clicks and keys, and what any dialog relies on (validation, cancel, end
+// codes, the nested UI).
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -15,7 +15,6 @@
 #include "app/quorvane_doc.h"
 #include "dialogs/edit_dialogs.h"
 #include "dialogs/open_dlg.h"
-#include "dialogs/tree_choice_dlg.h"
 #include "framework/qt/qt_dialog_host.h"
 #include "tests/gui/modal_driver.h"
 #include "tests/support/scripted_ui.h"
@@ -37,59 +36,46 @@ protected:
     CScriptedUI nested;  // serves what the dialog asks for while it runs
 };
 
-TEST_F(QtDialogHostTest, OpenDialogShowsItsControlsWithTheirTextsInTheirPlaces) {
-    COpenDlg dlg;
-    Run(dlg, [&](QWidget* w) {
-        EXPECT_EQ(w->windowTitle(), "Open");
-        const std::pair<int, const char*> buttons[] = {
-            {IDC_MASTER_LOCAL, "local"}, {IDC_MASTER_NETWORK, "network"}, {IDC_MASTER_FILE, "file"},
-            {IDC_SLAVE_LOCAL, "local"},  {IDC_SLAVE_NETWORK, "network"},  {IDC_SLAVE_FILE, "file"},
-            {IDC_MASTER_BROWSE, "..."},  {IDC_SLAVE_BROWSE, "..."},       {IDOK, "&Ok"}, {IDCANCEL, "&Cancel"}};
-        for (const auto& [id, text] : buttons) {
-            ASSERT_NE(Ctl<QAbstractButton>(w, id), nullptr) << id;
-            EXPECT_EQ(Ctl<QAbstractButton>(w, id)->text(), text) << id;
-        }
-        QStringList boxes, labels;
-        for (auto* box : w->findChildren<QGroupBox*>()) boxes << box->title();
-        for (auto* label : w->findChildren<QLabel*>()) labels << label->text();
-        boxes.sort();
-        labels.sort();
-        EXPECT_EQ(boxes, QStringList({"&Master type", "&Slave type"}));
-        EXPECT_EQ(labels, QStringList({"Enter Master Machine Name...", "Enter Slave Machine Name..."}));
-
-        // The kinds stack in their order, the names lie right of them with "..." right after,
-        // OK right of Cancel below everything, the group boxes frame their kinds.
-        auto rect = [&](int id) { return Ctl<QWidget>(w, id)->geometry(); };
-        for (int id : {IDC_MASTER_LOCAL, IDC_MASTER_NETWORK, IDC_MASTER_FILE, IDC_SLAVE_LOCAL, IDC_SLAVE_NETWORK})
-            EXPECT_LT(rect(id).bottom(), rect(id + 1).top()) << id;
-        EXPECT_GT(rect(IDC_MASTER_NAME).left(), rect(IDC_MASTER_LOCAL).right());
-        EXPECT_LT(rect(IDC_MASTER_NAME).bottom(), rect(IDC_SLAVE_NAME).top());
-        EXPECT_EQ(rect(IDC_MASTER_BROWSE).topLeft(), rect(IDC_MASTER_NAME).topRight() + QPoint(1, 0));
-        EXPECT_GT(rect(IDOK).left(), rect(IDCANCEL).right());
-        EXPECT_EQ(rect(IDOK).top(), rect(IDCANCEL).top());
-        EXPECT_GT(rect(IDOK).top(), rect(IDC_SLAVE_NAME).bottom());
-        for (auto* box : w->findChildren<QGroupBox*>()) {
-            const int first = box->title() == "&Master type" ? IDC_MASTER_LOCAL : IDC_SLAVE_LOCAL;
-            for (int id = first; id < first + 3; ++id) EXPECT_TRUE(box->geometry().contains(rect(id))) << id;
-        }
-        ClickOn(Ctl<QPushButton>(w, IDCANCEL));
-    });
-}
-
-TEST_F(QtDialogHostTest, EveryTemplateShowsItsTextsWhole) {
+// Each control shows its template's text, whole, and lies where the template
+// puts it against the others: left of them (touching), above them, on their
+// line, inside its group box.
+TEST_F(QtDialogHostTest, EveryTemplateShowsItsTextsWholeInTheirPlaces) {
+    const auto shown = [](QWidget* c) {
+        if (auto* b = qobject_cast<QAbstractButton*>(c)) return b->text();
+        if (auto* l = qobject_cast<QLabel*>(c)) return l->text();
+        if (auto* g = qobject_cast<QGroupBox*>(c)) return g->title();
+        return QString();
+    };
     for (const DialogTemplate& t : DialogTemplates()) {
         CDialog dlg(t.id);
         Run(dlg, [&](QWidget* w) {
-            for (auto* b : w->findChildren<QAbstractButton*>()) {
-                const int need = qobject_cast<QPushButton*>(b) ? b->fontMetrics().horizontalAdvance(b->text().remove(u'&'))
-                                                                : b->sizeHint().width();
-                EXPECT_LE(need, b->width()) << t.caption << ": " << b->text().toStdString();
+            EXPECT_EQ(w->windowTitle(), QString::fromUtf8(t.caption));
+            const QList<QWidget*> controls = w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+            ASSERT_EQ(controls.size(), static_cast<qsizetype>(t.controls.size())) << t.caption;
+            for (std::size_t i = 0; i < t.controls.size(); ++i) {
+                const ControlTemplate& a = t.controls[i];
+                QWidget* c = controls[static_cast<qsizetype>(i)];
+                const QRect place = c->geometry();
+                EXPECT_TRUE(a.kind == ControlKind::Edit || shown(c) == QString::fromUtf8(a.text))
+                    << t.caption << ": " << a.text;
+                const int need = a.kind == ControlKind::RadioButton || a.kind == ControlKind::CheckBox
+                                     ? c->sizeHint().width()
+                                     : c->fontMetrics().horizontalAdvance(shown(c).remove(u'&'));
+                EXPECT_LE(need, place.width()) << t.caption << ": " << a.text;
+                EXPECT_TRUE(w->rect().contains(place)) << t.caption << ": " << a.text;
+                for (std::size_t j = 0; j < t.controls.size(); ++j) {
+                    const ControlTemplate& b = t.controls[j];
+                    const QRect other = controls[static_cast<qsizetype>(j)]->geometry();
+                    const bool inside = QRect(a.x, a.y, a.cx, a.cy).contains(QRect(b.x, b.y, b.cx, b.cy));
+                    // Rounding may make neighbours share a pixel.
+                    EXPECT_TRUE(a.x + a.cx > b.x || place.right() <= other.left()) << a.text << " / " << b.text;
+                    EXPECT_TRUE(a.y + a.cy > b.y || place.bottom() <= other.top()) << a.text << " / " << b.text;
+                    EXPECT_TRUE(a.x + a.cx != b.x || place.right() + 1 == other.left()) << a.text << " / " << b.text;
+                    EXPECT_TRUE(a.y != b.y || place.top() == other.top()) << a.text << " / " << b.text;
+                    EXPECT_TRUE(a.kind != ControlKind::GroupBox || !inside || place.contains(other))
+                        << a.text << " / " << b.text;
+                }
             }
-            for (auto* label : w->findChildren<QLabel*>())
-                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text().remove(u'&')), label->width())
-                    << t.caption << ": " << label->text().toStdString();
-            for (auto* c : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                EXPECT_TRUE(w->rect().contains(c->geometry())) << t.caption;
             w->close();
         });
     }
@@ -123,6 +109,18 @@ TEST_F(QtDialogHostTest, TabOrderAndMnemonicsFollowTheTemplate) {
         EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, 1007));
         for (auto* l : w->findChildren<QLabel*>())
             EXPECT_TRUE(l->text() != "&Data to search" || l->buddy() == Ctl<QWidget>(w, 1006));
+        // A click checks a check box; a radio group may be left with none
+        // checked, as the data exchange expects.
+        ClickOn(Ctl<QCheckBox>(w, 1024));
+        EXPECT_EQ(find.m_pWnd->IsDlgButtonChecked(1024), 1);
+        find.m_pWnd->CheckDlgButton(1024, 0);
+        EXPECT_FALSE(Ctl<QCheckBox>(w, 1024)->isChecked());
+        find.m_pWnd->CheckDlgButton(1007, 1);
+        find.m_pWnd->CheckDlgButton(1008, 1);
+        EXPECT_EQ(find.m_pWnd->IsDlgButtonChecked(1007), 0);
+        find.m_pWnd->CheckDlgButton(1008, 0);
+        EXPECT_EQ(find.m_pWnd->IsDlgButtonChecked(1007) + find.m_pWnd->IsDlgButtonChecked(1008), 0);
+        EXPECT_EQ(find.m_pWnd->GetDlgItemText(4242), "");  // ids the template lacks are harmless
         w->close();
     });
 }
@@ -133,7 +131,7 @@ TEST_F(QtDialogHostTest, OpenDialogThroughClicksAndKeys) {
     COpenDlg dlg;
     dlg.m_strMaster = "stale";
     dlg.m_nSlaveKind = kSourceFile;
-    dlg.m_strSlave = "/data/slave.qvf";
+    dlg.m_strSlave = "/data/sl\xC3\xA5ve.qvf";
     EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         auto* edit = Ctl<QLineEdit>(w, IDC_MASTER_NAME);
         auto* browse = Ctl<QPushButton>(w, IDC_MASTER_BROWSE);
@@ -141,7 +139,7 @@ TEST_F(QtDialogHostTest, OpenDialogThroughClicksAndKeys) {
         EXPECT_TRUE(Ctl<QRadioButton>(w, IDC_SLAVE_FILE)->isChecked());
         EXPECT_EQ(edit->text(), "");  // a local side is emptied and disabled from the start
         EXPECT_FALSE(edit->isEnabled() || browse->isEnabled());
-        EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/data/slave.qvf");
+        EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), QString::fromUtf8("/data/sl\xC3\xA5ve.qvf"));
         EXPECT_EQ(w->focusWidget(), Ctl<QWidget>(w, IDC_MASTER_LOCAL)) << "the first tab stop";
 
         ClickOn(Ctl<QRadioButton>(w, IDC_MASTER_NETWORK));
@@ -173,34 +171,21 @@ TEST_F(QtDialogHostTest, OpenDialogThroughClicksAndKeys) {
     EXPECT_EQ(dlg.m_strSlave, "peer");
 }
 
-// Records every command; refuses the first two cancels.
+// Counts the cancels; refuses the first two.
 class StubbornOpenDlg : public COpenDlg {
 public:
-    std::vector<int> commands;
+    int cancels = 0;
     void OnCommand(int id) override {
-        commands.push_back(id);
-        if (id == IDCANCEL && commands.size() <= 2) return;
+        if (id == IDCANCEL && ++cancels <= 2) return;
         COpenDlg::OnCommand(id);
     }
 };
 
-TEST_F(QtDialogHostTest, EscapeAndCloseBoxReachTheDialogAsCancelAndLeaveTheMembersAlone) {
+// "..." asks the nested UI for a file, a folder or a computer. Escape and the
+// close box reach the dialog as Cancel, which it may refuse; text typed since
+// the dialog last read its controls is not taken.
+TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiAndEscapeAndCloseBoxAreTheDialogsCancel) {
     StubbornOpenDlg dlg;
-    dlg.m_nMasterKind = kSourceNetwork;
-    dlg.m_strMaster = "before";
-    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
-        Retype(Ctl<QLineEdit>(w, IDC_MASTER_NAME), "after");
-        QTest::keyClick(Ctl<QLineEdit>(w, IDC_MASTER_NAME), Qt::Key_Escape);
-        w->close();
-        EXPECT_TRUE(w->isVisible()) << "the dialog refused";
-        ClickOn(Ctl<QPushButton>(w, IDCANCEL));
-    }), IDCANCEL);
-    EXPECT_EQ(dlg.commands, (std::vector<int>{IDCANCEL, IDCANCEL, IDCANCEL}));
-    EXPECT_EQ(dlg.m_strMaster, "before");
-}
-
-TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
-    COpenDlg dlg;
     dlg.m_nMasterKind = kSourceNetwork;
     dlg.m_nSlaveKind = kSourceFile;
     nested.AnswerQuestion(IDYES);  // a file
@@ -211,15 +196,21 @@ TEST_F(QtDialogHostTest, BrowseAsksTheNestedUiForAFileOrAComputer) {
         d.Type(IDC_NET_COMPUTER, "build7:5000");
         d.Click(IDOK);
     });
-    Run(dlg, [&](QWidget* w) {
+    EXPECT_EQ(Run(dlg, [&](QWidget* w) {
         ClickOn(Ctl<QPushButton>(w, IDC_SLAVE_BROWSE));
         EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/srv/trees/new.qvf");
         ClickOn(Ctl<QPushButton>(w, IDC_SLAVE_BROWSE));  // cancelled: the text stays
         EXPECT_EQ(Ctl<QLineEdit>(w, IDC_SLAVE_NAME)->text(), "/srv/trees/new.qvf");
         ClickOn(Ctl<QPushButton>(w, IDC_MASTER_BROWSE));
         EXPECT_EQ(Ctl<QLineEdit>(w, IDC_MASTER_NAME)->text(), "build7:5000");
+        Retype(Ctl<QLineEdit>(w, IDC_MASTER_NAME), "after");
+        QTest::keyClick(Ctl<QLineEdit>(w, IDC_MASTER_NAME), Qt::Key_Escape);
+        w->close();
+        EXPECT_TRUE(w->isVisible()) << "the dialog refused";
         ClickOn(Ctl<QPushButton>(w, IDCANCEL));
-    });
+    }), IDCANCEL);
+    EXPECT_EQ(dlg.cancels, 3);
+    EXPECT_EQ(dlg.m_strMaster, "build7:5000") << "what the browse took, not what was typed after it";
     EXPECT_TRUE(nested.fileRequests.at(0).bOpen);
     EXPECT_FALSE(nested.fileRequests.at(0).bFolder);
     EXPECT_TRUE(nested.fileRequests.at(1).bFolder);
@@ -250,39 +241,12 @@ public:
     void OnInitDialog() override { EndDialog(IDNO); }
 };
 
-TEST_F(QtDialogHostTest, DoModalReturnsTheCodeTheDialogEndsWithAndAnEarlyEndShowsNothing) {
-    CSaveTreeDlg choice;
-    EXPECT_EQ(Run(choice, [](QWidget* w) { ClickOn(Ctl<QPushButton>(w, 1015)); }), IDOK);
-    EXPECT_EQ(choice.m_nChoice, kChoiceSlaveSubtree);
+// The code a shown dialog ends with is checked with the Open dialog above.
+TEST_F(QtDialogHostTest, AnEarlyEndReturnsItsCodeAndShowsNothing) {
     EarlyEndDlg early;
     CQtDialogHost host(early, nested);
     EXPECT_EQ(host.DoModal(), IDNO);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-// Enabling and focus are used by the Open dialog tests above.
-TEST_F(QtDialogHostTest, WindowCallsOnTextsCheckBoxesAndRadioButtons) {
-    CDialog dlg(IDD_FIND);
-    Run(dlg, [&](QWidget* w) {
-        CDialogWindow* wnd = dlg.m_pWnd;
-        ASSERT_NE(wnd, nullptr);
-        const std::string text = "Schl\xC3\xBCssel \xE2\x9C\x93 <b>&x</b>";  // 8-bit text passes both ways
-        wnd->SetDlgItemText(1006, text);
-        EXPECT_EQ(Ctl<QLineEdit>(w, 1006)->text(), QString::fromUtf8(text.c_str()));
-        EXPECT_EQ(wnd->GetDlgItemText(1006), text);
-        ClickOn(Ctl<QCheckBox>(w, 1024));
-        EXPECT_EQ(wnd->IsDlgButtonChecked(1024), 1);
-        wnd->CheckDlgButton(1024, 0);
-        EXPECT_FALSE(Ctl<QCheckBox>(w, 1024)->isChecked());
-        // A radio group may be left with none checked, as the data exchange expects.
-        wnd->CheckDlgButton(1007, 1);
-        wnd->CheckDlgButton(1008, 1);
-        EXPECT_EQ(wnd->IsDlgButtonChecked(1007), 0);
-        wnd->CheckDlgButton(1008, 0);
-        EXPECT_EQ(wnd->IsDlgButtonChecked(1007) + wnd->IsDlgButtonChecked(1008), 0);
-        EXPECT_EQ(wnd->GetDlgItemText(4242), "");  // ids the template lacks are harmless
-        wnd->EndDialog(IDYES);
-    });
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ protected:
     CQtListCtrl list;
 };
 
-TEST_F(ListCtrlTest, TwoColumnsNeverSortedWhoseRowsKeepTheirTextsAndPlaces) {
+TEST_F(ListCtrlTest, TwoUnsortedColumnsWhoseRowsKeepTheirTextsAndPlacesOneSelected) {
     const QAbstractItemModel* m = list.model();
     ASSERT_EQ(m->columnCount(), 2);
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), "Key Name");
@@ -43,17 +43,15 @@ TEST_F(ListCtrlTest, TwoColumnsNeverSortedWhoseRowsKeepTheirTextsAndPlaces) {
     EXPECT_EQ(list.GetItemText(2, 0), "c");
     EXPECT_EQ(list.GetItemText(3, 0), "");
     EXPECT_EQ(m->index(1, 1).data().toString().left(5), QString::fromUtf8("Grüße"));
-    list.DeleteAllItems();
-    EXPECT_EQ(list.GetItemCount(), 0);
-}
 
-TEST_F(ListCtrlTest, OneRowIsSelectedAtATime) {
-    for (const char* name : {"c", "b", "a"}) list.InsertItem(0, name);
+    // One row is selected at a time.
     list.SelectRow(1);
     list.SelectRow(2);
     list.SelectRow(7);  // missing: ignored
     EXPECT_EQ(SelectedRows(), std::vector<int>{2});
     EXPECT_EQ(list.currentIndex().row(), 2);
+    list.DeleteAllItems();
+    EXPECT_EQ(list.GetItemCount(), 0);
 }
 
 TEST_F(ListCtrlTest, DoubleClickOnARowOrBesideTheRows) {

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include "framework/qt/qt_modal_ui.h"
@@ -112,54 +113,46 @@ TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-class QtFileDialogTest : public QtModalUITest {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("qv-gui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    static FileDialogRequest SaveRequest(bool overwritePrompt) {
-        FileDialogRequest r = TreeFileRequest(false);
-        r.bOverwritePrompt = overwritePrompt;
-        return r;
-    }
-
+// Save adds the extension and asks before replacing only when told to; Open
+// starts on "*.qvf" and takes the typed name of a missing file (the command
+// that asked says what is wrong with it).
+TEST_F(QtModalUITest, FileDialogsAddTheExtensionAndSaveAsksBeforeReplacingOnlyWhenTold) {
+    QTemporaryDir temp;
+    const fs::path dir = temp.path().toStdString();
+    QString shownName;  // what the name field held when the dialog came up
     // Types `name` into the file dialog that comes up and accepts it.
-    void TypeIntoFileDialog(const QString& name, std::function<void(QWidget*)> then = nullptr) {
-        WhenModal([this, name, then](QWidget* w) {
+    const auto typeIn = [&](const QString& name, std::function<void(QWidget*)> then = nullptr) {
+        WhenModal([&, name, then](QWidget* w) {
             auto* dialog = qobject_cast<QFileDialog*>(w);
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(dialog->nameFilters(), QStringList({"qvf (*.qvf)"}));
-            dialog->setDirectory(QString::fromStdString(dir.string()));
+            dialog->setDirectory(temp.path());
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_NE(edit, nullptr);
+            shownName = edit->text();
             edit->setText(name);
             if (then) then(w);
             static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it; the checks run as on OK
         });
-    }
-
-    fs::path dir;
-};
-
-TEST_F(QtFileDialogTest, SaveAddsTheExtensionAndAsksBeforeReplacingOnlyWhenRequested) {
-    TypeIntoFileDialog("tree");
+    };
+    const auto save = [](bool overwritePrompt) {
+        FileDialogRequest r = TreeFileRequest(false);
+        r.bOverwritePrompt = overwritePrompt;
+        return r;
+    };
+    typeIn("tree");
     std::string path;
-    ASSERT_TRUE(ui.GetFileName(SaveRequest(true), path));
+    ASSERT_TRUE(ui.GetFileName(save(true), path));
     EXPECT_EQ(fs::path(path), dir / "tree.qvf");
 
     std::ofstream(dir / "old.qvf") << "x";
-    TypeIntoFileDialog("old.qvf");
-    ASSERT_TRUE(ui.GetFileName(SaveRequest(false), path));  // a question would hang until the watchdog
+    typeIn("old.qvf");
+    ASSERT_TRUE(ui.GetFileName(save(false), path));  // a question would hang until the watchdog
     EXPECT_EQ(fs::path(path), dir / "old.qvf");
     EXPECT_FALSE(watchdog.Fired());
 
     bool asked = false;
-    TypeIntoFileDialog("old.qvf", [&asked](QWidget* fileDialog) {
+    typeIn("old.qvf", [&asked](QWidget* fileDialog) {
         WhenModal(
             [&asked](QWidget* box) {
                 asked = qobject_cast<QMessageBox*>(box) != nullptr;
@@ -168,28 +161,13 @@ TEST_F(QtFileDialogTest, SaveAddsTheExtensionAndAsksBeforeReplacingOnlyWhenReque
             fileDialog);
     });
     path.clear();
-    ASSERT_TRUE(ui.GetFileName(SaveRequest(true), path));
+    ASSERT_TRUE(ui.GetFileName(save(true), path));
     EXPECT_TRUE(asked);
     EXPECT_EQ(fs::path(path), dir / "old.qvf");
-}
 
-// Open starts on "*.qvf" and takes the typed name of a missing file: the
-// command that asked says what is wrong with it.
-TEST_F(QtFileDialogTest, OpenStartsOnThePatternAndTakesAnyTypedName) {
-    QString shown;
-    WhenModal([&](QWidget* w) {
-        auto* dialog = qobject_cast<QFileDialog*>(w);
-        ASSERT_NE(dialog, nullptr);
-        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(edit, nullptr);
-        shown = edit->text();
-        dialog->setDirectory(QString::fromStdString(dir.string()));
-        edit->setText(QStringLiteral("absent"));
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    std::string path;
+    typeIn("absent");
     ASSERT_TRUE(ui.GetFileName(TreeFileRequest(true), path));
-    EXPECT_EQ(shown, QStringLiteral("*.qvf"));
+    EXPECT_EQ(shownName, QStringLiteral("*.qvf"));
     EXPECT_EQ(fs::path(path), dir / "absent.qvf");
 }
 

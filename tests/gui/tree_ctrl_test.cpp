@@ -1,5 +1,5 @@
-// The Qt tree control: items mirror what was inserted, selection
-// notifications come once per real change, expansion survives edits.
+// The Qt tree control: items mirror what was inserted, with their images;
+// selection notifications come once per real change, expansion survives edits.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -50,7 +50,7 @@ protected:
     SelSink sink{ctrl};
 };
 
-TEST_F(TreeCtrlTest, ItemsMirrorTheInsertedNodesInOrder) {
+TEST_F(TreeCtrlTest, ItemsMirrorTheInsertedNodesInOrderWithTheirImages) {
     const CKeyItemModel& m = ctrl.KeyModel();
     ASSERT_EQ(m.rowCount(), 1);
     const QModelIndex root = m.index(0, 0);
@@ -65,25 +65,20 @@ TEST_F(TreeCtrlTest, ItemsMirrorTheInsertedNodesInOrder) {
     KeyNode* b1 = Add(b, "Schlüssel");
     KeyNode* a3 = Add(a, "a3");
     Add(a3, "a3x");
-    ctrl.InsertChildItems(b, kImageFileKey);
+    ctrl.InsertChildItems(b, kImageLocalKey);
     ctrl.InsertChildItems(a, kImageFileKey);
     ctrl.InsertItem(a3, kImageFileKey);  // has one already
     EXPECT_EQ(Text(b1), QString::fromUtf8("Schlüssel"));
     EXPECT_EQ(ctrl.IndexOf(a3).row(), 2);
     EXPECT_EQ(m.rowCount(ctrl.IndexOf(a)), 3);
     EXPECT_TRUE(ctrl.HasItem(a3->subkeys[0].get()));
-}
-
-TEST_F(TreeCtrlTest, EachItemShowsItsImagePair) {
-    ctrl.DeleteAllItems();
-    ctrl.InsertRootItem(&top, kImageComputer, kImageComputer + 1);
-    ctrl.InsertChildItems(&top, kImageLocalKey);
+    // Each item shows the image pair it was inserted with.
     auto image = [&](const KeyNode* n, QIcon::Mode mode) {
         return ctrl.IndexOf(n).data(Qt::DecorationRole).value<QIcon>().pixmap(16, mode).toImage();
     };
-    EXPECT_EQ(image(&top, QIcon::Selected), TreeImage(kImageComputer + 1).toImage());
-    EXPECT_EQ(image(c1x, QIcon::Normal), TreeImage(kImageLocalKey).toImage());
-    EXPECT_EQ(image(c1x, QIcon::Selected), TreeImage(kImageLocalKey + 1).toImage());
+    EXPECT_EQ(image(&top, QIcon::Selected), TreeImage(kImageDocument + 1).toImage());
+    EXPECT_EQ(image(c1x, QIcon::Normal), TreeImage(kImageFileKey).toImage());
+    EXPECT_EQ(image(b1, QIcon::Selected), TreeImage(kImageLocalKey + 1).toImage());
 }
 
 TEST_F(TreeCtrlTest, UserClicksAndKeysNotifyOnlyOnChange) {

@@ -138,7 +138,7 @@ void CScriptedUI::EndWaitCursor() {
     events.push_back({Event::WaitCursor, "end", 0});
 }
 
-void CScriptedUI::RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) {
+void CScriptedUI::RunWithProgress(const std::string&, const std::function<void(IProgress&)>& work) {
     struct Recorder : IProgress {
         CScriptedUI& ui;
         explicit Recorder(CScriptedUI& owner) : ui(owner) {}
@@ -149,7 +149,6 @@ void CScriptedUI::RunWithProgress(const std::string& text, const std::function<v
             return false;
         }
     } recorder(*this);
-    progressTexts.push_back(text);
     work(recorder);
 }
 

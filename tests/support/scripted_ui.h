@@ -90,10 +90,9 @@ public:
     std::vector<PrintMode> printModes;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
-    // Runs the work at once; records `text` and every step, and cancels the
-    // step that makes `cancelAtStep` steps recorded (once: it is cleared then).
+    // Runs the work at once; records every step, and cancels the step that
+    // makes `cancelAtStep` steps recorded (once: it is cleared then).
     void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) override;
-    std::vector<std::string> progressTexts;
     std::vector<std::size_t> progressSteps;
     std::optional<std::size_t> cancelAtStep;
 

@@ -1,5 +1,5 @@
-// quorvane-reg's command line: key names, switches, and the data /d gives
-// for each value type.
+// quorvane-reg's command line: key names and the data /d gives for each
+// value type (switches are checked through the commands).
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -25,22 +25,6 @@ TEST(RegArgs, KeyNamesTakeEveryRootSpellingAndAComputer) {
     for (const char* bad : {"HKXX\\a", "Software\\Vendor", "\\\\server", "\\\\\\HKLM", "HKLM\\\\a", ""})
         EXPECT_FALSE(ParseKeyName(bad, key)) << bad;
     EXPECT_FALSE(ParseKeyName("\\\\server\\HKLM", key, false)) << "no computers inside .reg files";
-}
-
-TEST(RegArgs, OnlyKnownSwitchesAreSwitches) {
-    const SwitchDef known[] = {{"v", true}, {"f", false}};
-    ParsedArgs args;
-    std::string error;
-    const std::vector<std::string> words{"/tmp/x.reg", "-V", "/f", "/F2"};
-    ASSERT_TRUE(ParseArguments(words, known, args, error)) << error;
-    EXPECT_EQ(args.positional, (std::vector<std::string>{"/tmp/x.reg", "/F2"}));
-    EXPECT_EQ(args.Get("v"), "/f") << "a switch's argument is the next word, whatever it is";
-    EXPECT_FALSE(args.Has("f"));
-
-    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/f", "/F"}, known, args, error));
-    EXPECT_FALSE(ParseArguments(std::vector<std::string>{"/v"}, known, args, error));
-    ASSERT_TRUE(ParseArguments(std::vector<std::string>{"-?"}, known, args, error));
-    EXPECT_TRUE(args.help);
 }
 
 TEST(RegArgs, AddDataForEachType) {

@@ -1,13 +1,15 @@
 // quorvane-reg's commands on a store: export and import in both .reg
 // formats byte for byte, deletions and refusals in imports, query's layout,
 // add and delete with their questions, compare against keys and tree files,
-// usage and bad command lines; and a few runs of the real program.
+// every difference at once with its report, patch and ignore list, usage and
+// bad command lines; and a few runs of the real program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <sstream>
 
+#include "compare/compare_walk.h"
 #include "registry/store_registry.h"
 #include "tests/support/registry_builder.h"
 #include "tools/reg_access.h"
@@ -123,6 +126,24 @@ protected:
     std::string out, err;
 };
 
+// The Master HKLM\M and the Slave HKLM\S, as a REGEDIT4 file.
+const char kPlanted[] =
+    "REGEDIT4\n\n"
+    "[HKEY_LOCAL_MACHINE\\M]\n"
+    "\"same\"=\"x\"\n\"onlyM\"=dword:00000001\n\"type\"=\"1\"\n\"data\"=hex:01,02\n\"Case\"=\"v\"\n"
+    "\"sz\"=\"text\"\n\"expand\"=hex(2):25,00\n\"multi\"=hex(7):61,00,00,00\n\"qword\"=hex(b):01,00,00,00,00,00,00,00\n"
+    "\"be\"=hex(5):00,00,00,01\n\"none\"=hex(0):\n\"odd\"=hex(1234):ff\n\"Stamp\"=\"1\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\M\\Both\\Deep]\n@=\"m\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\M\\OnlyM\\Sub]\n\"v\"=dword:00000002\n\n"
+    "[HKEY_LOCAL_MACHINE\\M\\Key]\n\"k\"=\"M\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\M\\Cache1]\n\n"
+    "[HKEY_LOCAL_MACHINE\\S]\n"
+    "\"same\"=\"x\"\n\"onlyS\"=\"2\"\n\"type\"=dword:00000001\n\"data\"=hex:01,03\n\"case\"=\"v\"\n\"Stamp\"=\"2\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\S\\Both\\Deep]\n@=\"s\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\S\\OnlyS]\n\n"
+    "[HKEY_LOCAL_MACHINE\\S\\KEY]\n\"k\"=\"S\"\n\n"
+    "[HKEY_LOCAL_MACHINE\\S\\Cache2\\x]\n\n";
+
 std::vector<RegValue> EveryType() {
     std::string binary(1000, '\0');
     for (std::size_t i = 0; i < binary.size(); i += 7) binary[i] = static_cast<char>(i);
@@ -168,7 +189,11 @@ TEST_F(RegCommands, EveryTypeSurvivesBothFormatsByteForByte) {
     }
 }
 
-TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
+// Imports delete keys and values too. What the registry refuses half way is
+// undone as a whole; what is not a whole registry export is refused before
+// anything is read into the store: no folder, pipe or device, no file cut
+// after a comma or between lines.
+TEST_F(RegCommands, ImportDeletesKeysAndValuesAndNothingOfARefusedFile) {
     Build(R"([HKCU\Software\Old\Child\Grandchild]
 "v"="x"
 [HKCU\Software\Keep]
@@ -184,16 +209,7 @@ TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
     ASSERT_EQ(Values("HKCU\\Software\\Keep").size(), 1u);
     EXPECT_EQ(Values("HKCU\\Software\\Keep")[0].name, "stays");
 
-    Write("bad.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"a\"=\"1\"\r\n"
-                     "[-HKEY_CURRENT_USER\\Software\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Software\\New2]\r\n"
-                     "\"b\"=hex:01,02,\\\r\n  0g\r\n");
-    EXPECT_EQ(Run({"import", PathFor("bad.reg")}), 1);
-    EXPECT_NE(err.find("line 9:"), std::string::npos) << err;
-    EXPECT_FALSE(Exists("HKCU\\Software\\New"));
-    EXPECT_TRUE(Exists("HKCU\\Software\\Keep"));
-
-    // A file the registry refuses half way (a key name over 255 bytes) is
-    // undone as a whole.
+    // A key name over 255 bytes.
     Write("refused.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Early]\r\n\"a\"=\"1\"\r\n\r\n"
                          "[HKEY_CURRENT_USER\\Software\\" + std::string(300, 'k') + "]\r\n");
     EXPECT_EQ(Run({"import", PathFor("refused.reg")}), 1);
@@ -201,30 +217,22 @@ TEST_F(RegCommands, ImportDeletesKeysAndValuesAndRefusesABrokenFileWhole) {
         << err;
     EXPECT_FALSE(Exists("HKCU\\Software\\Early"));
 
-    EXPECT_EQ(Run({"import", PathFor("missing.reg")}), 1);
-    EXPECT_EQ(err.rfind("ERROR: Cannot read ", 0), 0u) << err;
-}
-
-// What is not a whole registry export is refused before anything is read
-// into the store: no folder, pipe or device, no file cut after a comma or
-// between lines; the program itself ends with a message, not an abort.
-TEST_F(RegCommands, ImportTakesOnlyWholeRegularFiles) {
     std::filesystem::create_directory(PathFor("folder"));
     ASSERT_EQ(mkfifo(PathFor("fifo").c_str(), 0600), 0);
-    Write("comma.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Cut]\r\n\"b\"=hex:01,02,\r\n");
+    Write("comma.reg", "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Cut]\r\n"
+                       "\"b\"=hex:01,02,\r\n");
     Write("noend.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Cut]\r\n\"a\"=\"1\"");
     const std::pair<const char*, const char*> refused[] = {
         {"folder", "not a regular file"}, {"fifo", "not a regular file"}, {"/dev/zero", "not a regular file"},
-        {"comma.reg", "line 4: the hex list ends with ','"}, {"noend.reg", "line 4: the file does not end with a line break"}};
+        {"comma.reg", "line 6: the hex list ends with ','"}, {"noend.reg", "line 4: the file does not end with a line break"},
+        {"missing.reg", "ERROR: Cannot read "}};
     for (const auto& [file, reason] : refused) {
         const std::string path = file[0] == '/' ? file : PathFor(file);
         EXPECT_EQ(Run({"import", path}), 1) << file;
         EXPECT_NE(err.find(reason), std::string::npos) << err;
     }
     EXPECT_FALSE(Exists("HKCU\\Cut"));
-    store.reset();
-    EXPECT_EQ(Program("import '" + PathFor("folder") + "'"), 1);
-    EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
+    EXPECT_TRUE(Exists("HKCU\\Software\\Keep"));
 }
 
 // Data longer than a command line holds comes from a file or standard input;
@@ -258,22 +266,9 @@ TEST_F(RegCommands, QueryCompareAndUsage) {
 [HKLM\Software\Q\Empty]
 [HKLM\Software\Q\Sub]
 "n"=hex(b):00,00,00,00,01,00,00,00
-[HKLM\One]
-"same"="s"
-"diff"=dword:1
-"Case"="c"
-"mine"="m"
-[HKLM\One\Both]
-"x"="1"
-[HKLM\One\OnlyOne]
-[HKLM\Two]
-"same"="s"
-"diff"=dword:2
-"case"="c"
-[HKLM\Two\Both]
-"x"="2"
-[HKLM\Two\OnlyTwo]
 )");
+    Write("planted.reg", kPlanted);
+    ASSERT_EQ(Run({"import", PathFor("planted.reg")}), 0) << err;
     const std::string Q = "HKEY_LOCAL_MACHINE\\Software\\Q", done = "The operation completed successfully.\n";
     const std::string top = "\n" + Q + "\n    (Default)    REG_SZ    top\n    n    REG_DWORD    0x1f\n"
                             "    b    REG_BINARY    00AB\n    m    REG_MULTI_SZ    a\\0b\n\n";
@@ -294,22 +289,20 @@ TEST_F(RegCommands, QueryCompareAndUsage) {
         {{"query", "HKLM\\Software\\Q", "/v", "nothing"}, 1, std::nullopt,
          "ERROR: The system was unable to find the specified registry key or value. (status 2)\n"},
         {{"query", "HKLM\\Software\\Q", "/v", "n", "/ve"}, 1, std::nullopt, "ERROR: Invalid syntax."},
+        {{"query", "HKLM\\Software\\Q", "/s", "/S"}, 1, std::nullopt,
+         "ERROR: Invalid syntax. The switch /S is given twice."},
+        {{"query", "HKLM\\Software\\Q", "/v"}, 1, std::nullopt,
+         "ERROR: Invalid syntax. The switch /v needs an argument."},
+        {{"query", "HKLM\\Software\\Q", "/v", "/s"}, 1, std::nullopt, "ERROR: The system was unable to find"},
         {{"query", "\\\\far\\HKLM\\Software"}, 1, std::nullopt, "ERROR: The network path was not found. (status 53)\n"},
-        {{"compare", "HKLM\\One", "HKLM\\Two"}, 2,
-         "< Value: HKEY_LOCAL_MACHINE\\One  diff  REG_DWORD  0x1\n"
-         "> Value: HKEY_LOCAL_MACHINE\\Two  diff  REG_DWORD  0x2\n"
-         "< Value: HKEY_LOCAL_MACHINE\\One  Case  REG_SZ  c\n"
-         "< Value: HKEY_LOCAL_MACHINE\\One  mine  REG_SZ  m\n"
-         "> Value: HKEY_LOCAL_MACHINE\\Two  case  REG_SZ  c\n"
-         "< Key: HKEY_LOCAL_MACHINE\\One\\OnlyOne\n"
-         "> Key: HKEY_LOCAL_MACHINE\\Two\\OnlyTwo\n"
-         "\nResult Compared: Different\n" + done, nullptr},
-        {{"compare", "HKLM\\One\\Both", "HKLM\\Two\\Both", "/os"}, 2, "\nResult Compared: Different\n" + done, nullptr},
-        {{"compare", "HKLM\\One", "HKLM\\Two", "/v", "SAME", "/oa"}, 0,
-         "= Value: HKEY_LOCAL_MACHINE\\One  same  REG_SZ  s\n\nResult Compared: Identical\n" + done, nullptr},
-        {{"compare", "HKLM\\One", "HKLM\\One", "/s", "/on"}, 0, "\nResult Compared: Identical\n" + done, nullptr},
-        {{"compare", "HKLM\\One", "HKLM\\Nowhere"}, 1, std::nullopt, "ERROR: "},
-        {{"compare", "HKLM\\One", "HKLM\\Two", "/oa", "/os"}, 1, std::nullopt, "ERROR: "},
+        {{"compare", "HKLM\\M\\Both\\Deep", "HKLM\\S\\Both\\Deep", "/os"}, 2, "\nResult Compared: Different\n" + done,
+         nullptr},
+        {{"compare", "HKLM\\M\\Both", "HKLM\\S\\Both"}, 0, "\nResult Compared: Identical\n" + done, nullptr},  // no /s
+        {{"compare", "HKLM\\M", "HKLM\\S", "/v", "SAME", "/oa"}, 0,
+         "= Value: HKEY_LOCAL_MACHINE\\M  same  REG_SZ  x\n\nResult Compared: Identical\n" + done, nullptr},
+        {{"compare", "HKLM\\M", "HKLM\\M", "/s", "/on"}, 0, "\nResult Compared: Identical\n" + done, nullptr},
+        {{"compare", "HKLM\\M", "HKLM\\Nowhere"}, 1, std::nullopt, "ERROR: "},
+        {{"compare", "HKLM\\M", "HKLM\\S", "/oa", "/os"}, 1, std::nullopt, "ERROR: "},
         {{"/?"}, 0, std::nullopt, nullptr},
         {{"frobnicate"}, 1, std::nullopt, nullptr},
         {{"query", "HKLM", "extra"}, 1, std::nullopt, nullptr},
@@ -320,12 +313,6 @@ TEST_F(RegCommands, QueryCompareAndUsage) {
         EXPECT_EQ(out, c.out.value_or(out)) << c.args[1];
         EXPECT_EQ(err.rfind(c.err ? c.err : "", 0), 0u) << c.args[1] << ": " << err;
     }
-    // Subkeys are compared with /s.
-    EXPECT_EQ(Run({"compare", "HKLM\\One", "HKLM\\Two", "/s"}), 2);
-    EXPECT_NE(out.find("< Value: HKEY_LOCAL_MACHINE\\One\\Both  x  REG_SZ  1\n"
-                       "> Value: HKEY_LOCAL_MACHINE\\Two\\Both  x  REG_SZ  2\n"),
-              std::string::npos)
-        << out;
     EXPECT_EQ(Run({}), 1);
     EXPECT_NE(out.find("query | add | delete | import | export | save | compare"), std::string::npos);
     EXPECT_EQ(Run({"EXPORT", "-?"}), 0);
@@ -405,9 +392,12 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
 }
 
 // What the program adds to the commands: the store from the environment,
-// exit codes, no questions without a terminal.
+// exit codes, no questions without a terminal, a message instead of an abort.
 TEST_F(RegCommands, TheProgramWorksOnTheStoreNamedByTheEnvironment) {
     store.reset();  // the program opens the same file
+    std::filesystem::create_directory(PathFor("folder"));
+    EXPECT_EQ(Program("import '" + PathFor("folder") + "'"), 1);
+    EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
     EXPECT_EQ(Program(""), 1);
     EXPECT_NE(out.find("OPERATION"), std::string::npos);
     ASSERT_EQ(Program("add 'HKCU\\Software\\B' /v n /t REG_DWORD /d 42"), 0) << err;
@@ -416,10 +406,91 @@ TEST_F(RegCommands, TheProgramWorksOnTheStoreNamedByTheEnvironment) {
     EXPECT_EQ(Program("add 'HKCU\\Software\\B' /v n /d 1"), 1) << "standard input is /dev/null";
     EXPECT_NE(err.find("/f"), std::string::npos);
     ASSERT_EQ(Program("add 'HKCU\\Software\\C' /v n /t REG_DWORD /d 41"), 0);
-    EXPECT_EQ(Program("compare 'HKCU\\Software\\B' 'HKCU\\Software\\B'"), 0);
     EXPECT_EQ(Program("compare 'HKCU\\Software\\B' 'HKCU\\Software\\C'"), 2);
     EXPECT_EQ(Program("compare 'HKCU\\Software\\B' '\\\\elsewhere\\HKCU\\Software\\B'"), 1);
     EXPECT_NE(err.find("(status 53)"), std::string::npos) << err;
+}
+
+// Every difference at once: planted differences of each kind both ways, names
+// that differ only in case, values of every type; the patch makes the Slave
+// equal the Master; what the ignore list names is never reported.
+TEST_F(RegCommands, CompareFindsEveryKindBothWaysAndThePatchMakesTheSlaveEqual) {
+    Write("planted.reg", kPlanted);
+    Write("ignore.txt", "# what always changes\nkey HKLM\\?\\Cache*\nvalue Stamp\n");
+    ASSERT_EQ(Run({"import", PathFor("planted.reg")}), 0) << err;
+    ASSERT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/s", "/ignore", PathFor("ignore.txt"), "/report", PathFor("report.txt"),
+                   "/patch", PathFor("patch.reg")}),
+              2)
+        << err;
+    // In walk order: each key's values (the Master's, then what only the Slave has), then its keys.
+    const std::string report = Slurp(PathFor("report.txt"));
+    EXPECT_EQ(report,
+              "< Value: HKEY_LOCAL_MACHINE\\M  onlyM  REG_DWORD  0x1\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  type  REG_SZ  1\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S  type  REG_DWORD  0x1\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  data  REG_BINARY  0102\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S  data  REG_BINARY  0103\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  Case  REG_SZ  v\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  sz  REG_SZ  text\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  expand  REG_EXPAND_SZ  %\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  multi  REG_MULTI_SZ  a\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  qword  REG_QWORD  0x1\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  be  REG_DWORD_BIG_ENDIAN  0x1\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  none  REG_NONE  \n"
+              "< Value: HKEY_LOCAL_MACHINE\\M  odd  REG_UNKNOWN  FF\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S  onlyS  REG_SZ  2\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S  case  REG_SZ  v\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M\\Both\\Deep  (Default)  REG_SZ  m\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S\\Both\\Deep  (Default)  REG_SZ  s\n"
+              "< Key: HKEY_LOCAL_MACHINE\\M\\Key\n"
+              "< Key: HKEY_LOCAL_MACHINE\\M\\OnlyM\n"
+              "> Key: HKEY_LOCAL_MACHINE\\S\\KEY\n"
+              "> Key: HKEY_LOCAL_MACHINE\\S\\OnlyS\n");
+    EXPECT_NE(out.find(report), std::string::npos) << "the report holds what compare prints";
+
+    // The patch on the Slave: nothing differs any more, names spelled as the Master spells them.
+    ASSERT_EQ(Run({"import", PathFor("patch.reg")}), 0) << err;
+    EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/s", "/ignore", PathFor("ignore.txt")}), 0) << out;
+    ASSERT_EQ(Run({"query", "HKLM\\S"}), 0);
+    EXPECT_NE(out.find("HKEY_LOCAL_MACHINE\\S\\Key\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("    Case    REG_SZ    v\n"), std::string::npos) << out;
+    // What was ignored was left alone, and is still there to report without the list.
+    EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/s", "/noignore"}), 2);
+    EXPECT_NE(out.find("> Key: HKEY_LOCAL_MACHINE\\S\\Cache2"), std::string::npos) << out;
+    EXPECT_NE(out.find("Stamp"), std::string::npos) << out;
+
+    Write("bad.txt", "key HKLM\\A\nskip this\n");
+    EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/ignore", PathFor("bad.txt")}), 1);
+    EXPECT_NE(err.find("bad.txt, line 2: \"key PATTERN\" or \"value PATTERN\" expected"), std::string::npos) << err;
+}
+
+TEST(IgnoreList, PatternsAndTheStepByStepCompare) {
+    for (const auto& [pattern, text, match] : std::initializer_list<std::tuple<const char*, const char*, bool>>{
+             {"HKEY_*\\MRU*", "HKEY_CURRENT_USER\\Software\\MRUList", true},
+             {"a?c", "ABC", true},
+             {"a?c", "ac", false},
+             {"*x", "abxcx", true},
+             {"*x", "abxc", false},
+             {"**", "", true}})
+        EXPECT_EQ(WildcardMatch(pattern, text), match) << pattern << " / " << text;
+
+    // A key and a value only the Slave has, both ignored: the walk finds nothing.
+    KeyNode master("m"), slave("s");
+    KeyNode* m = master.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
+    KeyNode* s = slave.AppendSubkey(std::make_unique<KeyNode>("HKEY_CURRENT_USER"));
+    m->AppendValue(std::make_unique<ValueEntry>("Kept", REG_SZ, "1"));
+    s->AppendValue(std::make_unique<ValueEntry>("Kept", REG_SZ, "1"));
+    s->AppendValue(std::make_unique<ValueEntry>("LastRun", REG_SZ, "now"));
+    s->AppendSubkey(std::make_unique<KeyNode>("Cache"))->AppendSubkey(std::make_unique<KeyNode>("x"));
+    CIgnoreList ignore;
+    std::string error;
+    ASSERT_TRUE(ignore.Parse("key HKCU\\Cache\nvalue Last*\n", error)) << error;
+    int stops = 0;
+    const auto stop = [&stops](KeyNode*, int, UINT) { return ++stops, true; };
+    EXPECT_EQ(CompareNodes(s, m, stop, {}, {}, &ignore), 1);
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(CompareNodes(s, m, stop), 1);
+    EXPECT_EQ(stops, 4) << "without the list: value count, the value, key count, the key";
 }
 
 }  // namespace
