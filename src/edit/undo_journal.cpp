@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "compare/diff_output.h"
 #include "compare/differences.h"
@@ -87,6 +89,41 @@ void AppendSections(const KeyNode& tree, const std::string& key, std::vector<Reg
     }
 }
 
+// Whether the patch leaves `now`'s values in `wanted`'s order: it keeps
+// those it rewrites where they are and puts the ones it adds last.
+bool PatchKeepsOrder(const KeyNode& wanted, const KeyNode& now) {
+    std::unordered_set<std::string_view> wantedNames, nowNames;
+    for (const auto& v : wanted.values) wantedNames.insert(v->Name());
+    for (const auto& v : now.values) nowNames.insert(v->Name());
+    std::size_t at = 0;
+    for (const auto& v : now.values)
+        if (wantedNames.count(v->Name()) != 0 && wanted.values[at++]->Name() != v->Name()) return false;
+    for (const auto& v : wanted.values)
+        if (nowNames.count(v->Name()) == 0 && wanted.values[at++]->Name() != v->Name()) return false;
+    return true;
+}
+
+// A value deleted and put back would come last: where the order would not be
+// the one the change found, the key's values are written again in that order
+// (the registry keeps values in the order they were made, and shows them so).
+void RestoreValueOrder(const KeyNode& wanted, const KeyNode& now, const std::string& key, bool subtree,
+                       std::vector<RegPatchSection>& sections) {
+    if (!PatchKeepsOrder(wanted, now)) {
+        RegPatchSection& section = sections.emplace_back();
+        section.key = key;
+        for (const auto& v : wanted.values) {
+            section.deleteValues.emplace_back(v->Name());
+            section.setValues.push_back({std::string(v->Name()), v->type, v->data});
+        }
+    }
+    if (!subtree || wanted.subkeys.empty()) return;
+    std::unordered_map<std::string_view, const KeyNode*> nowSubkeys;
+    for (const auto& sub : now.subkeys) nowSubkeys.emplace(sub->name, sub.get());
+    for (const auto& sub : wanted.subkeys)
+        if (const auto found = nowSubkeys.find(sub->name); found != nowSubkeys.end())
+            RestoreValueOrder(*sub, *found->second, key + '\\' + sub->name, true, sections);
+}
+
 // What it takes to turn `now` (null: absent) into `wanted` (null: absent)
 // within the scope, as sections of a patch.
 std::vector<RegPatchSection> RestoreSections(const ChangeScope& scope, const KeyNode* wanted, const KeyNode* now) {
@@ -109,6 +146,7 @@ std::vector<RegPatchSection> RestoreSections(const ChangeScope& scope, const Key
         return true;
     });
     for (RegPatchSection& s : patch.Sections()) sections.push_back(std::move(s));
+    if (now != nullptr) RestoreValueOrder(*wanted, *now, scope.key, scope.subtree, sections);
     return sections;
 }
 
