@@ -88,11 +88,13 @@ private:
     }
 
     bool Registry() {
-        if (m_registry != nullptr) return true;
-        std::string reason;
-        m_registry = m_io.openRegistry(reason);
-        if (m_registry == nullptr) Error("This computer's registry cannot be opened: " + reason);
-        return m_registry != nullptr;
+        if (m_store == nullptr) {
+            std::string reason;
+            m_store = m_io.openRegistry(reason);
+            if (m_store == nullptr) return Error("This computer's registry cannot be opened: " + reason), false;
+        }
+        m_registry = m_store;
+        return true;
     }
 
     // The registry `key` lives in: a file's, opened read-only once per run,
@@ -544,7 +546,8 @@ private:
     ToolContext& m_io;
     std::string m_command;
     const ParsedArgs* m_args = nullptr;
-    IRegistry* m_registry = nullptr;
+    IRegistry* m_store = nullptr;     // this computer's, opened on first use
+    IRegistry* m_registry = nullptr;  // the one the key in hand lives in
     std::map<std::string, std::unique_ptr<CFileRegistry>> m_sources;
 };
 

@@ -250,6 +250,10 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     ASSERT_EQ(Tool({"import", exported}), 0) << out;
     EXPECT_EQ(Tool({"compare", hive.string() + "::" + key, key, "/s"}), 0) << out;
     EXPECT_EQ(Tool({"compare", hive.string(), key, "/s"}), 0) << out;
+    // With the file named first, the other side is still read from the store.
+    ASSERT_EQ(Tool({"add", key + "\\App", "/v", "Text", "/d", "changed", "/f"}), 0) << out;
+    EXPECT_EQ(Tool({"compare", hive.string() + "::" + key, key, "/s"}), 2) << out;
+    EXPECT_EQ(Tool({"compare", hive.string(), key, "/s"}), 2) << out;
     // A .reg file is a source as well; files are never changed by the tool.
     EXPECT_EQ(Tool({"compare", exported + "::" + key, hive.string() + "::" + key, "/s"}), 0) << out;
     EXPECT_EQ(Tool({"add", hive.string() + "::" + key, "/v", "x", "/f"}), 1);
