@@ -145,7 +145,9 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
 
 CDifferencesDock::~CDifferencesDock() { Clear(); }
 
-bool CDifferencesDock::Running() const { return m_run && m_run->Running(); }
+// From Start until Poll has taken the run's rows: the thread may have ended
+// a moment before its rows are shown.
+bool CDifferencesDock::Running() const { return m_run && m_timer->isActive(); }
 
 void CDifferencesDock::Clear() {
     m_timer->stop();
@@ -190,7 +192,7 @@ void CDifferencesDock::Poll() {
 }
 
 QString CDifferencesDock::CountsText() const {
-    if (!m_run || m_run->Running()) return {};
+    if (!m_run || Running()) return {};
     const auto counts = m_run->Counts();
     std::size_t total = 0;
     QString parts;
@@ -205,7 +207,7 @@ QString CDifferencesDock::CountsText() const {
 }
 
 void CDifferencesDock::Refilter() {
-    if (!m_run || m_run->Running()) return;
+    if (!m_run || Running()) return;
     const unsigned kinds = m_kind->currentData().toUInt();
     m_model->Reset(m_run.get(), m_run->Filter(kinds, ToUtf8(m_text->text())));
     m_table->resizeColumnsToContents();
@@ -217,7 +219,7 @@ void CDifferencesDock::Refilter() {
 
 void CDifferencesDock::OnRowChanged() {
     const QModelIndex current = m_table->currentIndex();
-    if (!m_run || m_run->Running() || !current.isValid()) return;
+    if (!m_run || Running() || !current.isValid()) return;
     m_doc.RevealDifference(m_run->Rows().at(m_model->RowIndex(current.row())), m_run->MasterName(), m_run->SlaveName());
 }
 
@@ -228,7 +230,7 @@ std::vector<std::size_t> CDifferencesDock::SelectedRows() const {
 }
 
 void CDifferencesDock::Act(bool copy) {
-    if (!m_run || m_run->Running()) return;
+    if (!m_run || Running()) return;
     const std::vector<std::size_t> selected = SelectedRows();
     std::vector<const DiffRow*> rows;
     for (std::size_t i : selected) rows.push_back(&m_run->Rows().at(i));
@@ -240,7 +242,7 @@ void CDifferencesDock::Act(bool copy) {
 }
 
 void CDifferencesDock::Save(bool patch) {
-    if (!m_run || m_run->Running()) return;
+    if (!m_run || Running()) return;
     FileDialogRequest request;
     request.bOpen = false;
     request.bOverwritePrompt = true;

@@ -140,6 +140,8 @@ CMainFrame::~CMainFrame() {
         for (auto& view : row) view.reset();
 }
 
+bool CMainFrame::DifferencesRunning() const { return m_pDifferences != nullptr && m_pDifferences->Running(); }
+
 QSize CMainFrame::InitialPaneSplit(QSize frame) { return QSize(frame.width() / 4, 2 * frame.height() / 5); }
 
 void CMainFrame::ApplyInitialSplit() {

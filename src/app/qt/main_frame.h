@@ -42,6 +42,9 @@ public:
     explicit CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app = nullptr, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
+    // Whether the differences list is still being filled.
+    bool DifferencesRunning() const;
+
     // The left column's width and the top row's height for a window of
     // `frame` (its whole rectangle): a quarter and two fifths.
     static QSize InitialPaneSplit(QSize frame);

@@ -3,6 +3,7 @@
 #include "sources/registry_source.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include <QApplication>
@@ -152,15 +153,22 @@ void CQuorvaneApp::RunCommandLine(const CommandLine& commandLine) {
     if (!commandLine.select.empty()) SelectKey(commandLine.select);
     if (commandLine.differences) m_pFrame->ExecuteCommand(ID_DIFFERENCES);
     if (!commandLine.screenshot.empty()) {
-        // After the first paints (and the differences run), so the picture
-        // shows what a user sees.
+        // After the first paints and once the differences list is filled (a
+        // minute at most), so the picture shows what a user sees.
         const QString shot = FromUtf8(commandLine.screenshot);
-        QTimer::singleShot(commandLine.differences ? 1500 : 500, m_pFrame.get(), [this, shot] {
+        auto* poll = new QTimer(m_pFrame.get());
+        const auto started = std::chrono::steady_clock::now();
+        QObject::connect(poll, &QTimer::timeout, m_pFrame.get(), [this, shot, poll, started] {
+            const auto waited = std::chrono::steady_clock::now() - started;
+            if (waited < std::chrono::milliseconds(500)) return;
+            if (m_pFrame->DifferencesRunning() && waited < std::chrono::seconds(60)) return;
+            poll->stop();
             m_pFrame->UpdateCommandUI();
             if (!m_pFrame->grab().save(shot))
                 std::fprintf(stderr, "quorvane: cannot save the screenshot to %s\n", shot.toLocal8Bit().constData());
             QApplication::quit();
         });
+        poll->start(100);
     }
 }
 
