@@ -88,11 +88,9 @@ private:
     }
 
     bool Registry() {
-        if (m_store == nullptr) {
-            std::string reason;
-            m_store = m_io.openRegistry(reason);
-            if (m_store == nullptr) return Error("This computer's registry cannot be opened: " + reason), false;
-        }
+        std::string reason;
+        if (m_store == nullptr && (m_store = m_io.openRegistry(reason)) == nullptr)
+            return Error("This computer's registry cannot be opened: " + reason), false;
         m_registry = m_store;
         return true;
     }
@@ -107,8 +105,7 @@ private:
         if (!opened) opened = OpenRegistrySource(key.source, false, error);
         if (!opened) {
             m_sources.erase(key.source);
-            Error(error);
-            return false;
+            return Error(error), false;
         }
         m_registry = opened.get();
         return true;
@@ -117,9 +114,8 @@ private:
     // Only this computer's registry and other computers' are changed here.
     bool Writable(const RegKeyName& key) {
         if (key.source.empty()) return true;
-        Error(key.source + ": quorvane-reg reads registry files but does not change them; open a hive as the "
-                           "Slave in quorvane to change it.");
-        return false;
+        return Error(key.source + ": quorvane-reg reads registry files but does not change them; open a hive as "
+                                  "the Slave in quorvane to change it."), false;
     }
 
     // Reads one key argument; false (with the error shown) when it is not one.
