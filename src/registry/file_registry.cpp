@@ -63,6 +63,11 @@ void CFileRegistry::OnWriteFailure(std::function<void(const std::string&)> repor
     m_impl->onWriteFailure = std::move(report);
 }
 
+void CFileRegistry::SetLargestHive(std::uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_impl->largestHive = bytes;
+}
+
 std::size_t CFileRegistry::OpenHandleCount() const {
     std::lock_guard lock(m_mutex);
     return m_impl->handles.size();
@@ -87,7 +92,8 @@ LONG CFileRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*
     Impl::Location base;
     if (const LONG status = m_impl->Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS)
+        return status;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
         return ERROR_SUCCESS;
@@ -113,7 +119,8 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS)
+        return status;
     if (base.depth + parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) return ERROR_INVALID_PARAMETER;
     if (parts.empty() && base.predefined) {
         *phkResult = hKey;
@@ -132,7 +139,8 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
                 continue;
             }
             const hive_node_h node = hivex_node_add_child(at.hive->h, at.node, std::string(parts[i]).c_str());
-            if (node == 0) return errno == ERANGE || errno == EINVAL ? ERROR_INVALID_PARAMETER : kErrorRegistryIoFailed;
+            if (node == 0 && errno == EINVAL) return ERROR_INVALID_PARAMETER;
+            if (node == 0) return impl.Refused(*at.hive, "add the key \"" + std::string(parts[i]) + "\"");
             impl.Changed(*at.hive);
             at.hive->createdSinceWrite.push_back(node);
             at = {nullptr, at.hive, node, at.depth + 1, false};
@@ -267,22 +275,29 @@ LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserv
         Utf8ToUtf16le(data, wide, nullptr, Conversion::kLenient);
         data = std::move(wide);
     }
+    if (data.size() > kLargestHiveValue) {
+        impl.pendingFailure = "Can't write the value \"" + name + "\" in the hive " + at.hive->file + ": its " +
+                              std::to_string(data.size()) + " bytes are more than hivex writes into one value (" +
+                              std::to_string(kLargestHiveValue) + "). Nothing was changed.";
+        return ERROR_INVALID_PARAMETER;
+    }
     std::vector<Impl::RawValue> values;
     if (const LONG status = Impl::RawValues(at.hive->h, at.node, values); status != ERROR_SUCCESS) return status;
     // The name keeps the spelling it has, as in the registry.
     const auto same = Impl::Find(values, name);
-    LONG status;
+    bool written;
     if (same == values.end()) {
         std::string key = name;
         const hive_set_value set = SetValue(key.data(), dwType, data);
-        status = hivex_node_set_value(at.hive->h, at.node, &set, 0) == 0 ? ERROR_SUCCESS : kErrorRegistryIoFailed;
+        written = hivex_node_set_value(at.hive->h, at.node, &set, 0) == 0;
     } else {
         same->type = dwType;
         same->data = std::move(data);
-        status = Impl::SetValues(at.hive->h, at.node, values);
+        written = Impl::SetValues(at.hive->h, at.node, values);
     }
+    if (!written) return impl.Refused(*at.hive, "write the value \"" + name + "\"");
     impl.Changed(*at.hive);
-    return status != ERROR_SUCCESS ? status : impl.WriteBackIfIdle(*at.hive);
+    return impl.WriteBackIfIdle(*at.hive);
 }
 
 LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
@@ -307,9 +322,10 @@ LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     const auto same = Impl::Find(values, name);
     if (same == values.end()) return ERROR_FILE_NOT_FOUND;
     values.erase(same);
-    const LONG status = Impl::SetValues(at.hive->h, at.node, values);
+    if (!Impl::SetValues(at.hive->h, at.node, values))
+        return impl.Refused(*at.hive, "delete the value \"" + name + "\"");
     impl.Changed(*at.hive);
-    return status != ERROR_SUCCESS ? status : impl.WriteBackIfIdle(*at.hive);
+    return impl.WriteBackIfIdle(*at.hive);
 }
 
 LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -320,7 +336,8 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     Impl::Location base;
     if (const LONG status = impl.Resolve(hKey, base); status != ERROR_SUCCESS) return status;
     std::vector<std::string_view> parts;
-    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS) return status;
+    if (const LONG status = SplitKeyPath(lpSubKey, parts, NameLimit::kUtf16Characters); status != ERROR_SUCCESS)
+        return status;
     if (parts.empty() && base.predefined) return ERROR_ACCESS_DENIED;
     Impl::Location at;
     std::size_t reached = 0;
@@ -340,7 +357,7 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     }
     Impl::Hive& hive = *at.hive;
     if (at.node == hivex_root(hive.h) || hivex_node_nr_children(hive.h, at.node) != 0) return ERROR_ACCESS_DENIED;
-    if (hivex_node_delete_child(hive.h, at.node) != 0) return kErrorRegistryIoFailed;
+    if (hivex_node_delete_child(hive.h, at.node) != 0) return impl.Refused(hive, "delete a key");
     for (auto& [value, handle] : impl.handles)
         if (handle.at.hive == &hive && handle.at.node == at.node) handle.deleted = true;
     std::erase(hive.createdSinceWrite, at.node);

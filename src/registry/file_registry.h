@@ -47,6 +47,11 @@ public:
     // Called with a message when writing a hive back failed; the change is
     // then dropped and the hive is as it was on disk.
     void OnWriteFailure(std::function<void(const std::string&)> report);
+    // The largest file a hive is written as: 2 GiB, past which Windows will
+    // not load one (and hivex's offsets wrap at 4). hivex never reuses the
+    // room of a list it regrows, so a key given tens of thousands of
+    // subkeys at once can make a hive that large. Tests lower it.
+    void SetLargestHive(std::uint64_t bytes);
 
     std::size_t OpenHandleCount() const;
 

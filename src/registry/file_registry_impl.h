@@ -34,6 +34,9 @@ constexpr LONG kErrorBadPathname = 161;
 constexpr LONG kErrorNoAccess = 998;
 constexpr LONG kErrorRegistryCorrupt = 1015;
 constexpr LONG kErrorRegistryIoFailed = 1016;
+// hivex keeps a value's data in one cell of at most 1,000,000 bytes, its
+// size field included.
+constexpr std::size_t kLargestHiveValue = 1000000 - 4;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
 // Memory hivex hands out, freed when the holder goes.
@@ -128,6 +131,7 @@ struct CFileRegistry::Impl {
     int batchDepth = 0;
     std::function<void(const std::string&)> onWriteFailure;
     std::string pendingFailure;
+    std::uint64_t largestHive = std::uint64_t{1} << 31;
 
     ~Impl() {
         for (auto& hive : hives) {
@@ -252,16 +256,7 @@ struct CFileRegistry::Impl {
             if (error) failure = "cannot keep a copy of it in " + backup + ": " + error.message();
             else hive.backedUp = true;
         }
-        if (failure.empty()) {
-            if (hivex_commit(hive.h, temporary.c_str(), 0) != 0 || !SyncPath(temporary, O_RDONLY) ||
-                ::chmod(temporary.c_str(), original.st_mode & 07777) != 0 ||
-                ::rename(temporary.c_str(), hive.file.c_str()) != 0) {
-                failure = Reason(errno);
-            } else {
-                const std::string folder = std::filesystem::path(hive.file).parent_path().string();
-                SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
-            }
-        }
+        if (failure.empty()) failure = Commit(hive, temporary, original.st_mode);
         if (failure.empty()) {
             hive.dirty = false;
             hive.createdSinceWrite.clear();
@@ -272,6 +267,34 @@ struct CFileRegistry::Impl {
         // Told once the lock is let go: the report may show a message box.
         pendingFailure = "Can't write the hive " + hive.file + ": " + failure +
                          ". The last change was not saved; Load Subtree shows the file as it is.";
+        return kErrorRegistryIoFailed;
+    }
+
+    // hivex's image of the hive into `temporary`, flushed, given `mode` and
+    // renamed over the hive's file. Empty, or what went wrong.
+    std::string Commit(Hive& hive, const std::string& temporary, mode_t mode) {
+        struct stat written {};
+        if (hivex_commit(hive.h, temporary.c_str(), 0) != 0 || ::stat(temporary.c_str(), &written) != 0)
+            return Reason(errno);
+        if (static_cast<std::uint64_t>(written.st_size) > largestHive)
+            return "it would grow to " + std::to_string(written.st_size) + " bytes, more than the " +
+                   std::to_string(largestHive) + " a hive may hold";
+        if (!SyncPath(temporary, O_RDONLY) || ::chmod(temporary.c_str(), mode & 07777) != 0 ||
+            ::rename(temporary.c_str(), hive.file.c_str()) != 0)
+            return Reason(errno);
+        const std::string folder = std::filesystem::path(hive.file).parent_path().string();
+        SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+        return {};
+    }
+
+    // hivex refused a change and may have left its image of the hive half
+    // made: what was not yet written is dropped (the file is read again), and
+    // the user told once the lock is let go.
+    LONG Refused(Hive& hive, const std::string& what) {
+        const std::string reason = Reason(errno);
+        Revert(hive);
+        pendingFailure = "Can't " + what + " in the hive " + hive.file + ": " + reason +
+                         ". Changes not yet written to it were dropped; Load Subtree shows the file as it is.";
         return kErrorRegistryIoFailed;
     }
 
@@ -354,12 +377,11 @@ struct CFileRegistry::Impl {
         return std::find_if(values.begin(), values.end(), [&](const RawValue& v) { return SameName(v.name, name); });
     }
 
-    static LONG SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
+    static bool SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
         std::vector<hive_set_value> set;
         set.reserve(values.size());
         for (RawValue& v : values) set.push_back(SetValue(v.name.data(), v.type, v.data));
-        return hivex_node_set_values(h, node, set.size(), set.data(), 0) == 0 ? ERROR_SUCCESS
-                                                                              : kErrorRegistryIoFailed;
+        return hivex_node_set_values(h, node, set.size(), set.data(), 0) == 0;
     }
 
     KeyNode* MemoryKey(HKEY root, const std::string& path) {

@@ -262,6 +262,46 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
 }
 
+// A hive that would outgrow what Windows loads is not written: the change is
+// dropped with the reason and the file stays as it was.
+TEST_F(RegistryFiles, AHiveIsNeverWrittenLargerThanAHiveMayBe) {
+    const fs::path path = dir / "SOFTWARE";
+    MakeHive(path, {});
+    const std::string before = Slurp(path);
+    CFileRegistry hive;
+    std::string error, failure;
+    ASSERT_TRUE(hive.MountHive(HKEY_LOCAL_MACHINE, "SOFTWARE", path.string(), true, error)) << error;
+    hive.OnWriteFailure([&failure](const std::string& message) { failure = message; });
+    hive.SetLargestHive(before.size() + 4096);
+    HKEY key = nullptr;
+    ASSERT_EQ(hive.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Big", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                   nullptr), 0);
+    const std::string big(20000, 'b');
+    EXPECT_EQ(hive.RegSetValueExA(key, "Blob", 0, REG_BINARY, reinterpret_cast<const BYTE*>(big.data()),
+                                  static_cast<DWORD>(big.size())), 0);
+    EXPECT_NE(hive.RegCloseKey(key), 0);
+    EXPECT_NE(failure.find("a hive may hold"), std::string::npos) << failure;
+    EXPECT_TRUE(Slurp(path) == before);
+    EXPECT_FALSE(fs::exists(path.string() + ".quorvane-tmp"));
+
+    // A value larger than hivex writes is refused before hivex is asked, which
+    // would leave the key's values unreadable; the hive takes the next one.
+    hive.SetLargestHive(std::uint64_t{1} << 31);
+    failure.clear();
+    ASSERT_EQ(hive.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Big", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                   nullptr), 0);
+    const std::string huge(1000000, 'h');
+    EXPECT_EQ(hive.RegSetValueExA(key, "Huge", 0, REG_BINARY, reinterpret_cast<const BYTE*>(huge.data()),
+                                  static_cast<DWORD>(huge.size())), ERROR_INVALID_PARAMETER);
+    EXPECT_NE(failure.find("more than hivex writes"), std::string::npos) << failure;
+    EXPECT_EQ(hive.RegSetValueExA(key, "Blob", 0, REG_BINARY, reinterpret_cast<const BYTE*>(big.data()),
+                                  static_cast<DWORD>(big.size())), 0);
+    EXPECT_EQ(hive.RegCloseKey(key), 0);
+    const std::string tree = RegTree(path);
+    EXPECT_NE(tree.find("Blob = REG_BINARY"), std::string::npos) << tree.substr(0, 200);
+    EXPECT_EQ(tree.find("Huge"), std::string::npos);
+}
+
 // 255 characters of Cyrillic are 510 bytes of UTF-8: such a key shows, opens
 // and holds its own values, whether it comes from a hive or from Wine's text.
 TEST_F(RegistryFiles, LongNamesInOtherScriptsKeepTheirKeys) {
