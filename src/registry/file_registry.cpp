@@ -30,6 +30,14 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
     } else {
         hive->readOnlyReason = file + " is opened read-only";
     }
+    if (HiveLeftDirty(file)) {
+        m_impl->notices.push_back(file + " was not closed cleanly by Windows (it was running, hibernated or shut "
+                                  "down with Fast Startup): its latest changes wait in its .LOG1 and .LOG2 files, "
+                                  "which are not applied here, so it may show older data.");
+        // Writing it would mark it clean, and Windows would then drop the logs.
+        if (hive->writable) hive->readOnlyReason = file + " was not closed cleanly by Windows";
+        hive->writable = false;
+    }
     errno = 0;
     hive->h = hivex_open(file.c_str(), hive->writable ? HIVEX_OPEN_WRITE : 0);
     if (hive->h == nullptr) {
@@ -42,6 +50,11 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
     m_impl->mounts[at] = hive.get();
     m_impl->hives.push_back(std::move(hive));
     return true;
+}
+
+std::vector<std::string> CFileRegistry::Notices() const {
+    std::lock_guard lock(m_mutex);
+    return m_impl->notices;
 }
 
 void CFileRegistry::Seal(std::string reason) {

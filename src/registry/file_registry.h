@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "model/registry.h"
 #include "registry/registry_batch.h"
@@ -38,6 +39,9 @@ public:
     // naming the file, when it is no hive or is damaged.
     bool MountHive(HKEY root, const std::string& path, const std::string& file, bool writable,
                    std::string& error);
+    // What the user should be told of the hives mounted: those Windows left
+    // unfinished, which may show older data and are never written.
+    std::vector<std::string> Notices() const;
     // From now on the keys held in memory refuse every write, for `reason`.
     void Seal(std::string reason);
     // Why the registry cannot be written: the first read-only hive's reason,

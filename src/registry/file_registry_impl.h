@@ -51,6 +51,19 @@ struct CMalloced {
 
 inline std::string Reason(int error) { return std::strerror(error); }
 
+// Whether Windows left the hive in `file` unfinished: its base block's two
+// sequence numbers differ until a write to the file completes, and the
+// changes since wait in <file>.LOG1/.LOG2 (a system that was running,
+// hibernated, or shut down with Fast Startup). hivex does not apply those.
+inline bool HiveLeftDirty(const std::string& file) {
+    unsigned char header[12] = {};
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool read = ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+    ::close(fd);
+    return read && std::memcmp(header + 4, header + 8, 4) != 0;
+}
+
 inline std::size_t RootSlot(HKEY root) {
     return static_cast<std::size_t>(reinterpret_cast<std::intptr_t>(root) -
                                     reinterpret_cast<std::intptr_t>(HKEY_CLASSES_ROOT));
@@ -131,6 +144,7 @@ struct CFileRegistry::Impl {
     int batchDepth = 0;
     std::function<void(const std::string&)> onWriteFailure;
     std::string pendingFailure;
+    std::vector<std::string> notices;  // what a user should know of the files opened
     std::uint64_t largestHive = std::uint64_t{1} << 31;
 
     ~Impl() {

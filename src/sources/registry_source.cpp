@@ -182,12 +182,15 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
 }
 
 bool OpenRegistryFileSide(const std::string& path, std::unique_ptr<IRegistry>& registry, std::string& readOnly,
-                          std::string& error, std::function<void(const std::string&)> onWriteFailure) {
+                          std::string& error, std::function<void(const std::string&)> report) {
     if (!IsRegistrySource(DetectSource(path))) return false;
     std::unique_ptr<CFileRegistry> opened = OpenRegistrySource(path, true, error);
     if (opened) {
         readOnly = opened->ReadOnlyReason();
-        opened->OnWriteFailure(std::move(onWriteFailure));
+        std::string notices;  // one message for all the hives of a Windows folder
+        for (const std::string& notice : opened->Notices()) notices += (notices.empty() ? "" : "\n") + notice;
+        if (!notices.empty()) report(notices);
+        opened->OnWriteFailure(std::move(report));
     }
     registry = std::move(opened);
     return true;

@@ -43,10 +43,11 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
 
 // What a document asks of a file side: false when `path` is a tree file;
 // else true, with the registry opened (hives writable where the files allow
-// it, `readOnly` saying why not) or null with `error`. A failure to write a
-// hive back later goes to `onWriteFailure`.
+// it, `readOnly` saying why not) or null with `error`. `report` shows a
+// message: at once for a hive Windows left unfinished, later for a failure to
+// write a hive back.
 bool OpenRegistryFileSide(const std::string& path, std::unique_ptr<IRegistry>& registry, std::string& readOnly,
-                          std::string& error, std::function<void(const std::string&)> onWriteFailure);
+                          std::string& error, std::function<void(const std::string&)> report);
 
 // Carries out what a .reg file says on `registry`: keys made, values set,
 // keys and values deleted. Returns 0, or the status of the first step that

@@ -102,7 +102,8 @@ private:
         if (key.source.empty()) return Registry();
         std::unique_ptr<CFileRegistry>& opened = m_sources[key.source];
         std::string error;
-        if (!opened) opened = OpenRegistrySource(key.source, false, error);
+        if (!opened && (opened = OpenRegistrySource(key.source, false, error)) != nullptr)
+            for (const std::string& notice : opened->Notices()) m_io.err << "WARNING: " << notice << '\n';
         if (!opened) {
             m_sources.erase(key.source);
             return Error(error), false;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -260,6 +261,37 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     EXPECT_NE(out.find("does not change them"), std::string::npos) << out;
     EXPECT_EQ(Tool({"compare", hive.string(), exported, "/s"}), 1);
     EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
+}
+
+// A hive Windows left unfinished (its base block's sequence numbers differ,
+// the latest changes wait in its logs) is told of at once and never written:
+// that would mark it clean and Windows would drop the logs.
+TEST_F(RegistryFiles, AHiveWindowsLeftUnfinishedIsToldOfAndNeverWritten) {
+    MakeHive(dir / "clean/SOFTWARE", {"Vendor"});
+    const fs::path hive = dir / "dirty/SOFTWARE";
+    MakeHive(hive, {"Vendor"});
+    std::string bytes = Slurp(hive);
+    ++bytes[4];  // the primary sequence number, then the base block's checksum
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < 508; at += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes.data() + at, 4);
+        sum ^= word;
+    }
+    std::memcpy(bytes.data() + 508, &sum, 4);
+    Spit(hive, bytes);
+
+    Open(kSourceFile, (dir / "clean/SOFTWARE").string(), kSourceFile, hive.string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    ASSERT_EQ(ui.Messages().size(), 1u) << ::testing::PrintToString(ui.Messages());
+    EXPECT_NE(ui.Messages()[0].find(hive.string() + " was not closed cleanly by Windows"), std::string::npos);
+    ASSERT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Vendor"}), nullptr);
+    slaveTree.AddKey("New");
+    EXPECT_NE(ui.Messages().back().find("is read-only: " + hive.string() + " was not closed cleanly"),
+              std::string::npos) << ui.Messages().back();
+    EXPECT_TRUE(Slurp(hive) == bytes);
+    EXPECT_EQ(Tool({"query", hive.string() + "::HKLM\\SOFTWARE\\Vendor"}), 0) << out;
+    EXPECT_NE(out.find("WARNING: " + hive.string() + " was not closed cleanly"), std::string::npos) << out;
 }
 
 // A hive that would outgrow what Windows loads is not written: the change is
