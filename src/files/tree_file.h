@@ -26,8 +26,9 @@ void WriteAncestors(const KeyNode* node, CStdioFile& file, std::string& path);
 void WriteSubtree(const KeyNode* node, CStdioFile& file, const std::string& parentPath);
 
 // How many values SaveTree(chosen, ...) writes that do not read back whole:
-// a tree file keeps REG_SZ text on one line and REG_DWORD numbers; names
-// must be on one line and hold no quote followed by '='.
+// a tree file keeps REG_SZ text on one line (nothing after its terminator)
+// and REG_DWORD numbers; names must be on one line and hold no quote
+// followed by '='.
 std::size_t CountUnkeptValues(const KeyNode* chosen);
 
 // The text of one value line, as written and printed: "name"="text",

@@ -87,7 +87,11 @@ std::size_t CountUnkeptValues(const KeyNode* chosen) {
     const auto kept = [](const ValueEntry& v) {
         if (v.name.find_first_of("\r\n") != std::string::npos || v.name.find("\"=") != std::string::npos) return false;
         if (v.type == REG_DWORD) return v.data.size() == sizeof(DWORD);
-        return v.type == REG_SZ && v.Text().find_first_of("\r\n") == std::string_view::npos;
+        // The text up to its first zero is written: nothing may follow that
+        // zero but the end (a missing terminator reads back as the same text).
+        const std::size_t zero = v.data.find('\0');
+        return v.type == REG_SZ && (zero == std::string::npos || zero + 1 == v.data.size()) &&
+               v.Text().find_first_of("\r\n") == std::string_view::npos;
     };
     std::size_t unkept = 0;
     std::vector<const KeyNode*> pending;

@@ -35,22 +35,6 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-// What the tree file keeps of a value as it stands: REG_SZ text on one line
-// with its terminator, a REG_DWORD; a name on one line.
-bool FitsTreeFile(const RegValue& v) {
-    if (v.name.find_first_of("\r\n") != std::string::npos) return false;
-    if (v.type == REG_DWORD) return v.data.size() == 4;
-    return v.type == REG_SZ && !v.data.empty() && v.data.find('\0') == v.data.size() - 1 &&
-           v.data.find_first_of("\r\n") == std::string::npos;
-}
-
-std::size_t CountUnfit(const RegTree& node) {
-    std::size_t n = 0;
-    for (const RegValue& v : node.values) n += !FitsTreeFile(v);
-    for (const auto& sub : node.subkeys) n += CountUnfit(*sub);
-    return n;
-}
-
 class CRunner {
 public:
     CRunner(ToolContext& context, std::string command) : m_io(context), m_command(std::move(command)) {}
@@ -391,9 +375,6 @@ private:
         }
         if (const LONG status = ReloadSubtree(node, *m_registry, key.computer, key.root, key.path); status != 0)
             return StatusError(status);
-        RegTree full;
-        if (const LONG status = ReadTree(*m_registry, opened.Key(), full, true); status != ERROR_SUCCESS)
-            return StatusError(status);
         try {
             CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace | CStdioFile::typeText);
             SaveTree(&top, out);
@@ -402,7 +383,7 @@ private:
             const std::string text = e.GetErrorMessage();
             return Error(text.empty() ? "Cannot write " + file + "." : text);
         }
-        if (const std::size_t unfit = CountUnfit(full); unfit != 0)
+        if (const std::size_t unfit = CountUnkeptValues(&top); unfit != 0)
             m_io.err << "WARNING: " << unfit
                      << " value(s) could not be kept whole: a tree file keeps REG_SZ data on one line and "
                         "REG_DWORD data only.\n";

@@ -383,11 +383,14 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
     EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
 
     // Text of any length is kept; what the tree file cannot hold (binary
-    // data, a line break) is named when saving.
+    // data, a line break, text after a zero, a name holding "=) is counted
+    // when saving.
     Set("HKCU\\Software\\T", {"long", REG_SZ, std::string(3000, 'x') + '\0'});
     Set("HKCU\\Software\\T", {"lines", REG_SZ, "a\nb\0"s});
+    Set("HKCU\\Software\\T", {"two", REG_SZ, "a\0b\0"s});
+    Set("HKCU\\Software\\T", {"x\"=y", REG_SZ, "z\0"s});
     ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t.qvf"), "/y"}), 0) << err;
-    EXPECT_EQ(err.rfind("WARNING: 2 value(s)", 0), 0u) << err;
+    EXPECT_EQ(err.rfind("WARNING: 4 value(s)", 0), 0u) << err;
     EXPECT_NE(Slurp(PathFor("t.qvf")).find("\"long\"=\"" + std::string(3000, 'x') + "\""), std::string::npos);
 }
 
