@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <hivex.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "model/text_encoding.h"
 
 #include "registry/file_registry.h"
+#include "registry/hive_lists.h"
 
 namespace qv {
 
@@ -114,6 +116,13 @@ struct CFileRegistry::Impl {
         std::size_t openHandles = 0;
         std::uint64_t generation = 0;
         std::vector<hive_node_h> createdSinceWrite;
+        // Keys wider than hivex lists, listed from the file (see Wide).
+        struct WideKey {
+            std::uint64_t generation = 0;
+            std::vector<hive_node_h> children;
+            std::unordered_map<std::string, hive_node_h> byName;  // ASCII letters folded, as SameName
+        };
+        std::unordered_map<hive_node_h, WideKey> wide;
     };
 
     // Where a key is: in memory, or a node of a hive.
@@ -198,13 +207,62 @@ struct CFileRegistry::Impl {
             return false;
         }
         errno = 0;
-        const hive_node_h node = hivex_node_get_child(at.hive->h, at.node, std::string(name).c_str());
+        hive_node_h node = hivex_node_get_child(at.hive->h, at.node, std::string(name).c_str());
+        if (node == 0 && errno == ERANGE) {
+            const Hive::WideKey* wide = Wide(*at.hive, at.node);
+            if (wide == nullptr) {
+                status = kErrorRegistryCorrupt;
+                return false;
+            }
+            std::string folded(name);
+            for (char& c : folded)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            const auto found = wide->byName.find(folded);
+            if (found == wide->byName.end()) return false;
+            node = found->second;
+        }
         if (node == 0) {
             if (errno != 0) status = kErrorRegistryCorrupt;
             return false;
         }
         child = {nullptr, at.hive, node, at.depth + 1, false};
         return true;
+    }
+
+    // The subkeys of a key hivex refused to list for its width (ERANGE),
+    // read from the file, which holds what hivex holds while no change waits
+    // to be written. Null when they cannot be read so.
+    static const Hive::WideKey* Wide(Hive& hive, hive_node_h node) {
+        Hive::WideKey& key = hive.wide[node];
+        if (key.generation == hive.generation + 1) return &key;
+        if (hive.dirty || node > 0xffffffffu) return nullptr;
+        std::vector<std::uint32_t> offsets;
+        bool read = false;
+        if (const int fd = ::open(hive.file.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+            struct stat file {};
+            void* bytes = ::fstat(fd, &file) == 0 && file.st_size > 0
+                              ? ::mmap(nullptr, static_cast<std::size_t>(file.st_size), PROT_READ, MAP_PRIVATE, fd, 0)
+                              : MAP_FAILED;
+            ::close(fd);
+            if (bytes != MAP_FAILED) {
+                const std::string_view view(static_cast<const char*>(bytes), static_cast<std::size_t>(file.st_size));
+                read = ReadSubkeyOffsets(view, static_cast<std::uint32_t>(node), offsets);
+                ::munmap(bytes, static_cast<std::size_t>(file.st_size));
+            }
+        }
+        if (!read) return nullptr;
+        key.children.assign(offsets.begin(), offsets.end());
+        key.byName.clear();
+        for (const hive_node_h child : key.children) {
+            CMalloced<char> name(hivex_node_name(hive.h, child));
+            if (name.p == nullptr) return nullptr;
+            std::string folded = name.p;
+            for (char& c : folded)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            key.byName.emplace(std::move(folded), child);
+        }
+        key.generation = hive.generation + 1;
+        return &key;
     }
 
     LONG Walk(Location at, const std::vector<std::string_view>& parts, Location& reached, std::size_t& count) const {
@@ -339,8 +397,13 @@ struct CFileRegistry::Impl {
         handle.values.clear();
         errno = 0;
         CMalloced<hive_node_h> children(hivex_node_children(hive.h, handle.at.node));
-        if (children.p == nullptr) return kErrorRegistryCorrupt;
-        for (hive_node_h* c = children.p; *c != 0; ++c) handle.children.push_back(*c);
+        if (children.p != nullptr) {
+            for (hive_node_h* c = children.p; *c != 0; ++c) handle.children.push_back(*c);
+        } else if (const Hive::WideKey* wide = errno == ERANGE ? Wide(hive, handle.at.node) : nullptr) {
+            handle.children = wide->children;
+        } else {
+            return kErrorRegistryCorrupt;
+        }
         CMalloced<hive_value_h> values(hivex_node_values(hive.h, handle.at.node));
         if (values.p == nullptr) return kErrorRegistryCorrupt;
         for (hive_value_h* v = values.p; *v != 0; ++v) handle.values.push_back(*v);

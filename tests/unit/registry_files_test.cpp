@@ -263,6 +263,23 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
 }
 
+// A key wider than hivex lists (more than 70,000 subkeys, as a Windows
+// installation's Installer Components key can be) is read from the file's own
+// lists: every subkey shows and opens, in any case.
+TEST_F(RegistryFiles, AKeyWiderThanHivexListsIsReadWhole) {
+    const fs::path hive = dir / "win/Windows/System32/config/SOFTWARE";
+    Spit(hive, testing::HiveWithSubkeys(70001));
+    Open(kSourceFile, (dir / "win").string(), kSourceFile, (dir / "win").string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    KeyNode* software = Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE"});
+    ASSERT_NE(software, nullptr);
+    EXPECT_EQ(software->subkeys.size(), 70001u);
+    EXPECT_NE(Walk(masterCtrl, software, {"k070000"}), nullptr);
+    EXPECT_TRUE(ui.Messages().empty()) << ui.Messages().front();
+    EXPECT_EQ(Tool({"query", hive.string() + "::HKLM\\SOFTWARE\\K070000"}), 0) << out;
+    EXPECT_EQ(Tool({"query", hive.string() + "::HKLM\\SOFTWARE\\k070001"}), 1) << out;
+}
+
 // A hive Windows left unfinished (its base block's sequence numbers differ,
 // the latest changes wait in its logs) is told of at once and never written:
 // that would mark it clean and Windows would drop the logs.
