@@ -146,23 +146,29 @@ LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKE
     return 0;
 }
 
-int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced) {
+int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced, LONG* error) {
     if (!forced && node->IsLoaded()) return 0;
     HKEY root = nullptr;
     std::string path;
     PathOf(node, root, path);
     if (root == nullptr) return 0;
+    LONG failure = 0;
     if (forced) {
-        ReloadSubtree(node, registry, computer, root, path);
-        return 1;
+        failure = ReloadSubtree(node, registry, computer, root, path);
+    } else {
+        COpenedKey key(registry);
+        failure = key.Open(computer, root, path, KEY_READ);
+        if (failure == 0) {
+            failure = LoadValues(registry, key.Key(), node);
+            DWORD index = 0;
+            std::string name;
+            LONG listing = 0;
+            while (NextSubkeyName(registry, key.Key(), index, name, &listing))
+                node->AppendSubkey(std::make_unique<KeyNode>(name));
+            if (failure == 0) failure = listing;
+        }
     }
-    COpenedKey key(registry);
-    if (key.Open(computer, root, path, KEY_READ) != 0) return 1;
-    LoadValues(registry, key.Key(), node);
-    DWORD index = 0;
-    std::string name;
-    while (NextSubkeyName(registry, key.Key(), index, name))
-        node->AppendSubkey(std::make_unique<KeyNode>(name));
+    if (error != nullptr) *error = failure;
     return 1;
 }
 

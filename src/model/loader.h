@@ -34,7 +34,10 @@ LONG AddRoot(KeyNode* top, IRegistry& registry, const std::string& computer, HKE
 // Loads one level of `node` (not forced: only while it has nothing in
 // memory), or replaces its whole subtree (forced). Returns 1 when a load was
 // attempted, 0 when the node was loaded already or has no registry location.
-int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced);
+// The first call that failed goes to `*error` (0 when none did): what was
+// read is kept, and the caller says it may be incomplete.
+int LoadLevel(KeyNode* node, IRegistry& registry, const std::string& computer, bool forced,
+              LONG* error = nullptr);
 
 // Reads the values and subtree of the key at `root`\`path` into a new node
 // named as `node`, which is left as it is. Returns the copy, with `status`

@@ -69,7 +69,8 @@ void CQuorvaneView::InsertChildItems(KeyNode* node, int image) { m_ctrl.InsertCh
 void CQuorvaneView::OnSelChanged() {
     if (m_bSelNotify == 0 || m_pDocument == nullptr) return;
     KeyNode* node = m_ctrl.GetSelectedNode();
-    if (node != nullptr && IsLive() && LoadLevel(node, Registry(), Computer(), false) == 1) {
+    LONG status = 0;
+    if (node != nullptr && IsLive() && LoadLevel(node, Registry(), Computer(), false, &status) == 1) {
         m_ctrl.SetVisible(false);
         InsertChildItems(node, KeyImage());
         m_ctrl.Expand(node);
@@ -77,6 +78,14 @@ void CQuorvaneView::OnSelChanged() {
     }
     m_pDocument->FollowSelection(node, m_nPane);
     ShowValues(node, m_nPane, 0);
+    TellReadFailure(node, status);
+}
+
+void CQuorvaneView::TellReadFailure(const KeyNode* node, LONG status) {
+    if (status == 0) return;
+    Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\": " + RegistryErrorText(status) +
+                        ". What is shown may be out of date or incomplete.",
+                    MB_OK | MB_ICONERROR);
 }
 
 KeyNode* CQuorvaneView::GuardSubtree() {
@@ -157,15 +166,14 @@ bool CQuorvaneView::Reload(KeyNode* node) {
     m_bSelNotify = 1;
     m_ctrl.SetVisible(true);
     ShowValues(node, m_nPane, 0);
-    if (status != 0)
-        Ui().MessageBox("Can't read the key \"" + FullKeyName(node) + "\": " + RegistryErrorText(status) +
-                            ". What is shown may be out of date or incomplete.",
-                        MB_OK | MB_ICONERROR);
+    TellReadFailure(node, status);
     return true;
 }
 
 void CQuorvaneView::LoadLevelWithItems(KeyNode* node) {
-    if (IsLive() && LoadLevel(node, Registry(), Computer(), false) == 1) InsertChildItems(node, KeyImage());
+    LONG status = 0;
+    if (IsLive() && LoadLevel(node, Registry(), Computer(), false, &status) == 1) InsertChildItems(node, KeyImage());
+    TellReadFailure(node, status);
 }
 
 int CQuorvaneView::SyncTo(KeyNode* root, KeyNode* other) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "framework/cmd_target.h"
+#include "model/registry_types.h"
 #include "framework/view.h"
 #include "panes/tree_ctrl.h"
 
@@ -65,7 +66,8 @@ public:
     bool ReadSubtree();
     // Reads `node`'s subtree afresh, as Load Subtree does, without its checks.
     bool Reload(KeyNode* node);
-    // Loads a live key's level when it has nothing in memory, with its items.
+    // Loads a live key's level when it has nothing in memory, with its items;
+    // says so when the registry could not give all of it.
     void LoadLevelWithItems(KeyNode* node);
     // Selects the key at the same path as `other` (a node of the other tree)
     // below `root`, loading the levels on the way. Returns 1 when found.
@@ -106,6 +108,8 @@ protected:
     IModalUI& Ui() const;
 
 private:
+    // Tells that `node` could not be read whole (`status` non-zero).
+    void TellReadFailure(const KeyNode* node, LONG status);
     // A stop of a walk at `node`: selects and expands it, shows its values
     // with `row` selected and asks Next or Stop. True for Next.
     bool StopAt(KeyNode* node, int row, UINT message);

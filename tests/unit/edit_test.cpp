@@ -253,7 +253,7 @@ TEST_F(EditCommands, EveryFailurePathLeavesMemoryAndRegistryAgreeing) {
         {"overwrite", [&](KeyNode*) { slaveTree.CopyFromMaster(master, 1, 0); }},
         {"append recursive", [&](KeyNode*) { slaveTree.CopyFromMaster(master, 0, 1); }},
         {"delete values", [&](KeyNode*) { slaveTree.DeleteValues(-1); }},
-        {"load a level", [&](KeyNode*) { LoadLevel(Node("Software\\T2"), *counting, "", false); }},
+        {"load a level", [&](KeyNode* t2) { slaveCtrl.Click(At(t2, {"A", "B"})); }},  // B is empty: read at once
         {"delete key", [&](KeyNode* t2) {
              slaveCtrl.Click(t2->subkeys[0].get());
              slaveTree.DeleteKey();
@@ -296,6 +296,9 @@ TEST_F(EditCommands, EveryFailurePathLeavesMemoryAndRegistryAgreeing) {
                 // create); the others are reported once.
                 EXPECT_LE(ui.Messages().size(), 1u) << at;
                 reported += ui.Messages().size();
+                if (failed && std::string(name) == "load a level") {
+                    EXPECT_EQ(ui.Messages().size(), 1u) << at << ": a key read in part is said so";
+                }
                 if (!failed) break;  // the n-th call was never made: every failure was tried
             }
         }
