@@ -84,8 +84,9 @@ private:
     // Hands a failed write-back's message to the report, outside the lock.
     void ReportWriteFailure();
     struct CReportOnExit {
-        CFileRegistry& registry;
+        explicit CReportOnExit(CFileRegistry& owner) : registry(owner) {}
         ~CReportOnExit() { registry.ReportWriteFailure(); }
+        CFileRegistry& registry;
     };
 
     struct Impl;
