@@ -274,7 +274,7 @@ LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserv
 
     if (at.mem != nullptr) {
         for (auto& entry : at.mem->values) {
-            if (SameName(entry->name, name)) {
+            if (SameKeyName(entry->name, name)) {
                 entry->type = dwType;
                 entry->data = std::move(data);
                 return ERROR_SUCCESS;
@@ -325,7 +325,7 @@ LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     if (at.mem != nullptr) {
         auto& values = at.mem->values;
         const auto same = std::find_if(values.begin(), values.end(),
-                                       [&](const auto& v) { return SameName(v->name, name); });
+                                       [&](const auto& v) { return SameKeyName(v->name, name); });
         if (same == values.end()) return ERROR_FILE_NOT_FOUND;
         values.erase(same);
         return ERROR_SUCCESS;

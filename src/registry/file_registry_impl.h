@@ -10,10 +10,13 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <clocale>
+#include <cwctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -52,6 +55,67 @@ struct CMalloced {
 };
 
 inline std::string Reason(int error) { return std::strerror(error); }
+
+// A name as Windows compares key and value names: upper-cased, letters of
+// every script, not only ASCII ones as hivex and the 8-bit calls do (so
+// "Ключ" and "ключ" are one key, as Windows would have it). Bytes that are no
+// UTF-8 stay as they are.
+inline std::string FoldName(std::string_view name) {
+    std::string folded;
+    folded.reserve(name.size());
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        if (lead < 0x80 || unicode == nullptr) {
+            folded += lead >= 'a' && lead <= 'z' ? static_cast<char>(lead - 'a' + 'A') : name[i];
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+        char32_t c = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0f : lead & 0x1f;
+        bool wellFormed = length > 1 && i + length <= name.size();
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(name[i + k]);
+            wellFormed = (next & 0xc0) == 0x80;
+            c = (c << 6) | (next & 0x3f);
+        }
+        if (!wellFormed) {
+            folded += name[i++];
+            continue;
+        }
+        const auto upper = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), unicode));
+        // Same length as before: a mapping that changes it (none in the BMP's
+        // simple upper cases that Windows uses) keeps the original.
+        const std::size_t upperLength = upper < 0x80 ? 1 : upper < 0x800 ? 2 : upper < 0x10000 ? 3 : 4;
+        if (upperLength != length) {
+            folded.append(name.substr(i, length));
+        } else if (length == 2) {
+            folded += static_cast<char>(0xc0 | (upper >> 6));
+            folded += static_cast<char>(0x80 | (upper & 0x3f));
+        } else if (length == 3) {
+            folded += static_cast<char>(0xe0 | (upper >> 12));
+            folded += static_cast<char>(0x80 | ((upper >> 6) & 0x3f));
+            folded += static_cast<char>(0x80 | (upper & 0x3f));
+        } else {
+            folded += static_cast<char>(0xf0 | (upper >> 18));
+            folded += static_cast<char>(0x80 | ((upper >> 12) & 0x3f));
+            folded += static_cast<char>(0x80 | ((upper >> 6) & 0x3f));
+            folded += static_cast<char>(0x80 | (upper & 0x3f));
+        }
+        i += length;
+    }
+    return folded;
+}
+
+inline bool IsAscii(std::string_view name) {
+    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether two key or value names are one name to Windows.
+inline bool SameKeyName(std::string_view a, std::string_view b) {
+    if (IsAscii(a) && IsAscii(b)) return SameName(a, b);
+    return FoldName(a) == FoldName(b);
+}
 
 // Whether Windows left the hive in `file` unfinished: its base block's two
 // sequence numbers differ until a write to the file completes, and the
@@ -120,7 +184,7 @@ struct CFileRegistry::Impl {
         struct WideKey {
             std::uint64_t generation = 0;
             std::vector<hive_node_h> children;
-            std::unordered_map<std::string, hive_node_h> byName;  // ASCII letters folded, as SameName
+            std::unordered_map<std::string, hive_node_h> byName;  // by FoldName
         };
         std::unordered_map<hive_node_h, WideKey> wide;
     };
@@ -199,34 +263,51 @@ struct CFileRegistry::Impl {
         status = ERROR_SUCCESS;
         if (at.mem != nullptr) {
             for (const auto& sub : at.mem->subkeys) {
-                if (SameName(sub->name, name)) {
+                if (SameKeyName(sub->name, name)) {
                     child = Enter(sub.get(), at.depth + 1);
                     return true;
                 }
             }
             return false;
         }
+        // hivex finds a name spelt as it is, and ASCII letters in any case;
+        // other letters in another case, and the subkeys of a key wider than
+        // it lists, are looked for here.
         errno = 0;
         hive_node_h node = hivex_node_get_child(at.hive->h, at.node, std::string(name).c_str());
-        if (node == 0 && errno == ERANGE) {
-            const Hive::WideKey* wide = Wide(*at.hive, at.node);
-            if (wide == nullptr) {
-                status = kErrorRegistryCorrupt;
-                return false;
-            }
-            std::string folded(name);
-            for (char& c : folded)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            const auto found = wide->byName.find(folded);
-            if (found == wide->byName.end()) return false;
-            node = found->second;
-        }
-        if (node == 0) {
+        if (node == 0 && (errno == ERANGE || (errno == 0 && !IsAscii(name)))) {
+            status = FindChild(*at.hive, at.node, name, node);
+            if (status != ERROR_SUCCESS || node == 0) return false;
+        } else if (node == 0) {
             if (errno != 0) status = kErrorRegistryCorrupt;
             return false;
         }
         child = {nullptr, at.hive, node, at.depth + 1, false};
         return true;
+    }
+
+    // The subkey of `parent` named `name` as Windows compares names, or 0.
+    static LONG FindChild(Hive& hive, hive_node_h parent, std::string_view name, hive_node_h& found) {
+        found = 0;
+        const std::string folded = FoldName(name);
+        errno = 0;
+        CMalloced<hive_node_h> children(hivex_node_children(hive.h, parent));
+        if (children.p == nullptr) {
+            const Hive::WideKey* wide = errno == ERANGE ? Wide(hive, parent) : nullptr;
+            if (wide == nullptr) return kErrorRegistryCorrupt;
+            const auto at = wide->byName.find(folded);
+            if (at != wide->byName.end()) found = at->second;
+            return ERROR_SUCCESS;
+        }
+        for (hive_node_h* c = children.p; *c != 0; ++c) {
+            CMalloced<char> childName(hivex_node_name(hive.h, *c));
+            if (childName.p == nullptr) return kErrorRegistryCorrupt;
+            if (FoldName(childName.p) == folded) {
+                found = *c;
+                break;
+            }
+        }
+        return ERROR_SUCCESS;
     }
 
     // The subkeys of a key hivex refused to list for its width (ERANGE),
@@ -256,10 +337,7 @@ struct CFileRegistry::Impl {
         for (const hive_node_h child : key.children) {
             CMalloced<char> name(hivex_node_name(hive.h, child));
             if (name.p == nullptr) return nullptr;
-            std::string folded = name.p;
-            for (char& c : folded)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            key.byName.emplace(std::move(folded), child);
+            key.byName.emplace(FoldName(name.p), child);
         }
         key.generation = hive.generation + 1;
         return &key;
@@ -451,7 +529,7 @@ struct CFileRegistry::Impl {
 
     // The value named `name` in any case, as the registry finds it.
     static std::vector<RawValue>::iterator Find(std::vector<RawValue>& values, const std::string& name) {
-        return std::find_if(values.begin(), values.end(), [&](const RawValue& v) { return SameName(v.name, name); });
+        return std::find_if(values.begin(), values.end(), [&](const RawValue& v) { return SameKeyName(v.name, name); });
     }
 
     static bool SetValues(hive_h* h, hive_node_h node, std::vector<RawValue>& values) {
@@ -470,7 +548,7 @@ struct CFileRegistry::Impl {
         for (const std::string_view part : parts) {
             KeyNode* next = nullptr;
             for (const auto& sub : node->subkeys)
-                if (SameName(sub->name, part)) next = sub.get();
+                if (SameKeyName(sub->name, part)) next = sub.get();
             node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(std::string(part)));
         }
         return node;

@@ -264,6 +264,33 @@ TEST_F(RegistryFiles, ToolReadsTheSameFilesAndRoundTripsAHiveThroughAnExport) {
     EXPECT_NE(out.find("FILE::KEY"), std::string::npos) << out;
 }
 
+// Names in any script are one name in either case, as Windows compares them
+// (hivex folds only ASCII): writing "КЛЮЧ" into a hive holding "Ключ" opens
+// that key, and a value's name finds its value, instead of making twins
+// Windows could not tell apart.
+TEST_F(RegistryFiles, HiveNamesInOtherScriptsMatchInAnyCase) {
+    const fs::path path = dir / "SOFTWARE";
+    MakeHive(path, {"\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87"});  // Ключ
+    CFileRegistry hive;
+    std::string error;
+    ASSERT_TRUE(hive.MountHive(HKEY_LOCAL_MACHINE, "X", path.string(), true, error)) << error;
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(hive.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "X\\\xD0\x9A\xD0\x9B\xD0\xAE\xD0\xA7", 0, nullptr, 0,
+                                   KEY_ALL_ACCESS, nullptr, &key, &disposition), 0);  // КЛЮЧ
+    EXPECT_EQ(disposition, DWORD{REG_OPENED_EXISTING_KEY});
+    const DWORD one = 1, two = 2;
+    ASSERT_EQ(hive.RegSetValueExA(key, "\xC3\x84", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), 0);  // Ä
+    ASSERT_EQ(hive.RegSetValueExA(key, "\xC3\xA4", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4), 0);  // ä
+    EXPECT_EQ(hive.RegCloseKey(key), 0);
+
+    // In the file: one key, and its values Text, Number and Ä = 2.
+    ASSERT_EQ(Tool({"query", path.string() + "::HKLM\\SOFTWARE", "/s"}), 0) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 7) << out;
+    EXPECT_NE(out.find("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\xC3\x84    REG_DWORD    0x2\n"), std::string::npos) << out;
+}
+
 // A key wider than hivex lists (more than 70,000 subkeys, as a Windows
 // installation's Installer Components key can be) is read from the file's own
 // lists: every subkey shows and opens, in any case.
