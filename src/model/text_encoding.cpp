@@ -11,7 +11,30 @@ void PutUnit(std::string& out, std::uint32_t unit) {
     out += static_cast<char>(unit >> 8);
 }
 
-void PutUtf8(std::string& out, std::uint32_t cp) {
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+bool NextCodePoint(std::string_view utf8, std::size_t at, std::uint32_t& cp, std::size_t& length,
+                   bool allowSurrogates) {
+    const auto b0 = static_cast<unsigned char>(utf8[at]);
+    if (b0 < 0x80) length = 1, cp = b0;
+    else if (b0 >= 0xC2 && b0 <= 0xDF) length = 2, cp = b0 & 0x1Fu;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) length = 3, cp = b0 & 0x0Fu;
+    else if (b0 >= 0xF0 && b0 <= 0xF4) length = 4, cp = b0 & 0x07u;
+    else length = 0, cp = 0;
+    bool ok = length != 0 && at + length <= utf8.size();
+    for (std::size_t k = 1; ok && k < length; ++k) {
+        const auto b = static_cast<unsigned char>(utf8[at + k]);
+        ok = (b & 0xC0) == 0x80;
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (ok && length == 3) ok = cp >= 0x800 && (allowSurrogates || cp < 0xD800 || cp > 0xDFFF);
+    if (ok && length == 4) ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    return ok;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -29,31 +52,14 @@ void PutUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-constexpr std::uint32_t kReplacement = 0xFFFD;
-
-}  // namespace
-
 bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt, Conversion mode) {
     const bool lenient = mode == Conversion::kLenient;
     out.clear();
     out.reserve(utf8.size() * 2);
     for (std::size_t i = 0; i < utf8.size();) {
-        const auto b0 = static_cast<unsigned char>(utf8[i]);
         std::size_t length;
         std::uint32_t cp;
-        if (b0 < 0x80) length = 1, cp = b0;
-        else if (b0 >= 0xC2 && b0 <= 0xDF) length = 2, cp = b0 & 0x1Fu;
-        else if (b0 >= 0xE0 && b0 <= 0xEF) length = 3, cp = b0 & 0x0Fu;
-        else if (b0 >= 0xF0 && b0 <= 0xF4) length = 4, cp = b0 & 0x07u;
-        else length = 0, cp = 0;
-        bool ok = length != 0 && i + length <= utf8.size();
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            const auto b = static_cast<unsigned char>(utf8[i + k]);
-            ok = (b & 0xC0) == 0x80;
-            cp = (cp << 6) | (b & 0x3Fu);
-        }
-        if (ok && length == 3) ok = cp >= 0x800 && (lenient || cp < 0xD800 || cp > 0xDFFF);
-        if (ok && length == 4) ok = cp >= 0x10000 && cp <= 0x10FFFF;
+        const bool ok = NextCodePoint(utf8, i, cp, length, lenient);
         if (!ok) {
             if (!lenient) {
                 if (badAt != nullptr) *badAt = i;
@@ -102,7 +108,7 @@ bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt,
             if (badAt != nullptr) *badAt = i;
             return false;
         }
-        PutUtf8(out, cp);  // a lone surrogate, when lenient, as its own sequence
+        AppendUtf8(out, cp);  // a lone surrogate, when lenient, as its own sequence
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,13 @@ bool Utf8ToUtf16le(std::string_view utf8, std::string& out, std::size_t* badAt =
                    Conversion mode = Conversion::kStrict);
 bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt = nullptr,
                    Conversion mode = Conversion::kStrict);
+
+// The code point of the UTF-8 sequence at `at`, and its length in bytes;
+// false when the byte there begins no well-formed sequence (an encoded
+// surrogate is one only with `allowSurrogates`, as WTF-8 writes them).
+bool NextCodePoint(std::string_view utf8, std::size_t at, std::uint32_t& cp, std::size_t& length,
+                   bool allowSurrogates = false);
+void AppendUtf8(std::string& out, std::uint32_t cp);
 
 // Types whose data is text: UTF-16LE in hives and version 5 .reg files,
 // UTF-8 at the registry calls the program makes.

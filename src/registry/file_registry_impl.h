@@ -59,49 +59,22 @@ inline std::string Reason(int error) { return std::strerror(error); }
 // A name as Windows compares key and value names: upper-cased, letters of
 // every script, not only ASCII ones as hivex and the 8-bit calls do (so
 // "Ключ" and "ключ" are one key, as Windows would have it). Bytes that are no
-// UTF-8 stay as they are.
+// UTF-8 stay as they are. Only compared, never stored.
 inline std::string FoldName(std::string_view name) {
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     std::string folded;
     folded.reserve(name.size());
-    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     for (std::size_t i = 0; i < name.size();) {
-        const auto lead = static_cast<unsigned char>(name[i]);
-        if (lead < 0x80 || unicode == nullptr) {
-            folded += lead >= 'a' && lead <= 'z' ? static_cast<char>(lead - 'a' + 'A') : name[i];
-            ++i;
-            continue;
-        }
-        const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
-        char32_t c = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0f : lead & 0x1f;
-        bool wellFormed = length > 1 && i + length <= name.size();
-        for (std::size_t k = 1; wellFormed && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(name[i + k]);
-            wellFormed = (next & 0xc0) == 0x80;
-            c = (c << 6) | (next & 0x3f);
-        }
-        if (!wellFormed) {
+        std::uint32_t c = 0;
+        std::size_t length = 1;
+        if (!NextCodePoint(name, i, c, length, true)) {
             folded += name[i++];
             continue;
         }
-        const auto upper = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), unicode));
-        // Same length as before: a mapping that changes it (none in the BMP's
-        // simple upper cases that Windows uses) keeps the original.
-        const std::size_t upperLength = upper < 0x80 ? 1 : upper < 0x800 ? 2 : upper < 0x10000 ? 3 : 4;
-        if (upperLength != length) {
-            folded.append(name.substr(i, length));
-        } else if (length == 2) {
-            folded += static_cast<char>(0xc0 | (upper >> 6));
-            folded += static_cast<char>(0x80 | (upper & 0x3f));
-        } else if (length == 3) {
-            folded += static_cast<char>(0xe0 | (upper >> 12));
-            folded += static_cast<char>(0x80 | ((upper >> 6) & 0x3f));
-            folded += static_cast<char>(0x80 | (upper & 0x3f));
-        } else {
-            folded += static_cast<char>(0xf0 | (upper >> 18));
-            folded += static_cast<char>(0x80 | ((upper >> 12) & 0x3f));
-            folded += static_cast<char>(0x80 | ((upper >> 6) & 0x3f));
-            folded += static_cast<char>(0x80 | (upper & 0x3f));
-        }
+        if (c < 0x80 || unicode == nullptr)
+            folded += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : name[i];
+        else
+            AppendUtf8(folded, static_cast<std::uint32_t>(::towupper_l(static_cast<wint_t>(c), unicode)));
         i += length;
     }
     return folded;
