@@ -74,12 +74,14 @@ void CDifferencesRun::Run(IRegistry& registry, DiffSide masterSide, DiffSide sla
         DiffOptions options;
         options.ignore = &m_ignore;
         options.masterPath = m_masterName;
+        options.names = masterSide.inFile && slaveSide.inFile ? NameMatch::kAnyScript : NameMatch::kAscii;
         options.keyEntered = [this] {
             ++m_keysDone;
             return !m_cancel.load(std::memory_order_relaxed);
         };
         m_finished = DiffTrees(*master, *slave, options, [this](const Difference& d) {
-            m_rows.push_back({d.kind, std::string(d.path), d.masterKey, d.slaveKey, d.master, d.slave});
+            m_rows.push_back({d.kind, std::string(d.path), std::string(d.slavePath), d.masterKey, d.slaveKey, d.master,
+                              d.slave});
             return true;
         });
     }

@@ -27,6 +27,10 @@ struct DiffSide {
     const KeyNode* node = nullptr;
     bool live = false;
     std::string computer;  // live sides: as the side's tree pane reaches it
+    // Kept in a file (a tree file, a hive, a .reg file): names are one name
+    // whatever their case in every script, as Windows has them; the store
+    // and the network service fold ASCII letters only.
+    bool inFile = false;
 };
 
 class CDifferencesRun {

@@ -15,6 +15,8 @@
 #include "files/tree_file.h"
 #include "files/tree_printer.h"
 #include "model/loader.h"
+#include "model/text_encoding.h"
+#include "compare/diff_output.h"
 
 namespace qv {
 
@@ -458,19 +460,149 @@ std::string ParentPath(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
+std::string Counted(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The key and every key below it.
+std::size_t CountKeys(const KeyNode* node) {
+    std::size_t n = 0;
+    std::vector<const KeyNode*> pending{node};
+    while (!pending.empty()) {
+        const KeyNode* k = pending.back();
+        pending.pop_back();
+        ++n;
+        for (const auto& sub : k->subkeys) pending.push_back(sub.get());
+    }
+    return n;
+}
+
+// What acting on rows does to the Slave, for the question before it.
+class CActionPlan {
+public:
+    void DeleteKey(const std::string& path, const KeyNode* key) {
+        ++m_keysDeleted;
+        m_keysBelow += key != nullptr ? CountKeys(key) - 1 : 0;
+        m_deletions.push_back("delete key " + path);
+    }
+    void MakeKey(const std::string& path, const KeyNode* key) {
+        m_keysMade += key != nullptr ? CountKeys(key) : 1;
+        m_others.push_back("make key " + path);
+    }
+    void SetValue(const std::string& path, const std::string& name) {
+        ++m_valuesSet;
+        m_others.push_back("set value " + DisplayName(name) + " in " + path);
+    }
+    void DeleteValue(const std::string& path, const std::string& name) {
+        ++m_valuesDeleted;
+        m_deletions.push_back("delete value " + DisplayName(name) + " in " + path);
+    }
+    void LeaveCase() { ++m_caseOnly; }
+    bool Empty() const { return m_deletions.empty() && m_others.empty(); }
+
+    // "It deletes 1 key (and the 2 keys below it), makes ...:" and the
+    // first few paths, deletions first.
+    std::string Text() const {
+        std::vector<std::string> parts;
+        if (m_keysDeleted > 0)
+            parts.push_back("deletes " + Counted(m_keysDeleted, "key", "keys") +
+                            (m_keysBelow > 0 ? " (and the " + Counted(m_keysBelow, "key", "keys") + " below them)" : ""));
+        if (m_keysMade > 0) parts.push_back("makes " + Counted(m_keysMade, "key", "keys"));
+        if (m_valuesSet > 0) parts.push_back("sets " + Counted(m_valuesSet, "value", "values"));
+        if (m_valuesDeleted > 0) parts.push_back("deletes " + Counted(m_valuesDeleted, "value", "values"));
+        std::string text = "It ";
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+        text += ":\n";
+        std::vector<std::string> lines = m_deletions;
+        lines.insert(lines.end(), m_others.begin(), m_others.end());
+        constexpr std::size_t kShown = 5;
+        for (std::size_t i = 0; i < lines.size() && i < kShown; ++i) text += "    " + lines[i] + "\n";
+        if (lines.size() > kShown) text += "    ... and " + std::to_string(lines.size() - kShown) + " more\n";
+        return text + CaseText();
+    }
+    std::string CaseText() const {
+        if (m_caseOnly == 0) return {};
+        return "\n" + Counted(m_caseOnly, "name differs", "names differ") +
+               " only in case and stays as the Slave spells it: the registry keeps one name whatever its case.\n";
+    }
+
+private:
+    std::size_t m_keysDeleted = 0, m_keysBelow = 0, m_keysMade = 0, m_valuesSet = 0, m_valuesDeleted = 0, m_caseOnly = 0;
+    std::vector<std::string> m_deletions, m_others;
+};
+
+// What acting on one row does: delete the Slave's entry, copy the Master's,
+// or nothing.
+enum class RowAction { kNone, kDelete, kCopy };
+
+RowAction ActionFor(const DiffRow& row, bool copy) {
+    const bool slaveHas = row.kind != DiffKind::kKeyOnlyInMaster && row.kind != DiffKind::kValueOnlyInMaster;
+    if (!copy) return slaveHas ? RowAction::kDelete : RowAction::kNone;
+    switch (row.kind) {
+    case DiffKind::kKeyOnlyInSlave:
+    case DiffKind::kValueOnlyInSlave: return RowAction::kDelete;
+    case DiffKind::kNameCase:
+    case DiffKind::kSameKey:
+    case DiffKind::kSameValue: return RowAction::kNone;
+    default: return RowAction::kCopy;
+    }
+}
+
 }  // namespace
+
+bool CQuorvaneDoc::ChooseDifferencesPair(std::string& masterKey, std::string& slaveKey) {
+    std::string selected[2];
+    for (int side = 0; side < 2; ++side) {
+        const CQuorvaneView* pane = TreeView(side);
+        const KeyNode* node = pane != nullptr ? pane->GetSelectedNode() : nullptr;
+        if (node == nullptr || node->parent == nullptr) {
+            m_ui.MessageBox("Select a key in the Master tree and one in the Slave tree first.", MB_OK | MB_ICONINFORMATION);
+            return false;
+        }
+        selected[side] = KeyPathOf(node);
+    }
+    // A row's reveal moves the selections apart; that is no new pair.
+    const bool revealed = !m_diffPair[0].empty() && selected[0] == m_diffRevealed[0] && selected[1] == m_diffRevealed[1];
+    masterKey = revealed ? m_diffPair[0] : selected[0];
+    slaveKey = revealed ? m_diffPair[1] : selected[1];
+    if (FoldNameAnyScript(LeafName(masterKey)) != FoldNameAnyScript(LeafName(slaveKey)) &&
+        m_ui.MessageBox("The Master key " + masterKey + " and the Slave key " + slaveKey +
+                            " have different names.\n\nList the differences between these two keys all the same?",
+                        MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    m_diffPair[0] = masterKey;
+    m_diffPair[1] = slaveKey;
+    m_diffRevealed[0].clear();
+    m_diffRevealed[1].clear();
+    return true;
+}
+
+const KeyNode* CQuorvaneDoc::FindSideKey(int side, const std::string& keyPath) {
+    CQuorvaneView* pane = TreeView(side);
+    KeyNode* root = SideRoot(side);
+    if (pane == nullptr || root == nullptr || keyPath.empty()) return nullptr;
+    return pane->FindPath(root, keyPath + '\\');
+}
 
 void CQuorvaneDoc::RevealDifference(const DiffRow& row, const std::string& masterKey, const std::string& slaveKey) {
     const std::string value = row.ValueName();
+    const std::string slaveValue = row.IsValue() && row.slave != nullptr ? std::string(row.slave->Name()) : value;
     for (int side = 0; side < 2; ++side) {
         CQuorvaneView* pane = TreeView(side);
         const std::string& key = side == 0 ? masterKey : slaveKey;
-        std::string path = JoinPath(key, row.path);
+        const std::string& below = side == 0 ? row.path : row.slavePath;
+        std::string path = JoinPath(key, below);
         // A key only one side has: the other side shows the key it would be in.
         const bool has = side == 0 ? row.kind != DiffKind::kKeyOnlyInSlave : row.kind != DiffKind::kKeyOnlyInMaster;
-        if (!row.IsValue() && !has) path = JoinPath(key, ParentPath(row.path));
-        if (pane != nullptr) pane->Reveal(path, row.IsValue() ? &value : nullptr);
+        if (!row.IsValue() && !has) path = JoinPath(key, ParentPath(below));
+        if (pane == nullptr) continue;
+        pane->Reveal(path, row.IsValue() ? (side == 0 ? &value : &slaveValue) : nullptr);
+        const KeyNode* shown = pane->GetSelectedNode();
+        m_diffRevealed[side] = shown != nullptr ? KeyPathOf(shown) : std::string();
     }
+    m_diffPair[0] = masterKey;
+    m_diffPair[1] = slaveKey;
 }
 
 std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const DiffRow*>& rows, bool copy,
@@ -483,29 +615,49 @@ std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const 
         return {};
     }
     if (RefuseWrite(1)) return {};
-    const std::string question = copy ? "Make the Slave's " + std::to_string(rows.size()) +
-                                            " selected entries equal the Master's?"
-                                      : "Delete the Slave's " + std::to_string(rows.size()) + " selected entries?";
+
+    CActionPlan plan;
+    for (const DiffRow* row : rows) {
+        const std::string keyPath = JoinPath(slaveKey, row->slavePath);
+        const RowAction action = ActionFor(*row, copy);
+        if (action == RowAction::kNone && row->kind == DiffKind::kNameCase) plan.LeaveCase();
+        if (action == RowAction::kNone) continue;
+        if (!row->IsValue()) {
+            if (action == RowAction::kDelete) plan.DeleteKey(keyPath, row->slaveKey);
+            else plan.MakeKey(keyPath, row->masterKey);
+        } else if (action == RowAction::kDelete) {
+            plan.DeleteValue(keyPath, std::string(row->slave->Name()));
+        } else {
+            plan.SetValue(keyPath, row->ValueName());
+        }
+    }
+    const std::string entries = rows.size() == 1 ? std::string("selected entry") : Counted(rows.size(), "selected entry", "selected entries");
+    if (plan.Empty()) {
+        m_ui.MessageBox("Nothing in the Slave changes for the " + entries + ".\n" + plan.CaseText(), MB_OK | MB_ICONINFORMATION);
+        return {};
+    }
+    const std::string question = (copy ? "Make the Slave's " + entries + " equal the Master's?"
+                                       : "Delete the Slave's " + entries + "?") +
+                                 "\n\n" + plan.Text();
     if (m_ui.MessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) return {};
 
     // One journal entry for them all.
     std::vector<ChangeScope> scopes;
-    for (const DiffRow* row : rows) scopes.push_back({JoinPath(slaveKey, row->path), !row->IsValue()});
+    for (const DiffRow* row : rows)
+        if (ActionFor(*row, copy) != RowAction::kNone) scopes.push_back({JoinPath(slaveKey, row->slavePath), !row->IsValue()});
     CChangeGuard change(this, 1,
-                        std::string(copy ? "Copy to Slave" : "Delete from Slave") + " (" + std::to_string(rows.size()) +
-                            " entries below " + slaveKey + ")",
+                        std::string(copy ? "Copy to Slave" : "Delete from Slave") + " (" +
+                            Counted(rows.size(), "entry", "entries") + " below " + slaveKey + ")",
                         std::move(scopes));
     if (!change.Ok()) return {};
     CWaitCursor wait(m_ui);
     std::vector<std::size_t> done;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const DiffRow& row = *rows[i];
-        const std::string keyPath = JoinPath(slaveKey, row.path);
-        const std::string valueName = row.ValueName();
-        const bool slaveHas = row.kind != DiffKind::kKeyOnlyInMaster && row.kind != DiffKind::kValueOnlyInMaster;
-        const bool remove = !copy || row.kind == DiffKind::kKeyOnlyInSlave || row.kind == DiffKind::kValueOnlyInSlave;
-        if (remove && !slaveHas) continue;  // nothing of the Slave's to delete
-        if (!row.IsValue() && remove) {
+        const std::string keyPath = JoinPath(slaveKey, row.slavePath);
+        const RowAction action = ActionFor(row, copy);
+        if (action == RowAction::kNone) continue;
+        if (!row.IsValue() && action == RowAction::kDelete) {
             if (slave->Reveal(keyPath) != nullptr) slave->DeleteKey();
             if (slave->Reveal(ParentPath(keyPath)) != nullptr && slave->FindPath(SideRoot(1), keyPath + '\\') == nullptr)
                 done.push_back(i);
@@ -517,9 +669,11 @@ std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const 
             if (slave->Reveal(ParentPath(keyPath)) != nullptr) slave->CopyFromMaster(source, 0, 1);
             if (slave->Reveal(keyPath) != nullptr) done.push_back(i);
         } else {
+            // The Slave's value by the name it has there, else the Master's.
+            const std::string valueName = row.slave != nullptr ? std::string(row.slave->Name()) : row.ValueName();
             KeyNode* key = slave->Reveal(keyPath, &valueName);
             if (key == nullptr) continue;
-            if (remove) {
+            if (action == RowAction::kDelete) {
                 for (std::size_t v = 0; v < key->values.size(); ++v)
                     if (key->values[v]->Name() == valueName) {
                         slave->DeleteValues(static_cast<int>(v));
@@ -531,9 +685,10 @@ std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const 
             // Done when the Slave's key now holds what the Master's does.
             const ValueEntry* now = nullptr;
             for (const auto& v : key->values)
-                if (v->Name() == valueName) now = v.get();
-            const bool agrees = remove ? now == nullptr
-                                       : now != nullptr && now->type == row.master->type && now->data == row.master->data;
+                if (SameName(v->Name(), valueName)) now = v.get();
+            const bool agrees = action == RowAction::kDelete
+                                    ? now == nullptr
+                                    : now != nullptr && now->type == row.master->type && now->data == row.master->data;
             if (agrees) done.push_back(i);
         }
     }

@@ -110,14 +110,26 @@ public:
     // The differences list's side of the document. Called before the sides
     // are replaced or the document goes: a run reading them must end first.
     std::function<void()> m_onSidesChanging;
+    // Called when a change to the Slave has ended (a command, a list action,
+    // Undo): what the list shows may no longer hold.
+    std::function<void()> m_onSlaveChanged;
+    // The pair of keys ("HKEY_...\\path" on each side) the list compares
+    // next: the keys selected in the two trees, or the last run's pair again
+    // while the trees still show what revealing one of its rows selected.
+    // Keys whose own names differ are compared only after a Yes to a
+    // question naming both. False, having said why, when there is no pair.
+    bool ChooseDifferencesPair(std::string& masterKey, std::string& slaveKey);
+    // The key at `keyPath` in side `side`'s tree (levels loaded on the way), or null.
+    const KeyNode* FindSideKey(int side, const std::string& keyPath);
     // Selects the row's key in both trees, loading levels on the way, and
     // its value in both value panes. `masterKey` and `slaveKey` are the
     // compared keys ("HKEY_...\\path").
     void RevealDifference(const DiffRow& row, const std::string& masterKey, const std::string& slaveKey);
-    // Acts on rows of the list after one question: with `copy`, makes each
-    // Slave entry equal the Master's (an entry only the Slave has is
-    // deleted); else deletes each Slave entry. Returns the indices (into
-    // `rows`) of the rows the Slave now agrees with.
+    // Acts on rows of the list after one question that says what will be
+    // deleted, made and set: with `copy`, makes each Slave entry equal the
+    // Master's (an entry only the Slave has is deleted; a name spelled in
+    // another case is left as it is); else deletes each Slave entry.
+    // Returns the indices (into `rows`) of the rows the Slave now agrees with.
     std::vector<std::size_t> ActOnDifferences(const std::vector<const DiffRow*>& rows, bool copy,
                                               const std::string& masterKey, const std::string& slaveKey);
 
@@ -148,6 +160,8 @@ private:
     std::string m_masterReadOnly, m_slaveReadOnly;  // why a registry file side takes no writes
     std::vector<std::string> m_mounted;              // registry files reachable by their path
     int m_nChangeDepth = 0;                          // changes running, nested ones counted
+    std::string m_diffPair[2];                       // the list's last pair of keys
+    std::string m_diffRevealed[2];                   // the keys a row's reveal selected since
 };
 
 }  // namespace qv

@@ -8,8 +8,8 @@
 namespace qv {
 
 bool CQuorvaneDoc::BeginChange(int pane, const std::string& description, std::vector<ChangeScope> scopes) {
-    if (m_pJournal == nullptr) return true;
-    if (m_nChangeDepth++ > 0) return true;  // recorded by the change it is part of
+    // Nested changes are recorded by the change they are part of.
+    if (m_nChangeDepth++ > 0 || m_pJournal == nullptr) return true;
     std::string error;
     if (m_pJournal->Begin(m_registry, SideKind(pane) == kSourceLocal ? std::string() : SideName(pane), description,
                           std::move(scopes), error))
@@ -20,8 +20,9 @@ bool CQuorvaneDoc::BeginChange(int pane, const std::string& description, std::ve
 }
 
 void CQuorvaneDoc::EndChange(int /*pane*/) {
-    if (m_pJournal == nullptr || m_nChangeDepth == 0) return;
-    if (--m_nChangeDepth == 0) m_pJournal->End(m_registry);
+    if (m_nChangeDepth == 0 || --m_nChangeDepth > 0) return;
+    if (m_pJournal != nullptr) m_pJournal->End(m_registry);
+    if (m_onSlaveChanged) m_onSlaveChanged();
 }
 
 void CQuorvaneDoc::OnEditUndo() {
@@ -38,6 +39,7 @@ void CQuorvaneDoc::OnEditUndo() {
         m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
         return;
     }
+    if (m_onSlaveChanged) m_onSlaveChanged();
     // The Slave shows the keys as they are now, when it is the side undone.
     CQuorvaneView* slave = TreeView(1);
     const std::string side = m_nSlaveKind == kSourceLocal ? std::string() : m_strSlave;

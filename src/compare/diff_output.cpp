@@ -105,12 +105,19 @@ void AppendDiffLines(const Difference& d, const std::string& masterName, const s
     };
     switch (d.kind) {
     case DiffKind::kKeyOnlyInMaster: line('<', "Key: " + Join(masterName, d.path)); break;
-    case DiffKind::kKeyOnlyInSlave: line('>', "Key: " + Join(slaveName, d.path)); break;
+    case DiffKind::kKeyOnlyInSlave: line('>', "Key: " + Join(slaveName, d.slavePath)); break;
     case DiffKind::kSameKey: line('=', "Key: " + Join(masterName, d.path)); break;
+    case DiffKind::kNameCase:  // one entry to the registry, spelled two ways
+        if (IsValueDifference(d.kind, d.master, d.slave))
+            line('~', "Value: " + Join(masterName, d.path) + "  " + DisplayName(d.master->Name()) + "  " +
+                          DisplayName(d.slave->Name()));
+        else
+            line('~', "Key: " + Join(masterName, d.path) + "  " + Join(slaveName, d.slavePath));
+        break;
     case DiffKind::kSameValue: line('=', ValueText(Join(masterName, d.path), *d.master)); break;
     default:
         if (d.master != nullptr) line('<', ValueText(Join(masterName, d.path), *d.master));
-        if (d.slave != nullptr) line('>', ValueText(Join(slaveName, d.path), *d.slave));
+        if (d.slave != nullptr) line('>', ValueText(Join(slaveName, d.slavePath), *d.slave));
         break;
     }
 }
@@ -137,7 +144,7 @@ void CPatchBuilder::AddSubtree(const KeyNode& key, const std::string& name) {
 }
 
 void CPatchBuilder::Add(const Difference& d) {
-    const std::string key = Join(m_slaveKey, d.path);
+    const std::string key = Join(m_slaveKey, d.slavePath);
     switch (d.kind) {
     case DiffKind::kKeyOnlyInSlave:
         m_deletions.emplace_back();
@@ -149,6 +156,7 @@ void CPatchBuilder::Add(const Difference& d) {
     case DiffKind::kValueOnlyInMaster:
     case DiffKind::kTypeDiffers:
     case DiffKind::kDataDiffers: Section(m_additions, key).setValues.push_back(ToRegValue(*d.master)); break;
+    case DiffKind::kNameCase:  // one key or value to the registry: kept as the Slave has it
     case DiffKind::kSameKey:
     case DiffKind::kSameValue: break;
     }

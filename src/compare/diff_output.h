@@ -23,7 +23,9 @@ inline std::string DisplayName(std::string_view name) { return name.empty() ? "(
 
 // The lines of one difference: "< " for the Master's side (the first key),
 // "> " for the Slave's, "= " for an equal item, then "Key: name" or
-// "Value: key  name  TYPE  data". `masterName` and `slaveName` are the
+// "Value: key  name  TYPE  data"; "~ " for a name spelled in another case
+// on each side, then "Key: master-key  slave-key" or "Value: key  master-name
+// slave-name". `masterName` and `slaveName` are the
 // compared keys as they are to be shown.
 void AppendDiffLines(const Difference& d, const std::string& masterName, const std::string& slaveName,
                      std::string& out);
@@ -31,8 +33,9 @@ void AppendDiffLines(const Difference& d, const std::string& masterName, const s
 // Collects a patch from the differences it is handed (in walk order), to
 // turn the Slave key `slaveKey` ("HKEY_...\path") into the Master: every
 // deletion first ([-KEY] and "name"=-), then the keys to make (with their
-// whole subtree) and values to set, so that a name that differs only in
-// case ends up spelled as the Master spells it.
+// whole subtree) and values to set. Keys are named as the Slave spells them;
+// a name that differs only in case is one name to the registry, so what is
+// already equal below it is left alone.
 class CPatchBuilder {
 public:
     explicit CPatchBuilder(std::string slaveKey) : m_slaveKey(std::move(slaveKey)) {}

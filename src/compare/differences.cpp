@@ -1,10 +1,52 @@
 #include "compare/differences.h"
 
+#include <unordered_map>
+
 #include "compare/name_index.h"
+#include "model/text_encoding.h"
 
 namespace qv {
 
 namespace {
+
+// Pairs each Master entry with the Slave entry of its name: the first one
+// of exactly that name, else, where names match whatever their case, the
+// first not yet paired whose name folds to the same.
+template <typename List, typename Index>
+class CPairing {
+public:
+    CPairing(const List& slave, typename Index::NameFunction nameOf, NameMatch match)
+        : m_list(slave), m_nameOf(nameOf), m_exact(slave, nameOf), m_match(match), m_paired(slave.size(), false) {}
+
+    // The index of the Slave entry `name` pairs with, or -1.
+    std::ptrdiff_t Pair(std::string_view name) {
+        std::ptrdiff_t found = m_exact.Find(name);
+        if (m_match != NameMatch::kExact && (found < 0 || m_paired[static_cast<std::size_t>(found)])) {
+            found = -1;
+            if (m_folded.empty()) {
+                for (std::size_t i = 0; i < m_list.size(); ++i) m_folded.emplace(Fold(m_nameOf(m_list[i])), i);
+            }
+            const auto [first, last] = m_folded.equal_range(Fold(name));
+            for (auto it = first; it != last && found < 0; ++it)
+                if (!m_paired[it->second]) found = static_cast<std::ptrdiff_t>(it->second);
+        }
+        if (found >= 0) m_paired[static_cast<std::size_t>(found)] = true;
+        return found;
+    }
+    bool Paired(std::size_t i) const { return m_paired[i]; }
+
+private:
+    std::string Fold(std::string_view name) const {
+        return m_match == NameMatch::kAscii ? FoldNameAscii(name) : FoldNameAnyScript(name);
+    }
+
+    const List& m_list;
+    typename Index::NameFunction m_nameOf;
+    Index m_exact;
+    NameMatch m_match;
+    std::vector<bool> m_paired;
+    std::unordered_multimap<std::string, std::size_t> m_folded;
+};
 
 class CDiffWalk {
 public:
@@ -14,33 +56,32 @@ public:
         if (m_options.keyEntered && !m_options.keyEntered()) return false;
         if (m_options.oneValue) return OneValue(master, slave);
         if (!Values(master, slave)) return false;
-        KeyIndex slaveKeys(slave.subkeys, &KeyName);
-        std::vector<bool> matched(slave.subkeys.size(), false);
+        CPairing<Subkeys, KeyIndex> slaveKeys(slave.subkeys, &KeyName, m_options.names);
         for (const auto& k : master.subkeys) {
-            const std::ptrdiff_t found = slaveKeys.Find(k->name);
-            const std::size_t mark = Enter(k->name);
+            const std::ptrdiff_t found = slaveKeys.Pair(k->name);
+            const KeyNode* other = found < 0 ? nullptr : slave.subkeys[static_cast<std::size_t>(found)].get();
+            const Mark mark = Enter(k->name, other != nullptr ? other->name : k->name);
             if (Ignored()) {
-                if (found >= 0) matched[static_cast<std::size_t>(found)] = true;
                 Leave(mark);
                 continue;
             }
             bool go;
-            if (found < 0) {
-                go = Emit({DiffKind::kKeyOnlyInMaster, m_path, k.get(), nullptr});
+            if (other == nullptr) {
+                go = Emit({DiffKind::kKeyOnlyInMaster, m_path, m_slavePath, k.get(), nullptr});
             } else {
-                const KeyNode& other = *slave.subkeys[static_cast<std::size_t>(found)];
-                matched[static_cast<std::size_t>(found)] = true;
-                go = (!m_options.reportSame || Emit({DiffKind::kSameKey, m_path, k.get(), &other})) &&
-                     (!m_options.recurse || Keys(*k, other));  // depth bounded by the registry's limit
+                const bool sameSpelling = k->name == other->name;
+                go = (sameSpelling || Emit({DiffKind::kNameCase, m_path, m_slavePath, k.get(), other})) &&
+                     (!m_options.reportSame || Emit({DiffKind::kSameKey, m_path, m_slavePath, k.get(), other})) &&
+                     (!m_options.recurse || Keys(*k, *other));  // depth bounded by the registry's limit
             }
             Leave(mark);
             if (!go) return false;
         }
         for (std::size_t i = 0; i < slave.subkeys.size(); ++i) {
-            if (matched[i]) continue;
+            if (slaveKeys.Paired(i)) continue;
             const KeyNode& k = *slave.subkeys[i];
-            const std::size_t mark = Enter(k.name);
-            const bool go = Ignored() || Emit({DiffKind::kKeyOnlyInSlave, m_path, nullptr, &k});
+            const Mark mark = Enter(k.name, k.name);
+            const bool go = Ignored() || Emit({DiffKind::kKeyOnlyInSlave, m_path, m_slavePath, nullptr, &k});
             Leave(mark);
             if (!go) return false;
         }
@@ -51,16 +92,14 @@ private:
     bool Emit(const Difference& d) { return m_sink(d); }
 
     bool Values(const KeyNode& master, const KeyNode& slave) {
-        ValueIndex slaveValues(slave.values, &ValueName);
-        std::vector<bool> matched(slave.values.size(), false);
+        CPairing<qv::Values, ValueIndex> slaveValues(slave.values, &ValueName, m_options.names);
         for (const auto& v : master.values) {
-            const std::ptrdiff_t found = slaveValues.Find(v->Name());
+            const std::ptrdiff_t found = slaveValues.Pair(v->Name());
             const ValueEntry* w = found < 0 ? nullptr : slave.values[static_cast<std::size_t>(found)].get();
-            if (w != nullptr) matched[static_cast<std::size_t>(found)] = true;
             if (!Pair(master, slave, v.get(), w)) return false;
         }
         for (std::size_t i = 0; i < slave.values.size(); ++i)
-            if (!matched[i] && !Pair(master, slave, nullptr, slave.values[i].get())) return false;
+            if (!slaveValues.Paired(i) && !Pair(master, slave, nullptr, slave.values[i].get())) return false;
         return true;
     }
 
@@ -79,6 +118,9 @@ private:
         if (m_options.ignore != nullptr && !m_options.ignore->Empty() &&
             m_options.ignore->IgnoresValue(FullPath(), (v != nullptr ? v : w)->Name()))
             return true;
+        if (v != nullptr && w != nullptr && v->Name() != w->Name() &&
+            !Emit({DiffKind::kNameCase, m_path, m_slavePath, &masterKey, &slaveKey, v, w}))
+            return false;
         DiffKind kind;
         if (v == nullptr) kind = DiffKind::kValueOnlyInSlave;
         else if (w == nullptr) kind = DiffKind::kValueOnlyInMaster;
@@ -86,16 +128,24 @@ private:
         else if (!SameData(*v, *w)) kind = DiffKind::kDataDiffers;
         else if (m_options.reportSame) kind = DiffKind::kSameValue;
         else return true;
-        return Emit({kind, m_path, &masterKey, &slaveKey, v, w});
+        return Emit({kind, m_path, m_slavePath, &masterKey, &slaveKey, v, w});
     }
 
-    std::size_t Enter(const std::string& name) {
-        const std::size_t mark = m_path.size();
+    struct Mark {
+        std::size_t path, slavePath;
+    };
+    Mark Enter(const std::string& name, const std::string& slaveName) {
+        const Mark mark{m_path.size(), m_slavePath.size()};
         if (!m_path.empty()) m_path += '\\';
         m_path += name;
+        if (!m_slavePath.empty()) m_slavePath += '\\';
+        m_slavePath += slaveName;
         return mark;
     }
-    void Leave(std::size_t mark) { m_path.resize(mark); }
+    void Leave(Mark mark) {
+        m_path.resize(mark.path);
+        m_slavePath.resize(mark.slavePath);
+    }
 
     std::string FullPath() const {
         if (m_path.empty()) return m_options.masterPath;
@@ -108,7 +158,7 @@ private:
 
     const DiffOptions& m_options;
     const DiffSink& m_sink;
-    std::string m_path;
+    std::string m_path, m_slavePath;
 };
 
 }  // namespace
@@ -131,6 +181,7 @@ const char* DiffKindName(DiffKind kind) {
     case DiffKind::kValueOnlyInSlave: return "value only in Slave";
     case DiffKind::kTypeDiffers: return "type differs";
     case DiffKind::kDataDiffers: return "data differs";
+    case DiffKind::kNameCase: return "name differs in case";
     case DiffKind::kSameKey: return "same key";
     case DiffKind::kSameValue: return "same value";
     }

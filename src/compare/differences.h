@@ -1,8 +1,9 @@
 // Every difference between two keys at once, both ways: what only the Master
 // has, what only the Slave has, values whose type or data differ. Names are
-// matched exactly, as the step-by-step Compare matches them; REG_SZ data is
-// compared as text, everything else byte for byte. The differences list,
-// its report and patch, and quorvane-reg's compare all walk through here.
+// matched exactly (as the step-by-step Compare and the undo journal match
+// them) or whatever their case, as the registry itself matches them (the
+// differences list, its report and patch, quorvane-reg's compare); REG_SZ
+// data is compared as text, everything else byte for byte.
 #pragma once
 
 #include <functional>
@@ -21,6 +22,10 @@ enum class DiffKind {
     kValueOnlyInSlave,
     kTypeDiffers,
     kDataDiffers,
+    // One key or value to the registry, spelled in another case on each
+    // side (names matched whatever their case); what lies below it is
+    // compared as usual.
+    kNameCase,
     kSameKey,    // only with DiffOptions::reportSame
     kSameValue,  // likewise
 };
@@ -30,6 +35,8 @@ struct Difference {
     // The key the entry is in, below the compared keys ("" for them; joined
     // with '\'), as the Master spells it where it has the key.
     std::string_view path;
+    // The same path as the Slave spells it where it has the key.
+    std::string_view slavePath;
     // Key kinds: the key on each side, null on the side without it; value
     // kinds: the keys holding the values.
     const KeyNode* masterKey = nullptr;
@@ -39,7 +46,13 @@ struct Difference {
     const ValueEntry* slave = nullptr;
 };
 
+// How names are matched: exactly, ASCII letters in either case (the store
+// and the network service, like the registry's 8-bit calls), or letters of
+// every script in either case (registries kept in files, as Windows does).
+enum class NameMatch { kExact, kAscii, kAnyScript };
+
 struct DiffOptions {
+    NameMatch names = NameMatch::kExact;
     bool recurse = true;     // the whole subtrees, not only the compared keys' own entries
     bool reportSame = false; // equal keys and values too (in walk order), for listings
     // Only the value of this name (case ignored), in the compared keys alone.
@@ -59,21 +72,28 @@ struct DiffOptions {
 // Slave has. Returns false to stop.
 using DiffSink = std::function<bool(const Difference&)>;
 
+// Whether a difference is about a value (else about a key).
+inline bool IsValueDifference(DiffKind kind, const ValueEntry* master, const ValueEntry* slave) {
+    if (kind == DiffKind::kNameCase) return master != nullptr || slave != nullptr;
+    return kind != DiffKind::kKeyOnlyInMaster && kind != DiffKind::kKeyOnlyInSlave && kind != DiffKind::kSameKey;
+}
+
 // One difference, kept with the names it was found under.
 struct DiffRow {
     DiffKind kind;
-    std::string path;  // below the compared keys
+    std::string path;       // below the compared keys
+    std::string slavePath;  // as the Slave spells it
     const KeyNode* masterKey = nullptr;
     const KeyNode* slaveKey = nullptr;
     const ValueEntry* master = nullptr;
     const ValueEntry* slave = nullptr;
 
-    Difference View() const { return {kind, path, masterKey, slaveKey, master, slave}; }
-    bool IsValue() const { return kind != DiffKind::kKeyOnlyInMaster && kind != DiffKind::kKeyOnlyInSlave; }
+    Difference View() const { return {kind, path, slavePath, masterKey, slaveKey, master, slave}; }
+    bool IsValue() const { return IsValueDifference(kind, master, slave); }
     std::string ValueName() const;
 };
 
-constexpr std::size_t kDiffKinds = 6;  // the kinds before kSameKey
+constexpr std::size_t kDiffKinds = 7;  // the kinds before kSameKey
 
 // Returns false when the sink stopped the walk.
 bool DiffTrees(const KeyNode& master, const KeyNode& slave, const DiffOptions& options, const DiffSink& sink);

@@ -18,6 +18,7 @@ namespace qv {
 template <typename List, typename NameOf>
 class FirstMatchIndex {
 public:
+    using NameFunction = NameOf;
     FirstMatchIndex(const List& list, NameOf nameOf) : m_list(list), m_nameOf(nameOf) {}
 
     // Index of the first entry named `name`, or -1.

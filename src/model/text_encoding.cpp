@@ -1,6 +1,12 @@
 #include "model/text_encoding.h"
 
 #include <cstdint>
+#include <cwctype>
+
+#ifndef _WIN32
+#include <locale.h>
+#include <wctype.h>
+#endif
 
 namespace qv {
 
@@ -111,6 +117,43 @@ bool Utf16leToUtf8(std::string_view utf16, std::string& out, std::size_t* badAt,
         AppendUtf8(out, cp);  // a lone surrogate, when lenient, as its own sequence
     }
     return true;
+}
+
+std::string FoldNameAscii(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return folded;
+}
+
+std::string FoldNameAnyScript(std::string_view name) {
+#ifndef _WIN32
+    // The C.UTF-8 locale's case table, whatever locale the program runs in.
+    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+#endif
+    std::string folded;
+    folded.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        std::uint32_t c = 0;
+        std::size_t length = 1;
+        if (!NextCodePoint(name, i, c, length, true)) {
+            folded += name[i++];
+            continue;
+        }
+        if (c < 0x80) {
+            folded += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : name[i];
+        } else {
+#ifdef _WIN32
+            const std::uint32_t upper = c <= 0xFFFF ? static_cast<std::uint32_t>(std::towupper(static_cast<wint_t>(c))) : c;
+#else
+            const std::uint32_t upper =
+                unicode == nullptr ? c : static_cast<std::uint32_t>(::towupper_l(static_cast<wint_t>(c), unicode));
+#endif
+            AppendUtf8(folded, upper);
+        }
+        i += length;
+    }
+    return folded;
 }
 
 }  // namespace qv

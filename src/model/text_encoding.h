@@ -35,6 +35,13 @@ bool NextCodePoint(std::string_view utf8, std::size_t at, std::uint32_t& cp, std
                    bool allowSurrogates = false);
 void AppendUtf8(std::string& out, std::uint32_t cp);
 
+// A key or value name as Windows compares names: upper-cased, letters of
+// every script, not only ASCII ones (so "Ключ" and "ключ" are one name).
+// Bytes that are no UTF-8 stay as they are. Only compared, never stored.
+std::string FoldNameAnyScript(std::string_view name);
+// The same for names as the 8-bit calls compare them: ASCII letters only.
+std::string FoldNameAscii(std::string_view name);
+
 // Types whose data is text: UTF-16LE in hives and version 5 .reg files,
 // UTF-8 at the registry calls the program makes.
 inline bool IsTextType(DWORD type) {

@@ -56,29 +56,8 @@ struct CMalloced {
 
 inline std::string Reason(int error) { return std::strerror(error); }
 
-// A name as Windows compares key and value names: upper-cased, letters of
-// every script, not only ASCII ones as hivex and the 8-bit calls do (so
-// "Ключ" and "ключ" are one key, as Windows would have it). Bytes that are no
-// UTF-8 stay as they are. Only compared, never stored.
-inline std::string FoldName(std::string_view name) {
-    static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    std::string folded;
-    folded.reserve(name.size());
-    for (std::size_t i = 0; i < name.size();) {
-        std::uint32_t c = 0;
-        std::size_t length = 1;
-        if (!NextCodePoint(name, i, c, length, true)) {
-            folded += name[i++];
-            continue;
-        }
-        if (c < 0x80 || unicode == nullptr)
-            folded += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : name[i];
-        else
-            AppendUtf8(folded, static_cast<std::uint32_t>(::towupper_l(static_cast<wint_t>(c), unicode)));
-        i += length;
-    }
-    return folded;
-}
+// A name as Windows compares key and value names, in every script.
+inline std::string FoldName(std::string_view name) { return FoldNameAnyScript(name); }
 
 inline bool IsAscii(std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });

@@ -485,7 +485,12 @@ private:
         CIgnoreList ignore;
         if (!ReadIgnoreList(ignore)) return kFailure;
         DiffOptions options;
-        options.recurse = m_args->Has("s");
+        // Two tree files are compared whole: their tops are no keys of their own.
+        options.recurse = m_args->Has("s") || (sides[0].isFile && sides[1].isFile);
+        // Names match whatever their case, in every script where both
+        // registries are kept in files, as Windows has them.
+        auto inFile = [](const Side& side) { return side.isFile || !side.key.source.empty(); };
+        options.names = inFile(sides[0]) && inFile(sides[1]) ? NameMatch::kAnyScript : NameMatch::kAscii;
         options.oneValue = m_args->Has("v") || m_args->Has("ve");
         options.valueName = m_args->Get("v");
         options.reportSame = m_args->Has("oa") || m_args->Has("os");
@@ -503,7 +508,8 @@ private:
         DiffTrees(*loaded[0].node, *loaded[1].node, options, [&](const Difference& d) {
             const bool same = d.kind == DiffKind::kSameKey || d.kind == DiffKind::kSameValue;
             if (!same) {
-                identical = false;
+                // A name spelled in another case is one name to the registry.
+                identical = identical && d.kind == DiffKind::kNameCase;
                 if (wantReport) AppendDiffLines(d, loaded[0].name, loaded[1].name, report);
                 if (wantPatch) patch.Add(d);
             }

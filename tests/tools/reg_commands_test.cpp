@@ -373,6 +373,10 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
     Set("HKCU\\Software\\T\\Sub", {"deep", REG_SZ, "changed\0"s});
     Set("HKCU\\Software\\T", {"blob", REG_BINARY, "\x01"s});
     EXPECT_EQ(Run({"compare", PathFor("t.qvf"), "HKCU\\Software\\T", "/s"}), 2) << err;
+    const std::string report = out;
+    ASSERT_EQ(Run({"save", "HKCU\\Software\\T", PathFor("t2.qvf")}), 0) << err;
+    EXPECT_EQ(Run({"compare", PathFor("t.qvf"), PathFor("t2.qvf")}), 2) << "two tree files are compared whole, /s or not";
+    ASSERT_EQ(Run({"compare", PathFor("t.qvf"), "HKCU\\Software\\T", "/s"}), 2) << err;
     EXPECT_EQ(out,
               "> Value: HKEY_CURRENT_USER\\Software\\T  blob  REG_BINARY  01\n"
               "< Value: HKEY_CURRENT_USER\\Software\\T\\Sub  deep  REG_SZ  d\n"
@@ -433,7 +437,7 @@ TEST_F(RegCommands, CompareFindsEveryKindBothWaysAndThePatchMakesTheSlaveEqual) 
               "> Value: HKEY_LOCAL_MACHINE\\S  type  REG_DWORD  0x1\n"
               "< Value: HKEY_LOCAL_MACHINE\\M  data  REG_BINARY  0102\n"
               "> Value: HKEY_LOCAL_MACHINE\\S  data  REG_BINARY  0103\n"
-              "< Value: HKEY_LOCAL_MACHINE\\M  Case  REG_SZ  v\n"
+              "~ Value: HKEY_LOCAL_MACHINE\\M  Case  case\n"
               "< Value: HKEY_LOCAL_MACHINE\\M  sz  REG_SZ  text\n"
               "< Value: HKEY_LOCAL_MACHINE\\M  expand  REG_EXPAND_SZ  %\n"
               "< Value: HKEY_LOCAL_MACHINE\\M  multi  REG_MULTI_SZ  a\n"
@@ -442,21 +446,21 @@ TEST_F(RegCommands, CompareFindsEveryKindBothWaysAndThePatchMakesTheSlaveEqual) 
               "< Value: HKEY_LOCAL_MACHINE\\M  none  REG_NONE  \n"
               "< Value: HKEY_LOCAL_MACHINE\\M  odd  REG_UNKNOWN  FF\n"
               "> Value: HKEY_LOCAL_MACHINE\\S  onlyS  REG_SZ  2\n"
-              "> Value: HKEY_LOCAL_MACHINE\\S  case  REG_SZ  v\n"
               "< Value: HKEY_LOCAL_MACHINE\\M\\Both\\Deep  (Default)  REG_SZ  m\n"
               "> Value: HKEY_LOCAL_MACHINE\\S\\Both\\Deep  (Default)  REG_SZ  s\n"
-              "< Key: HKEY_LOCAL_MACHINE\\M\\Key\n"
+              "~ Key: HKEY_LOCAL_MACHINE\\M\\Key  HKEY_LOCAL_MACHINE\\S\\KEY\n"
+              "< Value: HKEY_LOCAL_MACHINE\\M\\Key  k  REG_SZ  M\n"
+              "> Value: HKEY_LOCAL_MACHINE\\S\\KEY  k  REG_SZ  S\n"
               "< Key: HKEY_LOCAL_MACHINE\\M\\OnlyM\n"
-              "> Key: HKEY_LOCAL_MACHINE\\S\\KEY\n"
               "> Key: HKEY_LOCAL_MACHINE\\S\\OnlyS\n");
     EXPECT_NE(out.find(report), std::string::npos) << "the report holds what compare prints";
 
-    // The patch on the Slave: nothing differs any more, names spelled as the Master spells them.
+    // The patch on the Slave: nothing differs any more; a name in another
+    // case is one name, kept as the Slave spells it.
     ASSERT_EQ(Run({"import", PathFor("patch.reg")}), 0) << err;
     EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/s", "/ignore", PathFor("ignore.txt")}), 0) << out;
     ASSERT_EQ(Run({"query", "HKLM\\S"}), 0);
-    EXPECT_NE(out.find("HKEY_LOCAL_MACHINE\\S\\Key\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("    Case    REG_SZ    v\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("HKEY_LOCAL_MACHINE\\S\\KEY\n"), std::string::npos) << "never deleted and made again: " << out;
     // What was ignored was left alone, and is still there to report without the list.
     EXPECT_EQ(Run({"compare", "HKLM\\M", "HKLM\\S", "/s", "/noignore"}), 2);
     EXPECT_NE(out.find("> Key: HKEY_LOCAL_MACHINE\\S\\Cache2"), std::string::npos) << out;

@@ -65,8 +65,10 @@ public:
         switch (index.column()) {
         case 0: return QString::fromLatin1(DiffKindName(r.kind));
         case 1: {
-            const std::string& key = r.kind == DiffKind::kKeyOnlyInSlave ? m_run->SlaveName() : m_run->MasterName();
-            return FromUtf8(r.path.empty() ? key : key + '\\' + r.path);
+            const bool slave = r.kind == DiffKind::kKeyOnlyInSlave;
+            const std::string& key = slave ? m_run->SlaveName() : m_run->MasterName();
+            const std::string& path = slave ? r.slavePath : r.path;
+            return FromUtf8(path.empty() ? key : key + '\\' + path);
         }
         case 2: return r.IsValue() ? FromUtf8(DisplayName(r.ValueName())) : QString();
         case 3: return r.IsValue() ? ValueText(r.master) : QString();
@@ -86,6 +88,10 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
     auto* layout = new QVBoxLayout(body);
     layout->setContentsMargins(4, 4, 4, 4);
 
+    m_pair = new QLabel(body);
+    m_pair->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pair->setWordWrap(true);
+    layout->addWidget(m_pair);
     auto* top = new QHBoxLayout;
     m_counts = new QLabel(body);
     m_kind = new QComboBox(body);
@@ -153,25 +159,47 @@ void CDifferencesDock::Clear() {
     m_timer->stop();
     m_model->Reset(nullptr, {});
     m_run.reset();  // cancels and waits
+    m_counts->clear();
     ShowState();
 }
 
 void CDifferencesDock::Start() {
-    CQuorvaneView* master = m_doc.TreeView(0);
-    CQuorvaneView* slave = m_doc.TreeView(1);
-    const KeyNode* masterNode = master != nullptr ? master->GetSelectedNode() : nullptr;
-    const KeyNode* slaveNode = slave != nullptr ? slave->GetSelectedNode() : nullptr;
-    if (masterNode == nullptr || slaveNode == nullptr || masterNode->parent == nullptr || slaveNode->parent == nullptr) {
-        m_ui.MessageBox("Select a key in the Master tree and one in the Slave tree first.", MB_OK | MB_ICONINFORMATION);
-        return;
-    }
+    std::string masterKey, slaveKey;
+    if (!m_doc.ChooseDifferencesPair(masterKey, slaveKey)) return;
+    Run(masterKey, slaveKey);
+}
+
+void CDifferencesDock::SlaveChanged() {
+    if (!m_run || m_rerunPending) return;
+    // After the command that changed it, not in its middle.
+    m_rerunPending = true;
+    QTimer::singleShot(0, this, &CDifferencesDock::Rerun);
+}
+
+void CDifferencesDock::Rerun() {
+    m_rerunPending = false;
+    if (!m_run) return;
+    const std::string masterKey = m_run->MasterName(), slaveKey = m_run->SlaveName();
+    Run(masterKey, slaveKey);
+}
+
+void CDifferencesDock::Run(const std::string& masterKey, const std::string& slaveKey) {
     CIgnoreList ignore;
     if (!m_doc.LoadIgnoreList(ignore)) return;
     Clear();
+    const KeyNode* masterNode = m_doc.FindSideKey(0, masterKey);
+    const KeyNode* slaveNode = masterNode != nullptr ? m_doc.FindSideKey(1, slaveKey) : nullptr;
+    if (masterNode == nullptr || slaveNode == nullptr) {
+        m_counts->setText(FromUtf8("The key " + (masterNode == nullptr ? masterKey : slaveKey) +
+                                   " is no longer there: select a key on each side and choose Search > Differences."));
+        return;
+    }
+    auto inFile = [](int kind) { return kind == kSourceFile || kind == kSourceRegistryFile; };
     m_run = std::make_unique<CDifferencesRun>();
-    const DiffSide masterSide{masterNode, IsLiveKind(m_doc.m_nMasterKind), m_doc.m_strMaster};
-    const DiffSide slaveSide{slaveNode, IsLiveKind(m_doc.m_nSlaveKind), m_doc.m_strSlave};
+    const DiffSide masterSide{masterNode, IsLiveKind(m_doc.m_nMasterKind), m_doc.m_strMaster, inFile(m_doc.m_nMasterKind)};
+    const DiffSide slaveSide{slaveNode, IsLiveKind(m_doc.m_nSlaveKind), m_doc.m_strSlave, inFile(m_doc.m_nSlaveKind)};
     m_run->Start(m_registry, masterSide, slaveSide, std::move(ignore));
+    m_pair->setText(FromUtf8("Master: " + m_run->MasterName() + "\nSlave:  " + m_run->SlaveName()));
     show();
     raise();
     m_timer->start();
@@ -268,7 +296,9 @@ void CDifferencesDock::ShowState() {
     m_delete->setEnabled(rows);
     m_report->setEnabled(m_run && !running);
     m_patch->setEnabled(m_run && !running);
-    if (!m_run) m_counts->setText(QStringLiteral("Select a key on each side and choose Search > Differences."));
+    if (!m_run && m_counts->text().isEmpty())
+        m_counts->setText(QStringLiteral("Select a key on each side and choose Search > Differences."));
+    if (!m_run) m_pair->clear();
 }
 
 void EditIgnoreList(IModalUI& ui, QWidget* parent) {

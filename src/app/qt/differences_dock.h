@@ -2,6 +2,8 @@
 // selected Master and Slave keys, filled by a background run with a progress
 // bar and a Cancel button, filtered by kind and text, with the Slave brought
 // into line from its rows and the result saved as a report or a .reg patch.
+// Its header names the two keys it compared; after every change to the
+// Slave it runs again over the same pair.
 #pragma once
 
 #include <memory>
@@ -33,8 +35,11 @@ public:
     CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModalUI& ui, QWidget* parent = nullptr);
     ~CDifferencesDock() override;
 
-    // Walks the selected Slave key against the selected Master key.
+    // Walks the Slave key against the Master key of the pair the document
+    // chooses (the selected keys, asking first when their names differ).
     void Start();
+    // The Slave changed: the same pair is run again once the change is over.
+    void SlaveChanged();
     // Stops a run and empties the list (the sides are about to change).
     void Clear();
     bool Running() const;
@@ -45,6 +50,9 @@ signals:
     void countsChanged(const QString& text);
 
 private:
+    // Runs the pair of keys ("HKEY_...\\path") in the background.
+    void Run(const std::string& masterKey, const std::string& slaveKey);
+    void Rerun();
     void Poll();
     void Refilter();
     void OnRowChanged();
@@ -58,6 +66,7 @@ private:
     IModalUI& m_ui;
     std::unique_ptr<CDifferencesRun> m_run;
     CDifferencesModel* m_model = nullptr;
+    QLabel* m_pair = nullptr;
     QLabel* m_counts = nullptr;
     QComboBox* m_kind = nullptr;
     QLineEdit* m_text = nullptr;
@@ -69,6 +78,7 @@ private:
     QPushButton* m_report = nullptr;
     QPushButton* m_patch = nullptr;
     QTimer* m_timer = nullptr;
+    bool m_rerunPending = false;
 };
 
 }  // namespace qv

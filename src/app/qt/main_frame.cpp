@@ -97,6 +97,7 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
     addDockWidget(Qt::BottomDockWidgetArea, m_pDifferences);
     m_pDifferences->hide();
     m_doc.m_onSidesChanging = [this] { m_pDifferences->Clear(); };
+    m_doc.m_onSlaveChanged = [this] { m_pDifferences->SlaveChanged(); };
     auto* counts = new QLabel(this);
     statusBar()->addPermanentWidget(counts);
     connect(m_pDifferences, &CDifferencesDock::countsChanged, counts, &QLabel::setText);
@@ -134,6 +135,7 @@ CMainFrame::~CMainFrame() {
     m_pIdleTimer->stop();
     // The document may outlive the window: its list goes now, run and all.
     m_doc.m_onSidesChanging = nullptr;
+    m_doc.m_onSlaveChanged = nullptr;
     delete m_pDifferences;
     // Views hold references to their controls, so they go first.
     for (auto& row : m_views)
