@@ -523,8 +523,9 @@ public:
     }
     std::string CaseText() const {
         if (m_caseOnly == 0) return {};
-        return "\n" + Counted(m_caseOnly, "name differs", "names differ") +
-               " only in case and stays as the Slave spells it: the registry keeps one name whatever its case.\n";
+        return "\n" +
+               Counted(m_caseOnly, "name differs only in case and stays", "names differ only in case and stay") +
+               " as the Slave spells them: the registry keeps one name whatever its case.\n";
     }
 
 private:
@@ -564,15 +565,14 @@ bool CQuorvaneDoc::ChooseDifferencesPair(std::string& masterKey, std::string& sl
     }
     // A row's reveal moves the selections apart; that is no new pair.
     const bool revealed = !m_diffPair[0].empty() && selected[0] == m_diffRevealed[0] && selected[1] == m_diffRevealed[1];
-    masterKey = revealed ? m_diffPair[0] : selected[0];
-    slaveKey = revealed ? m_diffPair[1] : selected[1];
-    if (FoldNameAnyScript(LeafName(masterKey)) != FoldNameAnyScript(LeafName(slaveKey)) &&
-        m_ui.MessageBox("The Master key " + masterKey + " and the Slave key " + slaveKey +
+    const std::string pair[2] = {revealed ? m_diffPair[0] : selected[0], revealed ? m_diffPair[1] : selected[1]};
+    if (FoldNameAnyScript(LeafName(pair[0])) != FoldNameAnyScript(LeafName(pair[1])) &&
+        m_ui.MessageBox("The Master key " + pair[0] + " and the Slave key " + pair[1] +
                             " have different names.\n\nList the differences between these two keys all the same?",
                         MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
-    m_diffPair[0] = masterKey;
-    m_diffPair[1] = slaveKey;
+    masterKey = m_diffPair[0] = pair[0];
+    slaveKey = m_diffPair[1] = pair[1];
     m_diffRevealed[0].clear();
     m_diffRevealed[1].clear();
     return true;

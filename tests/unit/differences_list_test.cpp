@@ -85,5 +85,73 @@ TEST_F(DifferencesList, FindsBothWaysRevealsRowsAndBringsTheSlaveIntoLine) {
     ui.ExpectAllAnswersUsed();
 }
 
+// The pair a run compares stays what the user chose: revealing rows does not
+// change it, keys whose names differ are compared only after a question
+// naming both, and the question before acting says what will go. Names
+// spelled in another case are one row of their own, with what lies below
+// compared as usual and left alone by Copy.
+TEST_F(DifferencesList, ThePairStaysAsChosenTheQuestionSaysWhatGoesAndCaseIsOneName) {
+    const std::string master = File("m.qvf",
+                                    "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\Software]\r\n"
+                                    "[\\HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n\"TITLE\"=\"old\"\r\n"
+                                    "[\\HKEY_LOCAL_MACHINE\\Software\\Demo\\SUB]\r\n\"v\"=\"2\"\r\n"
+                                    "[\\HKEY_LOCAL_MACHINE\\Software\\Demo\\SUB\\Print]\r\n");
+    Open(kSourceFile, master, kSourceLocal, "");
+    const std::string demo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
+    Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
+    Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo"});
+    std::string m, sl;
+    ASSERT_TRUE(doc->ChooseDifferencesPair(m, sl));
+    auto run = std::make_unique<CDifferencesRun>();
+    run->Start(*counting, {doc->FindSideKey(0, m), false, ""}, {doc->FindSideKey(1, sl), true, ""}, CIgnoreList());
+    ASSERT_TRUE(run->Finish());
+    EXPECT_EQ(Kinds(*run), "name differs in case  TITLE;value only in Slave  OnlySlave;value only in Slave  Count;"
+                           "name differs in case SUB ;data differs SUB v;key only in Master SUB\\Print ;"
+                           "key only in Slave Gone ;");
+
+    // Revealing a row moves the selections apart, but the next run pairs the same keys.
+    doc->RevealDifference(run->Rows()[5], run->MasterName(), run->SlaveName());
+    EXPECT_EQ(KeyPathOf(masterCtrl.GetSelectedNode()), demo + "\\SUB\\Print");
+    EXPECT_EQ(KeyPathOf(slaveCtrl.GetSelectedNode()), demo + "\\Sub") << "the Slave's spelling";
+    ASSERT_TRUE(doc->ChooseDifferencesPair(m, sl));
+    EXPECT_EQ(m + "|" + sl, demo + "|" + demo);
+    // A pair the user selects, whose names differ, is asked about first.
+    Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Demo", "SUB", "Print"});
+    ui.AnswerQuestion(IDNO);
+    EXPECT_FALSE(doc->ChooseDifferencesPair(m, sl));
+    EXPECT_EQ(ui.Messages().back(), "The Master key " + demo + "\\SUB\\Print and the Slave key " + demo +
+                                        "\\Sub have different names.\n\nList the differences between these two keys "
+                                        "all the same?");
+
+    // Copy says what it deletes and makes; the case rows stay as they are.
+    std::vector<const DiffRow*> all;
+    for (const DiffRow& r : run->Rows()) all.push_back(&r);
+    ui.AnswerQuestion(IDYES);
+    EXPECT_EQ(doc->ActOnDifferences(all, true, run->MasterName(), run->SlaveName()).size(), all.size() - 2);
+    EXPECT_EQ(ui.Messages().back(),
+              "Make the Slave's 7 selected entries equal the Master's?\n\nIt deletes 1 key, makes 1 key, sets 1 value "
+              "and deletes 2 values:\n    delete value OnlySlave in " + demo + "\n    delete value Count in " + demo +
+                  "\n    delete key " + demo + "\\Gone\n    set value v in " + demo + "\\Sub\n    make key " + demo +
+                  "\\Sub\\Print\n\n2 names differ only in case and stay as the Slave spells them: the registry "
+                  "keeps one name whatever its case.\n");
+    auto again = std::make_unique<CDifferencesRun>();
+    again->Start(*counting, {doc->FindSideKey(0, m), false, ""}, {doc->FindSideKey(1, sl), true, ""}, CIgnoreList());
+    ASSERT_TRUE(again->Finish());
+    EXPECT_EQ(Kinds(*again), "name differs in case  TITLE;name differs in case SUB ;");
+
+    // In files, names in every script match whatever their case; the store folds ASCII only.
+    KeyNode a("a"), b("b");
+    a.AppendSubkey(std::make_unique<KeyNode>("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87"));  // Ключ
+    b.AppendSubkey(std::make_unique<KeyNode>("\xD0\x9A\xD0\x9B\xD0\xAE\xD0\xA7"));  // КЛЮЧ
+    for (const NameMatch names : {NameMatch::kAnyScript, NameMatch::kAscii}) {
+        std::string kinds;
+        DiffOptions options;
+        options.names = names;
+        DiffTrees(a, b, options, [&](const Difference& d) { return kinds += DiffKindName(d.kind) + std::string(";"), true; });
+        EXPECT_EQ(kinds, names == NameMatch::kAscii ? "key only in Master;key only in Slave;" : "name differs in case;");
+    }
+    ui.ExpectAllAnswersUsed();
+}
+
 }  // namespace
 }  // namespace qv
