@@ -4,18 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <tuple>
 
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTableView>
 #include <QToolBar>
 #include <QTreeView>
 #include <QtTest/QTest>
@@ -28,7 +31,11 @@
 #include "app/qt/recent_file_list.h"
 #include "app/quorvane_doc.h"
 #include "files/tree_file.h"
+#include "app/qt/differences_dock.h"
+#include "edit/undo_journal.h"
+#include "registry/store_registry.h"
 #include "registry/unavailable_registry.h"
+#include "tests/support/registry_builder.h"
 #include "tests/gui/modal_driver.h"
 #include "tests/support/scripted_ui.h"
 
@@ -253,6 +260,76 @@ TEST_F(AppTest, RecentFilesKeepTheFourNewestFirstAcrossRuns) {
     }
     QSettings again(SettingsFile(), QSettings::IniFormat);
     EXPECT_EQ(CRecentFileList(again).List(), QStringList({"c", "e", "d", "b"}));
+}
+
+// The differences list on screen: its header names the pair it compared; it
+// runs again after every change to the Slave, its own Copy and Undo alike;
+// Undo's key works while the focus is in the list.
+TEST_F(AppTest, TheDifferencesListNamesItsPairRunsAgainAfterEachChangeAndTakesUndoKeys) {
+    std::string error;
+    auto store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo]\n\"Title\"=\"old\"\n[HKLM\\Software\\Demo\\Gone]\n"), 0);
+    const std::string master = (dir / "m.qvf").string();
+    {
+        std::ofstream(master, std::ios::binary) << "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\Software]\r\n"
+                                                   "[\\HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n\"Title\"=\"new\"\r\n";
+    }
+    CUndoJournal journal;
+    ASSERT_TRUE(journal.Open((dir / "journal").string(), error)) << error;
+    CQuorvaneApp app(ui, *store, SettingsFile());
+    app.InitInstance(false);
+    CMainFrame& frame = *app.GetMainFrame();
+    CQuorvaneDoc& doc = *app.GetDocument();
+    doc.m_pJournal = &journal;
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        d.Click(IDC_MASTER_FILE);
+        d.Type(IDC_MASTER_NAME, master);
+        d.Click(IDC_SLAVE_LOCAL);
+        d.Click(IDOK);
+    });
+    frame.ExecuteCommand(ID_FILE_SELECT);
+    const std::string demo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
+    ASSERT_NE(doc.TreeView(0)->Reveal(demo), nullptr);
+    ASSERT_NE(doc.TreeView(1)->Reveal(demo), nullptr);
+    frame.show();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    auto* dock = frame.findChild<CDifferencesDock*>();
+    auto* table = dock->findChild<QTableView*>();
+    // The counts once a run (or the run a change starts) has ended.
+    const auto counts = [&] {
+        QTest::qWait(0);
+        for (int i = 0; i < 250 && dock->Running(); ++i) QTest::qWait(20);
+        return dock->CountsText().toStdString();
+    };
+    frame.ExecuteCommand(ID_DIFFERENCES);
+    EXPECT_EQ(counts(), "2 difference(s): 1 key only in Slave, 1 data differs");
+    QStringList labels;
+    for (const QLabel* l : dock->findChildren<QLabel*>()) labels << l->text();
+    EXPECT_TRUE(labels.contains(Q("Master: " + demo + "\nSlave:  " + demo))) << labels.join('|').toStdString();
+
+    // Copy to Slave from the list: it runs again and finds nothing left.
+    table->setFocus();
+    table->selectAll();
+    ui.AnswerQuestion(IDYES);
+    for (QPushButton* b : dock->findChildren<QPushButton*>())
+        if (b->text() == "Copy to Slave") b->click();
+    EXPECT_EQ(counts(), "No differences");
+    // Ctrl+Z with the focus in the list's filter undoes it, and the list shows both again.
+    auto* filter = dock->findChild<QLineEdit*>();
+    filter->setFocus();
+    ui.AnswerQuestion(IDYES);
+    QTest::keyClick(filter, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(counts(), "2 difference(s): 1 key only in Slave, 1 data differs");
+    EXPECT_TRUE(journal.Undoable().empty());
+    // A change made in the Slave's panes outside the list is seen as well.
+    ASSERT_NE(doc.TreeView(1)->Reveal(demo + "\\Gone"), nullptr);
+    ui.AnswerQuestion(IDYES);
+    doc.OnCmdMsg(ID_DELETE_KEY);
+    EXPECT_EQ(counts(), "1 difference(s): 1 data differs");
+    ui.ExpectAllAnswersUsed();
+    frame.close();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -101,6 +102,7 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
     m_text = new QLineEdit(body);
     m_text->setPlaceholderText(QStringLiteral("Filter by key, value or data"));
     m_text->setClearButtonEnabled(true);
+    m_text->installEventFilter(this);
     top->addWidget(m_counts, 1);
     top->addWidget(m_kind);
     top->addWidget(m_text, 1);
@@ -150,6 +152,17 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
 }
 
 CDifferencesDock::~CDifferencesDock() { Clear(); }
+
+bool CDifferencesDock::eventFilter(QObject* watched, QEvent* event) {
+    // Undo's key is the program's Undo here too: the filter field would
+    // otherwise keep it for its own typing, even with nothing to take back.
+    if (watched == m_text && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo)) {
+        event->ignore();
+        return true;
+    }
+    return QDockWidget::eventFilter(watched, event);
+}
 
 // From Start until Poll has taken the run's rows: the thread may have ended
 // a moment before its rows are shown.

@@ -49,6 +49,9 @@ public:
 signals:
     void countsChanged(const QString& text);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     // Runs the pair of keys ("HKEY_...\\path") in the background.
     void Run(const std::string& masterKey, const std::string& slaveKey);
