@@ -69,9 +69,16 @@ public:
             const bool slave = r.kind == DiffKind::kKeyOnlyInSlave;
             const std::string& key = slave ? m_run->SlaveName() : m_run->MasterName();
             const std::string& path = slave ? r.slavePath : r.path;
-            return FromUtf8(path.empty() ? key : key + '\\' + path);
+            std::string text = path.empty() ? key : key + '\\' + path;
+            if (r.kind == DiffKind::kNameCase && !r.IsValue()) text += "  (Slave: " + LeafName(r.slavePath) + ")";
+            return FromUtf8(text);
         }
-        case 2: return r.IsValue() ? FromUtf8(DisplayName(r.ValueName())) : QString();
+        case 2: {
+            if (!r.IsValue()) return QString();
+            std::string text = DisplayName(r.ValueName());
+            if (r.kind == DiffKind::kNameCase) text += "  (Slave: " + std::string(r.slave->Name()) + ")";
+            return FromUtf8(text);
+        }
         case 3: return r.IsValue() ? ValueText(r.master) : QString();
         default: return r.IsValue() ? ValueText(r.slave) : QString();
         }
