@@ -3,6 +3,7 @@
 #include "model/key_node.h"
 #include "model/text_encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,8 @@ namespace {
 constexpr std::string_view kVersion5Header = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kRegedit4Header = "REGEDIT4";
 constexpr std::string_view kWineHeader = "WINE REGISTRY Version 2";
+constexpr const char* kNotARegistryFile =
+    "not a registry file: the first line must be \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"";
 constexpr char kHex[] = "0123456789abcdef";
 
 // `text` in double quotes, for messages. Built by appending: GCC 12 at -O3
@@ -153,7 +156,7 @@ public:
         if (header == kVersion5Header) m_content.format = RegFileFormat::kVersion5;
         else if (header == kRegedit4Header) m_content.format = RegFileFormat::kRegedit4;
         else if (header == kWineHeader) m_content.format = RegFileFormat::kWine;
-        else return Fail(1, "not a registry file: the first line must be \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+        else return Fail(1, kNotARegistryFile);
         const bool wine = m_content.format == RegFileFormat::kWine;
         for (m_index = 1; m_index < m_lines.size(); ++m_index) {
             const std::string_view line = Trim(m_lines[m_index]);
@@ -171,7 +174,18 @@ public:
     }
 
 private:
+    static constexpr const char* kNulInKey = "the key's name holds a NUL character, which no registry call can name";
+
     std::size_t LineNo() const { return m_index + 1; }
+
+    // The registry's depth limit, said with the line rather than as a
+    // failed call when the file is applied.
+    bool DepthAllowed(const RegKeyName& key) {
+        const std::size_t depth = key.path.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(key.path.begin(), key.path.end(), '\\'));
+        if (depth <= static_cast<std::size_t>(kMaxKeyDepth)) return true;
+        return Fail(LineNo(), "the key is " + std::to_string(depth) + " levels below " + key.rootName +
+                                  "; the registry allows at most " + std::to_string(kMaxKeyDepth));
+    }
 
     bool Fail(std::size_t line, const std::string& reason) {
         m_error = "line " + std::to_string(line) + ": " + reason;
@@ -188,9 +202,11 @@ private:
         RegFileOp op;
         op.kind = remove ? RegFileOp::kDeleteKey : RegFileOp::kKey;
         op.line = LineNo();
+        if (inner.find('\0') != std::string_view::npos) return Fail(LineNo(), kNulInKey);
         if (!ParseKeyName(inner, op.key, false))
             return Fail(LineNo(), Quoted(inner) + " does not start with a root key");
         if (remove && op.key.path.empty()) return Fail(LineNo(), "a root key cannot be deleted");
+        if (!remove && !DepthAllowed(op.key)) return false;
         m_section = remove ? kDeleted : kOpen;
         m_content.ops.push_back(std::move(op));
         return true;
@@ -238,11 +254,13 @@ private:
         std::string path;
         if (!ReadWineQuoted(view, path) || path.empty() || path.front() == '\\')
             return Fail(LineNo(), "the key's path is not one Wine writes");
+        if (path.find('\0') != std::string::npos) return Fail(LineNo(), kNulInKey);
         RegFileOp op;
         op.kind = RegFileOp::kKey;
         op.line = LineNo();
         if (!ParseKeyName(m_wineBase + "\\" + path, op.key, false))
             return Fail(LineNo(), Quoted(path) + " has an empty part (two backslashes in a row)");
+        if (!DepthAllowed(op.key)) return false;
         m_section = kOpen;
         m_content.ops.push_back(std::move(op));
         return true;
@@ -260,6 +278,8 @@ private:
         } else if (!(wine ? ReadWineQuoted(line, op.value.name) : ReadQuoted(line, op.value.name))) {
             return Fail(LineNo(), "the value name has no closing quote");
         }
+        if (op.value.name.find('\0') != std::string::npos)
+            return Fail(LineNo(), "the value name holds a NUL character, which no registry call can name");
         line = TrimLeft(line);
         if (line.empty() || line.front() != '=') return Fail(LineNo(), "'=' expected after the value name");
         line = TrimLeft(line.substr(1));
@@ -289,6 +309,9 @@ private:
         if (!data.empty() && data.front() == '"') {
             if (!(wine ? ReadWineQuoted(data, value.data) : ReadQuoted(data, value.data)) || !Trim(data).empty())
                 return Fail(LineNo(), "a string must end with a single closing quote");
+            // regedit ends the text there; write such data as hex(1): to keep it whole.
+            if (!wine && value.data.find('\0') != std::string::npos)
+                return Fail(LineNo(), "the text holds a NUL character (text with NULs is written as hex(1):)");
             value.type = REG_SZ;
             value.data += '\0';
             return true;
@@ -563,16 +586,26 @@ bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileForma
     return writer.Key(tree, fullName) && writer.Finish(bytes);
 }
 
-bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason) {
+namespace {
+
+// The size of a regular file an import may read; false with the reason.
+bool ImportFileSize(const std::string& path, std::uintmax_t& size, std::string& reason) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
-    const std::uintmax_t size = ec ? 0 : fs::is_regular_file(status) ? fs::file_size(path, ec) : 0;
+    size = ec ? 0 : fs::is_regular_file(status) ? fs::file_size(path, ec) : 0;
     if (ec) reason = ec.message();
     else if (!fs::is_regular_file(status)) reason = "not a regular file";
     else if (size > kMaxImportFileBytes)
         reason = std::to_string(size) + " bytes is more than any registry export holds (at most 1 GiB is read)";
-    if (!reason.empty()) return false;
+    return reason.empty();
+}
+
+}  // namespace
+
+bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason) {
+    std::uintmax_t size = 0;
+    if (!ImportFileSize(path, size, reason)) return false;
     std::ifstream in(path, std::ios::binary);
     if (in) {
         bytes.resize(static_cast<std::size_t>(size));
@@ -582,6 +615,35 @@ bool ReadImportFile(const std::string& path, std::string& bytes, std::string& re
     if (in || (in.eof() && !in.bad())) return true;
     reason = std::error_code(errno, std::generic_category()).message();
     return false;
+}
+
+bool ReadRegFileBytes(const std::string& path, std::string& bytes, std::string& reason) {
+    std::uintmax_t size = 0;
+    if (!ImportFileSize(path, size, reason)) return false;
+    // The first line before the whole file: a large file that is no export
+    // is refused at once, not after a gigabyte is read.
+    std::string start(256, '\0');
+    {
+        std::ifstream in(path, std::ios::binary);
+        in.read(start.data(), static_cast<std::streamsize>(start.size()));
+        start.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    std::string_view text = start;
+    std::string decoded;
+    if (text.substr(0, 2) == "\xff\xfe") {
+        Utf16leToUtf8(text.substr(2, (text.size() - 2) & ~std::size_t{1}), decoded, nullptr, Conversion::kLenient);
+        text = decoded;
+    } else if (text.substr(0, 3) == "\xef\xbb\xbf") {
+        text.remove_prefix(3);
+    }
+    const std::size_t end = text.find('\n');
+    const std::string_view first = Trim(text.substr(0, end));
+    const bool known = first == kVersion5Header || first == kRegedit4Header || first == kWineHeader;
+    if (start.substr(0, 2) != "\xfe\xff" && (end == std::string_view::npos || !known)) {
+        reason = std::string("line 1: ") + kNotARegistryFile;
+        return false;
+    }
+    return ReadImportFile(path, bytes, reason);
 }
 
 }  // namespace qv

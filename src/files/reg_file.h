@@ -83,5 +83,8 @@ constexpr std::uintmax_t kMaxImportFileBytes = std::uintmax_t{1} << 30;
 // an export can have (a folder, a pipe or a device would fail, block or never
 // end). False with the reason otherwise.
 bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason);
+// The same for a .reg file, whose first line is checked before the rest is
+// read: a file that is no registry file is refused at once, whatever its size.
+bool ReadRegFileBytes(const std::string& path, std::string& bytes, std::string& reason);
 
 }  // namespace qv

@@ -309,7 +309,7 @@ private:
         if (!Positional(1)) return kFailure;
         const std::string& path = m_args->positional[0];
         std::string bytes, reason;
-        if (!ReadWholeFile(path, bytes)) return kFailure;
+        if (!ReadRegFileBytes(path, bytes, reason)) return Error(path + ", " + reason + ". Nothing was imported.");
         RegFileContent content;
         if (!ParseRegFile(bytes, content, reason)) return Error(path + ", " + reason + ". Nothing was imported.");
         if (!Registry()) return kFailure;

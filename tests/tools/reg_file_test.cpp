@@ -2,6 +2,8 @@
 // mistakes with their line, writing what regedit writes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <tuple>
 
 #include "files/reg_file.h"
@@ -67,6 +69,8 @@ TEST(RegFileParse, ReadsEveryFormOfLine) {
 }
 
 TEST(RegFileParse, RefusesMistakesWithTheirLineNumber) {
+    std::string deep;
+    for (int i = 0; i < 513; ++i) deep += "\\k";
     const struct {
         std::string text;
         const char* line;
@@ -86,12 +90,18 @@ TEST(RegFileParse, RefusesMistakesWithTheirLineNumber) {
         {"Windows Registry Editor Version 5.00\n[HKCU\\A]\n\"p\"=hex(2):41,00,42\n", "line 3:"},
         {"Windows Registry Editor Version 5.00\n[HKCU\\A]\n\"p\"=hex(7):00,d8,41,00\n", "line 3:"},
         {"REGEDIT4\n[HKCU\\A]\nvalue=1\n", "line 3:"},
+        // A NUL would cut a name or text short where the registry is called.
+        {"REGEDIT4\n[HKCU\\a\0b]\n"s, "line 2: the key's name holds a NUL"},
+        {"REGEDIT4\n[HKCU\\A]\n\"a\0b\"=\"x\"\n"s, "line 3: the value name holds a NUL"},
+        {"REGEDIT4\n[HKCU\\A]\n\"s\"=\"a\0b\"\n"s, "line 3: the text holds a NUL"},
+        {Utf16File("Windows Registry Editor Version 5.00\n[HKCU\\A]\n\"a\0b\"=\"x\"\n"s), "line 3: the value name"},
+        {"REGEDIT4\n\n[HKCU" + deep + "]\n", "line 3: the key is 513 levels below HKEY_CURRENT_USER; the registry allows at most 512"},
     };
     for (const auto& c : cases) {
         RegFileContent content;
         std::string error;
         EXPECT_FALSE(ParseRegFile(c.text, content, error)) << c.text;
-        EXPECT_EQ(error.rfind(c.line, 0), 0u) << c.text << " -> " << error;
+        EXPECT_EQ(error.rfind(c.line, 0), 0u) << c.text.substr(0, 80) << " -> " << error;
         EXPECT_TRUE(content.ops.empty());
     }
     // A fault in the UTF-16 itself is placed by the lines decoded before it.
@@ -101,6 +111,22 @@ TEST(RegFileParse, RefusesMistakesWithTheirLineNumber) {
     std::string error;
     EXPECT_FALSE(ParseRegFile(bytes, content, error));
     EXPECT_EQ(error.rfind("line 4:", 0), 0u) << error;
+}
+
+// A file that is no export is refused on its first line, before the rest
+// is read: a gigabyte of anything costs nothing.
+TEST(RegFileParse, AFileThatIsNoExportIsRefusedBeforeItIsRead) {
+    const std::string path = ::testing::TempDir() + "qv-huge.reg";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a registry file\n", f);
+    std::fclose(f);
+    std::filesystem::resize_file(path, kMaxImportFileBytes);  // sparse
+    std::string bytes, reason;
+    EXPECT_FALSE(ReadRegFileBytes(path, bytes, reason));
+    EXPECT_EQ(reason.rfind("line 1: not a registry file", 0), 0u) << reason;
+    EXPECT_LT(bytes.capacity(), 4096u) << "the file was read";
+    std::filesystem::remove(path);
 }
 
 RegTree SampleTree() {
