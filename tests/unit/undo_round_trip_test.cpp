@@ -221,7 +221,7 @@ protected:
 };
 
 #ifdef __SANITIZE_ADDRESS__
-constexpr unsigned kScale = 5;  // fewer seeds where every call is checked, within the test's time limit
+constexpr unsigned kScale = 10;  // fewer seeds where every call is checked, within the test's time limit
 #else
 constexpr unsigned kScale = 1;
 #endif
