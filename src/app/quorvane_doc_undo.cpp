@@ -2,6 +2,8 @@
 // happen, Undo and Save Undo As, and the entries a crash left.
 #include "app/quorvane_doc.h"
 
+#include <algorithm>
+
 #include "files/stdio_file.h"
 #include "panes/tree_pane.h"
 
@@ -82,25 +84,44 @@ void CQuorvaneDoc::OnSaveUndo() {
 void CQuorvaneDoc::OfferRecovery() {
     if (m_pJournal == nullptr) return;
     for (const CUndoJournal::Entry& entry : m_pJournal->Unfinished()) {
-        const std::string where = entry.computer.empty() ? std::string("this computer") : entry.computer;
-        const int answer = m_ui.MessageBox(
-            "The program ended in the middle of a change: " + entry.description + " (on " + where +
-                ").\n\nPut back the keys as they were before it? Choose No to save a .reg file that puts them back "
-                "instead.",
-            MB_YESNO | MB_ICONWARNING);
-        std::string message;
-        if (answer == IDYES) {
-            // A hive file is opened on its own for this; other sides are reached through the registry.
-            std::unique_ptr<IRegistry> file;
-            std::string readOnly;
-            if (!entry.computer.empty() && m_openRegistryFile &&
-                m_openRegistryFile(entry.computer, file, readOnly, message) && file == nullptr) {
-                m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+        const std::string what = "The program ended in the middle of a change: " + entry.description + " (on " +
+                                 (entry.computer.empty() ? std::string("this computer") : entry.computer) + ").";
+        // A hive file is opened for it, and kept where Undo reaches it as the side of that name.
+        IRegistry* registry = &m_registry;
+        std::unique_ptr<IRegistry> file;
+        std::string message, readOnly;
+        if (!entry.computer.empty() && m_openRegistryFile &&
+            m_openRegistryFile(entry.computer, file, readOnly, message)) {
+            if (file == nullptr) {
+                m_ui.MessageBox(what + "\n\n" + message, MB_OK | MB_ICONERROR);
                 continue;
             }
-            const bool restored = file != nullptr ? m_pJournal->Restore(*file, entry.number, message)
-                                                  : m_pJournal->Restore(m_registry, entry.number, message);
-            if (!restored) m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
+            auto* mounts = dynamic_cast<IRegistryMounts*>(&m_registry);
+            if (mounts == nullptr) {
+                registry = file.get();
+            } else if (std::find(m_mounted.begin(), m_mounted.end(), entry.computer) == m_mounted.end()) {
+                mounts->Mount(entry.computer, std::move(file));
+                m_mounted.push_back(entry.computer);
+            }
+        }
+        std::string preview;
+        if (!m_pJournal->PreviewRestore(*registry, entry.number, preview, message)) {
+            // Nothing can be done with it here; it is not offered again once let go.
+            if (m_ui.MessageBox(what + "\n\nIt cannot be put back: " + message + ".\nIts files are kept: " +
+                                    m_pJournal->FileNames(entry.number) +
+                                    ".\n\nStop offering it? Choose No to be asked again at the next start.",
+                                MB_YESNO | MB_ICONWARNING) == IDYES)
+                m_pJournal->Dismiss(entry.number);
+            continue;
+        }
+        const int answer = m_ui.MessageBox(
+            what + "\n\n" +
+                (preview.empty() ? std::string("The keys are as they were before it: putting them back changes nothing.\n")
+                                 : "Putting back the keys as they were before it will:\n" + preview) +
+                "\nPut them back? Choose No to save a .reg file that puts them back instead.",
+            MB_YESNO | MB_ICONWARNING);
+        if (answer == IDYES) {
+            if (!m_pJournal->Restore(*registry, entry.number, message)) m_ui.MessageBox(message, MB_OK | MB_ICONERROR);
             continue;
         }
         std::string path, bytes;

@@ -1,13 +1,14 @@
 #include "edit/undo_journal.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "compare/diff_output.h"
-#include "compare/differences.h"
 #include "files/stdio_file.h"
 #include "model/loader.h"
 #include "model/open_key.h"
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kKeptEntries = 200;
+constexpr std::size_t kKeptEntries = 200;
 constexpr const char* kHeader = "Quorvane undo journal entry";
 
 // "HKEY_...\a\b" as its root, the path below it, the parent's path and the
@@ -41,26 +42,102 @@ KeyParts Split(const std::string& key) {
     return parts;
 }
 
-bool IsValueKind(DiffKind kind) { return kind != DiffKind::kKeyOnlyInMaster && kind != DiffKind::kKeyOnlyInSlave; }
+// "HKEY_...\a" of "HKEY_...\a\b"; the key itself for a root.
+std::string ParentKey(const std::string& key) {
+    const std::size_t last = key.rfind('\\');
+    return last == std::string::npos ? key : key.substr(0, last);
+}
+
+// FNV-1a: enough to tell a record cut short or written over.
+std::uint64_t Checksum(std::string_view bytes) {
+    std::uint64_t sum = 14695981039346656037ull;
+    for (const char c : bytes) sum = (sum ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return sum;
+}
 
 bool ReadFile(const std::string& path, std::string& bytes) {
-    try {
-        CStdioFile in(path, CStdioFile::modeRead | CStdioFile::typeBinary);
-        std::string line;
-        bytes.clear();
-        while (in.ReadString(line)) {
-            bytes += line;
-            bytes += '\n';
-        }
-        return true;
-    } catch (const CFileException&) {
-        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// An entry's number from its file name: digits only, else none.
+bool ParseNumber(const std::string& stem, std::int64_t& number) {
+    if (stem.empty() || stem.size() > 18 || stem.find_first_not_of("0123456789") != std::string::npos) return false;
+    number = std::stoll(stem);
+    return true;
+}
+
+// Key paths as the registry matches them, '\' sorting before any name's
+// characters so that a key's subkeys follow it.
+std::string SortKey(const std::string& key) {
+    std::string folded = key;
+    for (char& c : folded) c = c == '\\' ? '\x01' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return folded;
+}
+
+// Whether `key` is `top` or (for a subtree) below it.
+bool Holds(const ChangeScope& scope, const std::string& key) {
+    const std::string& top = scope.key;
+    if (key.size() == top.size()) return SameName(key, top);
+    return scope.subtree && key.size() > top.size() && key[top.size()] == '\\' &&
+           SameName(std::string_view(key).substr(0, top.size()), top);
+}
+
+// Without a scope another one holds (a subtree holds everything below its
+// key; of two naming the same key the subtree, else the first, stays), so
+// that each key belongs to one scope. In their order.
+std::vector<ChangeScope> Separate(std::vector<ChangeScope> scopes) {
+    std::vector<std::size_t> order(scopes.size());
+    std::vector<std::string> sortKeys;
+    for (std::size_t i = 0; i < scopes.size(); ++i) order[i] = i, sortKeys.push_back(SortKey(scopes[i].key));
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (sortKeys[a] != sortKeys[b]) return sortKeys[a] < sortKeys[b];
+        return scopes[a].subtree != scopes[b].subtree ? scopes[a].subtree : a < b;
+    });
+    std::vector<bool> kept(scopes.size(), false);
+    std::string cover, last;  // the last subtree kept, the last key kept
+    bool any = false;
+    for (std::size_t i : order) {
+        const std::string& key = sortKeys[i];
+        const bool inCover = !cover.empty() && (key == cover || key.rfind(cover + '\x01', 0) == 0);
+        if (inCover || (any && key == last)) continue;
+        kept[i] = any = true;
+        last = key;
+        if (scopes[i].subtree) cover = key;
     }
+    std::vector<ChangeScope> out;
+    for (std::size_t i = 0; i < scopes.size(); ++i)
+        if (kept[i]) out.push_back(std::move(scopes[i]));
+    return out;
+}
+
+// The name the registry keeps for `path` below `root` (its own case), or
+// `fallback` when it cannot be listed. Lists of parents already read are kept in `listed`.
+std::string StoredName(IRegistry& registry, const std::string& computer, const KeyParts& parts,
+                       std::unordered_map<std::string, std::vector<std::string>>& listed) {
+    const std::string where = std::to_string(reinterpret_cast<std::uintptr_t>(parts.root)) + SortKey(parts.parent);
+    auto found = listed.find(where);
+    if (found == listed.end()) {
+        found = listed.emplace(where, std::vector<std::string>()).first;
+        COpenedKey parent(registry);
+        if (parent.Open(computer, parts.root, parts.parent, KEY_READ) == ERROR_SUCCESS) {
+            std::string name;
+            for (DWORD index = 0; NextSubkeyName(registry, parent.Key(), index, name);) found->second.push_back(name);
+        }
+    }
+    for (const std::string& name : found->second)
+        if (name == parts.leaf) return name;
+    for (const std::string& name : found->second)
+        if (SameName(name, parts.leaf)) return name;
+    return parts.leaf;
 }
 
 // The scope as the registry holds it now: null when the key is not there.
+// A subtree's top is named as the registry keeps it.
 LONG ReadScope(IRegistry& registry, const std::string& computer, const ChangeScope& scope,
-               std::unique_ptr<KeyNode>& tree) {
+               std::unique_ptr<KeyNode>& tree, std::unordered_map<std::string, std::vector<std::string>>& listed) {
     tree.reset();
     const KeyParts parts = Split(scope.key);
     if (parts.root == nullptr) return ERROR_INVALID_PARAMETER;
@@ -68,11 +145,20 @@ LONG ReadScope(IRegistry& registry, const std::string& computer, const ChangeSco
     const LONG status = key.Open(computer, parts.root, parts.path, KEY_READ);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
-    tree = std::make_unique<KeyNode>(parts.leaf);
-    if (scope.subtree) return ReloadSubtree(tree.get(), registry, computer, parts.root, parts.path);
-    return ReadEachValue(registry, key.Key(), [&tree](std::string_view name, DWORD type, std::string_view data) {
-        tree->AppendValue(std::make_unique<ValueEntry>(name, type, std::string(data)));
-    });
+    if (!scope.subtree) {
+        tree = std::make_unique<KeyNode>(parts.leaf);
+        return ReadEachValue(registry, key.Key(), [&tree](std::string_view name, DWORD type, std::string_view data) {
+            tree->AppendValue(std::make_unique<ValueEntry>(name, type, std::string(data)));
+        });
+    }
+    tree = std::make_unique<KeyNode>(parts.path.empty() ? scope.key : StoredName(registry, computer, parts, listed));
+    return ReloadSubtree(tree.get(), registry, computer, parts.root, parts.path);
+}
+
+// Where a scope's tree is in the registry: a subtree's top under the name it had.
+std::string TopKey(const ChangeScope& scope, const KeyNode& tree) {
+    if (!scope.subtree || scope.key.find('\\') == std::string::npos) return scope.key;
+    return ParentKey(scope.key) + '\\' + tree.name;
 }
 
 // Every key of `tree` as a section holding all its values.
@@ -89,93 +175,198 @@ void AppendSections(const KeyNode& tree, const std::string& key, std::vector<Reg
     }
 }
 
-// Whether the patch leaves `now`'s values in `wanted`'s order: it keeps
-// those it rewrites where they are and puts the ones it adds last.
-bool PatchKeepsOrder(const KeyNode& wanted, const KeyNode& now) {
-    std::unordered_set<std::string_view> wantedNames, nowNames;
-    for (const auto& v : wanted.values) wantedNames.insert(v->Name());
-    for (const auto& v : now.values) nowNames.insert(v->Name());
-    std::size_t at = 0;
-    for (const auto& v : now.values)
-        if (wantedNames.count(v->Name()) != 0 && wanted.values[at++]->Name() != v->Name()) return false;
-    for (const auto& v : wanted.values)
-        if (nowNames.count(v->Name()) == 0 && wanted.values[at++]->Name() != v->Name()) return false;
-    return true;
+// One write of a restore.
+struct Step {
+    enum Kind { kDeleteKey, kMakeKey, kDeleteValue, kSetValue } kind;
+    std::string key;  // "HKEY_...\path"
+    RegValue value;   // kSetValue; the name for kDeleteValue
+    std::size_t keys = 0, values = 0;  // kDeleteKey: what goes with it
+};
+
+void PlanDelete(const KeyNode& now, const std::string& key, std::vector<Step>& plan) {
+    Step& step = plan.emplace_back(Step{Step::kDeleteKey, key, {}});
+    std::vector<const KeyNode*> pending{&now};
+    while (!pending.empty()) {
+        const KeyNode* n = pending.back();
+        pending.pop_back();
+        ++step.keys;
+        step.values += n->values.size();
+        for (const auto& sub : n->subkeys) pending.push_back(sub.get());
+    }
 }
 
-// A value deleted and put back would come last: where the order would not be
-// the one the change found, the key's values are written again in that order
-// (the registry keeps values in the order they were made, and shows them so).
-void RestoreValueOrder(const KeyNode& wanted, const KeyNode& now, const std::string& key, bool subtree,
-                       std::vector<RegPatchSection>& sections) {
-    if (!PatchKeepsOrder(wanted, now)) {
-        RegPatchSection& section = sections.emplace_back();
-        section.key = key;
-        for (const auto& v : wanted.values) {
-            section.deleteValues.emplace_back(v->Name());
-            section.setValues.push_back({std::string(v->Name()), v->type, v->data});
-        }
+void PlanMake(const KeyNode& wanted, const std::string& key, std::vector<Step>& plan) {
+    std::vector<RegPatchSection> sections;
+    AppendSections(wanted, key, sections);
+    for (RegPatchSection& s : sections) {
+        plan.push_back({Step::kMakeKey, s.key, {}});
+        for (RegValue& v : s.setValues) plan.push_back({Step::kSetValue, s.key, std::move(v)});
     }
-    if (!subtree || wanted.subkeys.empty()) return;
-    std::unordered_map<std::string_view, const KeyNode*> nowSubkeys;
+}
+
+// Values of `now` to those of `wanted`, in their order. The registry keeps
+// a value it rewrites where it is and puts a new one last, so values are
+// deleted (a name in another case too) and made again from the first one out
+// of place.
+void PlanValues(const KeyNode& wanted, const KeyNode& now, const std::string& key, std::vector<Step>& plan) {
+    std::unordered_set<std::string_view> names;
+    for (const auto& v : wanted.values) names.insert(v->Name());
+    std::vector<const ValueEntry*> kept;
+    for (const auto& v : now.values) {
+        if (names.count(v->Name()) != 0) kept.push_back(v.get());
+        else plan.push_back({Step::kDeleteValue, key, {v->name, v->type, {}}});
+    }
+    std::size_t same = 0;
+    while (same < kept.size() && same < wanted.values.size() && kept[same]->name == wanted.values[same]->name) ++same;
+    for (std::size_t i = same; i < kept.size(); ++i) plan.push_back({Step::kDeleteValue, key, {kept[i]->name, kept[i]->type, {}}});
+    for (std::size_t i = 0; i < wanted.values.size(); ++i) {
+        const ValueEntry& w = *wanted.values[i];
+        if (i >= same || kept[i]->type != w.type || kept[i]->data != w.data)
+            plan.push_back({Step::kSetValue, key, {w.name, w.type, w.data}});
+    }
+}
+
+// A key and its subtree from `now` to `wanted`: a subkey named in another
+// case goes and is made again under its own name (deletions first).
+void PlanKey(const KeyNode& wanted, const KeyNode& now, const std::string& key, std::vector<Step>& plan) {
+    PlanValues(wanted, now, key, plan);
+    std::unordered_map<std::string_view, const KeyNode*> nowSubkeys, wantedSubkeys;
     for (const auto& sub : now.subkeys) nowSubkeys.emplace(sub->name, sub.get());
-    for (const auto& sub : wanted.subkeys)
-        if (const auto found = nowSubkeys.find(sub->name); found != nowSubkeys.end())
-            RestoreValueOrder(*sub, *found->second, key + '\\' + sub->name, true, sections);
+    for (const auto& sub : wanted.subkeys) wantedSubkeys.emplace(sub->name, sub.get());
+    for (const auto& sub : now.subkeys)
+        if (wantedSubkeys.count(sub->name) == 0) PlanDelete(*sub, key + '\\' + sub->name, plan);
+    for (const auto& sub : wanted.subkeys) {
+        const auto found = nowSubkeys.find(sub->name);
+        if (found != nowSubkeys.end()) PlanKey(*sub, *found->second, key + '\\' + sub->name, plan);
+        else PlanMake(*sub, key + '\\' + sub->name, plan);
+    }
 }
 
 // What it takes to turn `now` (null: absent) into `wanted` (null: absent)
-// within the scope, as sections of a patch.
-std::vector<RegPatchSection> RestoreSections(const ChangeScope& scope, const KeyNode* wanted, const KeyNode* now) {
-    std::vector<RegPatchSection> sections;
-    if (wanted == nullptr) {
-        if (now != nullptr) {
-            RegPatchSection& gone = sections.emplace_back();
-            gone.key = scope.key;
-            gone.deleteKey = true;
-        }
-        return sections;
+// within the scope.
+void PlanScope(const ChangeScope& scope, const KeyNode* wanted, const KeyNode* now, std::vector<Step>& plan) {
+    if (!scope.subtree) {
+        // The key itself is not the change's: only its values are put back.
+        const KeyNode none(std::string{});
+        if (wanted == nullptr && now == nullptr) return;
+        if (now == nullptr) plan.push_back({Step::kMakeKey, scope.key, {}});
+        PlanValues(wanted != nullptr ? *wanted : none, now != nullptr ? *now : none, scope.key, plan);
+        return;
     }
-    sections.emplace_back().key = scope.key;  // made if missing
-    const KeyNode empty(wanted->name);
-    DiffOptions options;
-    options.recurse = scope.subtree;
-    CPatchBuilder patch(scope.key);
-    DiffTrees(*wanted, now != nullptr ? *now : empty, options, [&](const Difference& d) {
-        if (scope.subtree || IsValueKind(d.kind)) patch.Add(d);
-        return true;
-    });
-    for (RegPatchSection& s : patch.Sections()) sections.push_back(std::move(s));
-    if (now != nullptr) RestoreValueOrder(*wanted, *now, scope.key, scope.subtree, sections);
-    return sections;
+    if (now != nullptr && (wanted == nullptr || now->name != wanted->name)) PlanDelete(*now, TopKey(scope, *now), plan);
+    if (wanted == nullptr) return;
+    if (now != nullptr && now->name == wanted->name) PlanKey(*wanted, *now, TopKey(scope, *wanted), plan);
+    else PlanMake(*wanted, TopKey(scope, *wanted), plan);
 }
 
-LONG Apply(IRegistry& registry, const std::string& computer, const std::vector<RegPatchSection>& sections) {
-    for (const RegPatchSection& section : sections) {
-        const KeyParts parts = Split(section.key);
+// Whether two records of a scope are the same: names in their case, values
+// in their order, types and data.
+bool SameTree(const KeyNode* a, const KeyNode* b, bool subtree) {
+    if (a == nullptr || b == nullptr) return a == b;
+    std::vector<std::pair<const KeyNode*, const KeyNode*>> pending{{a, b}};
+    while (!pending.empty()) {
+        auto [x, y] = pending.back();
+        pending.pop_back();
+        if ((subtree && x->name != y->name) || x->values.size() != y->values.size()) return false;
+        for (std::size_t i = 0; i < x->values.size(); ++i) {
+            const ValueEntry &v = *x->values[i], &w = *y->values[i];
+            if (v.name != w.name || v.type != w.type || v.data != w.data) return false;
+        }
+        if (!subtree) continue;
+        if (x->subkeys.size() != y->subkeys.size()) return false;
+        for (std::size_t i = 0; i < x->subkeys.size(); ++i) pending.emplace_back(x->subkeys[i].get(), y->subkeys[i].get());
+    }
+    return true;
+}
+
+LONG Apply(IRegistry& registry, const std::string& computer, const std::vector<Step>& plan, std::string& failedAt) {
+    COpenedKey key(registry);
+    std::string opened;  // the key `key` holds open
+    for (const Step& step : plan) {
+        failedAt = step.key;
+        const KeyParts parts = Split(step.key);
         if (parts.root == nullptr) return ERROR_INVALID_PARAMETER;
-        if (section.deleteKey) {
+        if (step.kind == Step::kDeleteKey) {
+            key.Close();
+            opened.clear();
             COpenedKey parent(registry);
-            if (parent.Open(computer, parts.root, parts.parent, KEY_READ) != ERROR_SUCCESS) continue;
-            const LONG status = DeleteRegistryTree(registry, parent.Key(), parts.leaf);
+            const LONG open = parent.Open(computer, parts.root, parts.parent, KEY_READ);
+            if (open == ERROR_FILE_NOT_FOUND) continue;
+            const LONG status = open != ERROR_SUCCESS ? open : DeleteRegistryTree(registry, parent.Key(), parts.leaf);
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
             continue;
         }
-        COpenedKey key(registry);
-        if (const LONG status = key.Open(computer, parts.root, parts.path, KEY_ALL_ACCESS); status != ERROR_SUCCESS)
-            return status;
-        for (const std::string& name : section.deleteValues) {
-            const LONG status = registry.RegDeleteValueA(key.Key(), name.c_str());
-            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-        }
-        for (const RegValue& v : section.setValues)
-            if (const LONG status = registry.RegSetValueExA(key.Key(), v.name.c_str(), 0, v.type,
-                                                            reinterpret_cast<const BYTE*>(v.data.data()),
-                                                            static_cast<DWORD>(v.data.size()));
-                status != ERROR_SUCCESS)
+        if (opened != step.key) {  // made when missing
+            opened.clear();
+            if (const LONG status = key.Open(computer, parts.root, parts.path, KEY_ALL_ACCESS); status != ERROR_SUCCESS)
                 return status;
+            opened = step.key;
+        }
+        LONG status = ERROR_SUCCESS;
+        if (step.kind == Step::kDeleteValue) {
+            status = registry.RegDeleteValueA(key.Key(), step.value.name.c_str());
+            if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+        } else if (step.kind == Step::kSetValue) {
+            status = registry.RegSetValueExA(key.Key(), step.value.name.c_str(), 0, step.value.type,
+                                             reinterpret_cast<const BYTE*>(step.value.data.data()),
+                                             static_cast<DWORD>(step.value.data.size()));
+        }
+        if (status != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
+}
+
+// The plan as the sections of a patch, in its order.
+std::vector<RegPatchSection> PatchOf(const std::vector<Step>& plan) {
+    std::vector<RegPatchSection> sections;
+    for (const Step& step : plan) {
+        RegPatchSection* last = sections.empty() ? nullptr : &sections.back();
+        const bool joins = last != nullptr && !last->deleteKey && last->key == step.key &&
+                           (step.kind != Step::kDeleteValue || last->setValues.empty());
+        if (step.kind == Step::kDeleteKey || !joins) {
+            last = &sections.emplace_back();
+            last->key = step.key;
+            last->deleteKey = step.kind == Step::kDeleteKey;
+        }
+        if (step.kind == Step::kDeleteValue) last->deleteValues.push_back(step.value.name);
+        if (step.kind == Step::kSetValue) last->setValues.push_back(step.value);
+    }
+    return sections;
+}
+
+// "- delete 2 keys (with the 3 values in them): A, B", a line for each kind
+// of step the plan has, the first keys named.
+std::string Describe(const std::vector<Step>& plan) {
+    struct Line {
+        std::size_t count = 0, with = 0;
+        std::vector<std::string> keys;
+    } lines[4];
+    for (const Step& step : plan) {
+        Line& line = lines[step.kind];
+        line.count += step.kind == Step::kDeleteKey ? step.keys : 1;
+        line.with += step.values;
+        if (std::find(line.keys.begin(), line.keys.end(), step.key) == line.keys.end()) line.keys.push_back(step.key);
+    }
+    const auto plural = [](std::size_t n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string text;
+    for (int kind = 0; kind < 4; ++kind) {
+        const Line& line = lines[kind];
+        if (line.count == 0) continue;
+        switch (kind) {
+        case Step::kDeleteKey:
+            text += "- delete " + plural(line.count, "key") + " (with the " + plural(line.with, "value") + " in them): ";
+            break;
+        case Step::kMakeKey: text += "- make " + plural(line.count, "key") + ": "; break;
+        case Step::kDeleteValue: text += "- delete " + plural(line.count, "value") + " in " + plural(line.keys.size(), "key") + ": "; break;
+        default: text += "- set " + plural(line.count, "value") + " in " + plural(line.keys.size(), "key") + ": "; break;
+        }
+        for (std::size_t i = 0; i < line.keys.size() && i < 3; ++i) text += (i > 0 ? ", " : "") + line.keys[i];
+        if (line.keys.size() > 3) text += " and " + std::to_string(line.keys.size() - 3) + " more";
+        text += "\n";
+    }
+    return text;
 }
 
 }  // namespace
@@ -185,9 +376,10 @@ struct CUndoJournal::Snapshot {
 
     LONG Read(IRegistry& registry, const Entry& entry) {
         trees.clear();
+        std::unordered_map<std::string, std::vector<std::string>> listed;
         for (const ChangeScope& scope : entry.scopes) {
             std::unique_ptr<KeyNode> tree;
-            if (const LONG status = ReadScope(registry, entry.computer, scope, tree); status != ERROR_SUCCESS)
+            if (const LONG status = ReadScope(registry, entry.computer, scope, tree, listed); status != ERROR_SUCCESS)
                 return status;
             trees.push_back(std::move(tree));
         }
@@ -197,8 +389,15 @@ struct CUndoJournal::Snapshot {
     bool Write(const Entry& entry, std::string& bytes, std::string& error) const {
         std::vector<RegPatchSection> sections;
         for (std::size_t i = 0; i < trees.size(); ++i)
-            if (trees[i]) AppendSections(*trees[i], entry.scopes[i].key, sections);
+            if (trees[i]) AppendSections(*trees[i], TopKey(entry.scopes[i], *trees[i]), sections);
         return WriteRegPatch(sections, bytes, error, RegFileFormat::kRegedit4);
+    }
+
+    // What it takes to turn the registry as `now` holds it into this.
+    std::vector<Step> Plan(const Entry& entry, const Snapshot& now) const {
+        std::vector<Step> plan;
+        for (std::size_t i = 0; i < entry.scopes.size(); ++i) PlanScope(entry.scopes[i], trees[i].get(), now.trees[i].get(), plan);
+        return plan;
     }
 };
 
@@ -218,9 +417,10 @@ bool CUndoJournal::Open(const std::string& folder, std::string& error) {
         return false;
     }
     m_folder = folder;
-    std::vector<int> numbers;
+    std::vector<std::int64_t> numbers;
+    std::int64_t number = 0;
     for (fs::directory_iterator it(folder, failed), end; !failed && it != end; it.increment(failed))
-        if (it->path().extension() == ".entry") numbers.push_back(std::atoi(it->path().stem().string().c_str()));
+        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number)) numbers.push_back(number);
     std::sort(numbers.begin(), numbers.end());
     m_next = numbers.empty() ? 1 : numbers.back() + 1;
     for (std::size_t i = 0; i + kKeptEntries < numbers.size(); ++i)
@@ -228,10 +428,18 @@ bool CUndoJournal::Open(const std::string& folder, std::string& error) {
     return true;
 }
 
-std::string CUndoJournal::Path(int number, const char* suffix) const {
-    char name[32];
-    std::snprintf(name, sizeof name, "%06d%s", number, suffix);
+std::string CUndoJournal::Path(std::int64_t number, const char* suffix) const {
+    char name[48];
+    std::snprintf(name, sizeof name, "%06lld%s", static_cast<long long>(number), suffix);
     return (fs::path(m_folder) / name).string();
+}
+
+std::string CUndoJournal::FileNames(std::int64_t number) const {
+    std::string names;
+    std::error_code failed;
+    for (const char* suffix : {".entry", ".before.reg", ".after.reg"})
+        if (fs::exists(Path(number, suffix), failed)) names += (names.empty() ? "" : ", ") + Path(number, suffix);
+    return names;
 }
 
 bool CUndoJournal::WriteHeader(const Entry& entry, std::string& error) const {
@@ -240,10 +448,12 @@ bool CUndoJournal::WriteHeader(const Entry& entry, std::string& error) const {
     text += "computer: " + entry.computer + "\n";
     text += "state: " + entry.state + "\n";
     for (const ChangeScope& s : entry.scopes) text += std::string("scope: ") + (s.subtree ? "subtree " : "values ") + s.key + "\n";
+    for (const auto& [name, record] : {std::pair{"before", &entry.before}, std::pair{"after", &entry.after}})
+        if (record->known) text += std::string(name) + ": " + std::to_string(record->size) + " " + std::to_string(record->checksum) + "\n";
     return ReplaceFileContents(Path(entry.number, ".entry"), text, error);
 }
 
-bool CUndoJournal::ReadEntry(int number, Entry& entry) const {
+bool CUndoJournal::ReadEntry(std::int64_t number, Entry& entry) const {
     std::string text;
     if (!ReadFile(Path(number, ".entry"), text) || text.rfind(kHeader, 0) != 0) return false;
     entry = Entry();
@@ -258,25 +468,53 @@ bool CUndoJournal::ReadEntry(int number, Entry& entry) const {
             const std::size_t n = std::char_traits<char>::length(name);
             return line.compare(0, n, name) == 0 ? line.c_str() + n : nullptr;
         };
+        auto record = [](const char* v, Record& r) {
+            unsigned long long size = 0, sum = 0;
+            r.known = std::sscanf(v, "%llu %llu", &size, &sum) == 2;
+            r.size = size;
+            r.checksum = sum;
+        };
         if (const char* v = field("description: ")) entry.description = v;
         else if (const char* v = field("computer: ")) entry.computer = v;
         else if (const char* v = field("state: ")) entry.state = v;
         else if (const char* v = field("scope: subtree ")) entry.scopes.push_back({v, true});
         else if (const char* v = field("scope: values ")) entry.scopes.push_back({v, false});
+        else if (const char* v = field("before: ")) record(v, entry.before);
+        else if (const char* v = field("after: ")) record(v, entry.after);
     }
+    // Older versions kept scopes inside others; their records still read.
+    entry.scopes = Separate(std::move(entry.scopes));
     return !entry.scopes.empty();
 }
 
 bool CUndoJournal::LoadSnapshot(const Entry& entry, const char* suffix, Snapshot& snapshot, std::string& error) const {
     snapshot.trees.clear();
     snapshot.trees.resize(entry.scopes.size());
+    const Record& record = std::string_view(suffix) == ".before.reg" ? entry.before : entry.after;
+    const std::string path = Path(entry.number, suffix);
     std::string bytes;
     RegFileContent content;
-    if (!ReadFile(Path(entry.number, suffix), bytes) || !ParseRegFile(bytes, content, error)) {
-        error = "the journal's record " + Path(entry.number, suffix) + " cannot be read" +
-                (error.empty() ? std::string() : " (" + error + ")");
+    if (!record.known) {
+        error = "the journal's record " + path + " has no size and checksum to check it by (an older version wrote it)";
         return false;
     }
+    if (!ReadFile(path, bytes)) {
+        error = "the journal's record " + path + " cannot be read";
+        return false;
+    }
+    if (bytes.size() != record.size || Checksum(bytes) != record.checksum) {
+        error = "the journal's record " + path + " is damaged (its size or checksum is not the one recorded)";
+        return false;
+    }
+    if (!ParseRegFile(bytes, content, error)) {
+        error = "the journal's record " + path + " cannot be read (" + error + ")";
+        return false;
+    }
+    // The scopes' sections come in the scopes' order, each scope's together:
+    // a section goes to the scope being read when that holds it and has not
+    // had it yet, else to the next one that does.
+    std::vector<std::unordered_set<std::string>> seen(entry.scopes.size());
+    std::size_t scope = entry.scopes.size();
     KeyNode* current = nullptr;
     for (const RegFileOp& op : content.ops) {
         if (op.kind == RegFileOp::kSetValue) {
@@ -284,25 +522,37 @@ bool CUndoJournal::LoadSnapshot(const Entry& entry, const char* suffix, Snapshot
             continue;
         }
         current = nullptr;
+        if (op.kind != RegFileOp::kKey) continue;
         const std::string key = op.key.Full();
-        for (std::size_t i = 0; i < entry.scopes.size() && current == nullptr; ++i) {
-            const std::string& top = entry.scopes[i].key;
-            if (key != top && key.rfind(top + '\\', 0) != 0) continue;
-            std::unique_ptr<KeyNode>& tree = snapshot.trees[i];
-            if (!tree) tree = std::make_unique<KeyNode>(Split(top).leaf);
-            KeyNode* node = tree.get();
-            for (std::size_t at = top.size() + 1; at < key.size() + 1 && key.size() > top.size();) {
-                std::size_t end = key.find('\\', at);
-                if (end == std::string::npos) end = key.size();
-                const std::string name = key.substr(at, end - at);
-                KeyNode* next = nullptr;
-                for (const auto& k : node->subkeys)
-                    if (k->name == name) next = k.get();
-                node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(name));
-                at = end + 1;
-            }
-            current = node;
+        const auto takes = [&](std::size_t i) { return Holds(entry.scopes[i], key) && seen[i].count(SortKey(key)) == 0; };
+        std::size_t i = scope < entry.scopes.size() && takes(scope) ? scope : entry.scopes.size();
+        for (std::size_t j = scope < entry.scopes.size() ? scope + 1 : 0; i == entry.scopes.size() && j < entry.scopes.size(); ++j)
+            if (takes(j)) i = j;
+        for (std::size_t j = 0; i == entry.scopes.size() && j < entry.scopes.size(); ++j)
+            if (takes(j)) i = j;
+        if (i == entry.scopes.size()) continue;  // no scope's: left out
+        scope = i;
+        seen[i].insert(SortKey(key));
+        const std::string& top = entry.scopes[i].key;
+        std::unique_ptr<KeyNode>& tree = snapshot.trees[i];
+        if (!tree) tree = std::make_unique<KeyNode>(Split(top).leaf);
+        if (key.size() == top.size()) {
+            if (entry.scopes[i].subtree && top.find('\\') != std::string::npos) tree->name = Split(key).leaf;
+            current = tree.get();
+            continue;
         }
+        KeyNode* node = tree.get();
+        for (std::size_t at = top.size() + 1; at < key.size() + 1;) {
+            std::size_t end = key.find('\\', at);
+            if (end == std::string::npos) end = key.size();
+            const std::string name = key.substr(at, end - at);
+            KeyNode* next = nullptr;
+            for (auto it = node->subkeys.rbegin(); it != node->subkeys.rend() && next == nullptr; ++it)
+                if ((*it)->name == name) next = it->get();
+            node = next != nullptr ? next : node->AppendSubkey(std::make_unique<KeyNode>(name));
+            at = end + 1;
+        }
+        current = node;
     }
     return true;
 }
@@ -318,18 +568,29 @@ bool CUndoJournal::Begin(IRegistry& registry, const std::string& computer, const
     entry->description = description;
     entry->computer = computer;
     entry->state = "begun";
-    entry->scopes = std::move(scopes);
+    entry->scopes = Separate(std::move(scopes));
     Snapshot before;
     std::string bytes;
     if (const LONG status = before.Read(registry, *entry); status != ERROR_SUCCESS) {
         error = "Can't record what " + description + " would change: " + RegistryErrorText(status);
         return false;
     }
+    // Two subtrees naming one key in other cases are one: recorded once.
+    std::unordered_set<std::string> tops;
+    for (std::size_t i = entry->scopes.size(); i-- > 0;) {
+        const ChangeScope& scope = entry->scopes[i];
+        if (!scope.subtree || !before.trees[i] ||
+            tops.insert(SortKey(ParentKey(scope.key)) + '\x01' + before.trees[i]->name).second)
+            continue;
+        entry->scopes.erase(entry->scopes.begin() + static_cast<std::ptrdiff_t>(i));
+        before.trees.erase(before.trees.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     if (!before.Write(*entry, bytes, error)) {
         error = "Can't record what " + description + " would change: " + error + ".";
         return false;
     }
-    // The record first, then the entry that points to it: both flushed.
+    entry->before = {true, bytes.size(), Checksum(bytes)};
+    // The record first, then the entry that vouches for it: both flushed.
     if (!ReplaceFileContents(Path(entry->number, ".before.reg"), bytes, error) || !WriteHeader(*entry, error)) return false;
     ++m_next;
     m_open = std::move(entry);
@@ -346,36 +607,12 @@ void CUndoJournal::End(IRegistry& registry) {
     if (after.Read(registry, entry) == ERROR_SUCCESS && after.Write(entry, bytes, error) &&
         ReplaceFileContents(Path(entry.number, ".after.reg"), bytes, error)) {
         entry.state = "done";
+        entry.after = {true, bytes.size(), Checksum(bytes)};
     } else {
         entry.state = "unchecked";
     }
     WriteHeader(entry, error);
     m_undoable.push_back(entry);
-}
-
-bool CUndoJournal::RestoreScopes(IRegistry& registry, const Entry& entry, std::string& message) {
-    Snapshot before;
-    if (!LoadSnapshot(entry, ".before.reg", before, message)) return false;
-    Snapshot now;
-    if (const LONG status = now.Read(registry, entry); status != ERROR_SUCCESS) {
-        message = "Can't read what " + entry.description + " changed: " + RegistryErrorText(status);
-        return false;
-    }
-    // Outer scopes first: an inner one's record was taken at the same moment.
-    std::vector<std::size_t> order(entry.scopes.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&entry](std::size_t a, std::size_t b) {
-        return entry.scopes[a].key.size() < entry.scopes[b].key.size();
-    });
-    for (std::size_t i : order) {
-        const auto sections = RestoreSections(entry.scopes[i], before.trees[i].get(), now.trees[i].get());
-        if (const LONG status = Apply(registry, entry.computer, sections); status != ERROR_SUCCESS) {
-            message = "Undo of " + entry.description + " failed at " + entry.scopes[i].key + ": " +
-                      RegistryErrorText(status);
-            return false;
-        }
-    }
-    return true;
 }
 
 bool CUndoJournal::Undo(IRegistry& registry, std::string& message) {
@@ -385,11 +622,17 @@ bool CUndoJournal::Undo(IRegistry& registry, std::string& message) {
     }
     Entry& entry = m_undoable.back();
     // Only over what the change left: anything else may be someone's work.
-    Snapshot left, now;
-    if (entry.state != "done" || !LoadSnapshot(entry, ".after.reg", left, message)) {
-        message = "Nothing was undone: what " + entry.description + " left was not recorded, so a change made since "
-                  "cannot be told from it. The journal entry " + Path(entry.number, ".before.reg") +
-                  " holds the keys as they were.";
+    Snapshot before, left, now;
+    std::string reason;
+    if (entry.state != "done" || !LoadSnapshot(entry, ".after.reg", left, reason)) {
+        message = "Nothing was undone: what " + entry.description + " left was not recorded" +
+                  (reason.empty() ? std::string() : " (" + reason + ")") +
+                  ", so a change made since cannot be told from it. The journal entry " +
+                  Path(entry.number, ".before.reg") + " holds the keys as they were.";
+        return false;
+    }
+    if (!LoadSnapshot(entry, ".before.reg", before, reason)) {
+        message = "Nothing was undone: " + reason + ".";
         return false;
     }
     if (const LONG status = now.Read(registry, entry); status != ERROR_SUCCESS) {
@@ -397,16 +640,16 @@ bool CUndoJournal::Undo(IRegistry& registry, std::string& message) {
         return false;
     }
     for (std::size_t i = 0; i < entry.scopes.size(); ++i) {
-        const auto changed = RestoreSections(entry.scopes[i], left.trees[i].get(), now.trees[i].get());
-        const bool same = (left.trees[i] == nullptr) == (now.trees[i] == nullptr) &&
-                          (changed.empty() || (changed.size() == 1 && !changed[0].deleteKey &&
-                                               changed[0].setValues.empty() && changed[0].deleteValues.empty()));
-        if (same) continue;
-        message = "Nothing was undone: " + entry.scopes[i].key + " changed since " + entry.description +
-                  " (it was " + (now.trees[i] ? "changed" : "deleted") + " after it), so undoing it could lose that change.";
+        if (SameTree(left.trees[i].get(), now.trees[i].get(), entry.scopes[i].subtree)) continue;
+        message = "Nothing was undone: " + entry.scopes[i].key + " changed since " + entry.description + " (it was " +
+                  (now.trees[i] ? "changed" : "deleted") + " after it), so undoing it could lose that change.";
         return false;
     }
-    if (!RestoreScopes(registry, entry, message)) return false;
+    std::string failedAt;
+    if (const LONG status = Apply(registry, entry.computer, before.Plan(entry, now), failedAt); status != ERROR_SUCCESS) {
+        message = "Undo of " + entry.description + " failed at " + failedAt + ": " + RegistryErrorText(status);
+        return false;
+    }
     entry.state = "undone";
     std::string ignored;
     WriteHeader(entry, ignored);
@@ -417,28 +660,60 @@ bool CUndoJournal::Undo(IRegistry& registry, std::string& message) {
 std::vector<CUndoJournal::Entry> CUndoJournal::Unfinished() const {
     std::vector<Entry> found;
     std::error_code failed;
+    std::int64_t number = 0;
     for (fs::directory_iterator it(m_folder, failed), end; !failed && it != end; it.increment(failed)) {
-        if (it->path().extension() != ".entry") continue;
         Entry entry;
-        if (ReadEntry(std::atoi(it->path().stem().string().c_str()), entry) && entry.state == "begun")
+        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number) &&
+            ReadEntry(number, entry) && entry.state == "begun" && (!m_open || m_open->number != number))
             found.push_back(entry);
     }
     std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
     return found;
 }
 
-bool CUndoJournal::Restore(IRegistry& registry, int number, std::string& message) {
+bool CUndoJournal::PreviewRestore(IRegistry& registry, std::int64_t number, std::string& preview, std::string& message) {
     Entry entry;
+    Snapshot before, now;
+    if (!ReadEntry(number, entry)) {
+        message = "the journal entry " + Path(number, ".entry") + " cannot be read";
+        return false;
+    }
+    if (!LoadSnapshot(entry, ".before.reg", before, message)) return false;
+    if (const LONG status = now.Read(registry, entry); status != ERROR_SUCCESS) {
+        message = "what it changed cannot be read: " + RegistryErrorText(status);
+        return false;
+    }
+    preview = Describe(before.Plan(entry, now));
+    return true;
+}
+
+bool CUndoJournal::Restore(IRegistry& registry, std::int64_t number, std::string& message) {
+    Entry entry;
+    Snapshot before, now;
     if (!ReadEntry(number, entry)) {
         message = "The journal entry " + Path(number, ".entry") + " cannot be read.";
         return false;
     }
-    if (!RestoreScopes(registry, entry, message)) return false;
+    if (m_open || !LoadSnapshot(entry, ".before.reg", before, message)) {
+        if (m_open) message = "Another change is being recorded.";
+        return false;
+    }
+    // Recorded like any change, so that Undo takes it back.
+    if (!Begin(registry, entry.computer, "Put back " + entry.description, entry.scopes, message)) return false;
+    LONG status = now.Read(registry, entry);
+    std::string failedAt = entry.scopes.front().key;
+    if (status == ERROR_SUCCESS) status = Apply(registry, entry.computer, before.Plan(entry, now), failedAt);
+    End(registry);
+    if (status != ERROR_SUCCESS) {
+        message = "Putting back what " + entry.description + " changed failed at " + failedAt + ": " +
+                  RegistryErrorText(status) + " What was put back can be undone.";
+        return false;
+    }
     entry.state = "undone";
     return WriteHeader(entry, message);
 }
 
-void CUndoJournal::Dismiss(int number) {
+void CUndoJournal::Dismiss(std::int64_t number) {
     Entry entry;
     std::string ignored;
     if (!ReadEntry(number, entry)) return;
@@ -446,7 +721,7 @@ void CUndoJournal::Dismiss(int number) {
     WriteHeader(entry, ignored);
 }
 
-bool CUndoJournal::ExportRestore(int number, std::string& bytes, std::string& error) const {
+bool CUndoJournal::ExportRestore(std::int64_t number, std::string& bytes, std::string& error) const {
     Entry entry;
     if (!ReadEntry(number, entry)) {
         error = "the journal entry " + Path(number, ".entry") + " cannot be read";
@@ -454,21 +729,20 @@ bool CUndoJournal::ExportRestore(int number, std::string& bytes, std::string& er
     }
     Snapshot before, after;
     if (!LoadSnapshot(entry, ".before.reg", before, error)) return false;
-    const bool known = entry.state == "done" && LoadSnapshot(entry, ".after.reg", after, error);
+    std::string ignored;
     std::vector<RegPatchSection> sections;
+    if (entry.state == "done" && LoadSnapshot(entry, ".after.reg", after, ignored)) {
+        sections = PatchOf(before.Plan(entry, after));
+        return WriteRegPatch(sections, bytes, error);
+    }
+    // What the change left is unknown: a subtree goes and comes back whole.
     for (std::size_t i = 0; i < entry.scopes.size(); ++i) {
-        if (known) {
-            for (RegPatchSection& s : RestoreSections(entry.scopes[i], before.trees[i].get(), after.trees[i].get()))
-                sections.push_back(std::move(s));
-            continue;
-        }
-        // What the change left is unknown: a subtree goes and comes back whole.
         if (entry.scopes[i].subtree || !before.trees[i]) {
             RegPatchSection& gone = sections.emplace_back();
             gone.key = entry.scopes[i].key;
             gone.deleteKey = true;
         }
-        if (before.trees[i]) AppendSections(*before.trees[i], entry.scopes[i].key, sections);
+        if (before.trees[i]) AppendSections(*before.trees[i], TopKey(entry.scopes[i], *before.trees[i]), sections);
     }
     return WriteRegPatch(sections, bytes, error);
 }

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "compare/differences.h"
 #include "dialogs/edit_dialogs.h"
 #include "dialogs/walk_dialogs.h"
@@ -178,16 +181,92 @@ TEST_F(Undo, AChangeACrashCutOffIsPutBackOnTheNextStart) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
     ASSERT_GT(Differences(*before, *Read()), 0u);
 
-    // The next start offers it; Yes puts the keys back.
+    // The next start offers it, saying what putting it back changes; Yes
+    // puts the keys back, as a change Undo can take back.
     CUndoJournal next;
     std::string error;
     ASSERT_TRUE(next.Open(folder, error)) << error;
     ASSERT_EQ(next.Unfinished().size(), 1u);
     doc->m_pJournal = &next;
+    const auto crashed = Read();
     ui.AnswerQuestion(IDYES);
     doc->OfferRecovery();
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].find("- make 1 key: HKEY_LOCAL_MACHINE\\Software\\Demo\\Sub\n"), std::string::npos)
+        << Dump(crashed.get()) << ui.Messages()[0];
+    EXPECT_NE(ui.Messages()[0].find(" values in 2 keys: HKEY_LOCAL_MACHINE\\Software\\Demo, HKEY_LOCAL_MACHINE\\Software\\Demo\\Sub\n"),
+              std::string::npos) << ui.Messages()[0];
     EXPECT_EQ(Differences(*before, *Read()), 0u);
     EXPECT_TRUE(next.Unfinished().empty());
+    ASSERT_EQ(next.Undoable().size(), 1u);
+    UndoLast();
+    EXPECT_EQ(Dump(Read().get()), Dump(crashed.get()));
+}
+
+TEST_F(Undo, AnEntryWhoseRecordCannotBeTrustedIsNeverUsedAndCanBeLetGo) {
+    const std::string folder = (dir / "journal").string();
+    const auto before = Read();
+    // Damaged records, a record from before checksums, a record gone.
+    const std::vector<std::function<void(const std::string& entry, const std::string& record)>> damage = {
+        [](const std::string&, const std::string& record) { std::ofstream(record, std::ios::binary) << "REGEDIT4\r\n\r\n"; },
+        [](const std::string&, const std::string& record) { std::ofstream(record, std::ios::app) << "\r\n"; },
+        [](const std::string& entry, const std::string&) {
+            std::ifstream in(entry);
+            std::string text, line;
+            while (std::getline(in, line))
+                if (line.rfind("before: ", 0) != 0) text += line + "\n";
+            std::ofstream(entry, std::ios::binary) << text;
+        },
+        [](const std::string&, const std::string& record) { fs::remove(record); },
+    };
+    for (std::size_t i = 0; i < damage.size(); ++i) {
+        SCOPED_TRACE(i);
+        CUndoJournal crashed;
+        std::string error;
+        ASSERT_TRUE(crashed.Open(folder, error)) << error;
+        ASSERT_TRUE(crashed.Begin(*store, "", "Delete Key HKEY_LOCAL_MACHINE\\Software\\Demo",
+                                  {{"HKEY_LOCAL_MACHINE\\Software\\Demo", true}}, error)) << error;
+        ASSERT_EQ(DeleteRegistryTree(*store, HKEY_LOCAL_MACHINE, "Software\\Demo"), 0);
+        ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo]\n\"after\"=\"crash\"\n"), 0);
+        const auto left = Read();
+        const std::int64_t number = static_cast<std::int64_t>(i) + 1;
+        char name[32];
+        std::snprintf(name, sizeof name, "%06lld", static_cast<long long>(number));
+        damage[i](folder + "/" + name + ".entry", folder + "/" + name + ".before.reg");
+
+        CUndoJournal next;
+        ASSERT_TRUE(next.Open(folder, error)) << error;
+        doc->m_pJournal = &next;
+        ui.events.clear();
+        ui.AnswerQuestion(IDNO);  // asked again at the next start
+        doc->OfferRecovery();
+        ui.AnswerQuestion(IDYES);  // let go
+        doc->OfferRecovery();
+        ASSERT_EQ(ui.Messages().size(), 2u);
+        EXPECT_NE(ui.Messages()[1].find("It cannot be put back: "), std::string::npos) << ui.Messages()[1];
+        EXPECT_NE(ui.Messages()[1].find(std::string(name) + ".entry"), std::string::npos) << ui.Messages()[1];
+        EXPECT_TRUE(next.Unfinished().empty());
+        EXPECT_TRUE(fs::exists(folder + "/" + name + ".entry"));
+        EXPECT_EQ(Dump(Read().get()), Dump(left.get())) << "nothing was put back";
+        std::string bytes;
+        EXPECT_FALSE(next.ExportRestore(number, bytes, error));
+    }
+    ui.ExpectAllAnswersUsed();
+}
+
+TEST_F(Undo, EntriesAreNumberedPastTheLargest32BitNumber) {
+    const fs::path folder = dir / "journal";
+    std::ofstream(folder / "2147483647.entry") << "Quorvane undo journal entry\nstate: done\nscope: values HKEY_LOCAL_MACHINE\n";
+    std::ofstream(folder / "9999999999999999999999.entry") << "not ours";
+    std::ofstream(folder / "notes.entry") << "not ours";
+    CUndoJournal next;
+    std::string error;
+    ASSERT_TRUE(next.Open(folder.string(), error)) << error;
+    ASSERT_TRUE(next.Begin(*store, "", "Add Key X", {{"HKEY_LOCAL_MACHINE\\Software\\X", true}}, error)) << error;
+    next.End(*store);
+    ASSERT_EQ(next.Undoable().size(), 1u);
+    EXPECT_EQ(next.Undoable()[0].number, 2147483648);
+    EXPECT_TRUE(fs::exists(folder / "2147483648.after.reg"));
 }
 
 }  // namespace
