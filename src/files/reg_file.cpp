@@ -637,7 +637,9 @@ bool ReadRegFileBytes(const std::string& path, std::string& bytes, std::string& 
         text.remove_prefix(3);
     }
     const std::size_t end = text.find('\n');
-    const std::string_view first = Trim(text.substr(0, end));
+    std::string_view first = text.substr(0, end);
+    if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+    first = Trim(first);
     const bool known = first == kVersion5Header || first == kRegedit4Header || first == kWineHeader;
     if (start.substr(0, 2) != "\xfe\xff" && (end == std::string_view::npos || !known)) {
         reason = std::string("line 1: ") + kNotARegistryFile;

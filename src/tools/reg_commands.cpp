@@ -309,7 +309,9 @@ private:
         if (!Positional(1)) return kFailure;
         const std::string& path = m_args->positional[0];
         std::string bytes, reason;
-        if (!ReadRegFileBytes(path, bytes, reason)) return Error(path + ", " + reason + ". Nothing was imported.");
+        if (!ReadRegFileBytes(path, bytes, reason))
+            return Error(reason.rfind("line ", 0) == 0 ? path + ", " + reason + ". Nothing was imported."
+                                                       : "Cannot read " + path + ": " + reason + ".");
         RegFileContent content;
         if (!ParseRegFile(bytes, content, reason)) return Error(path + ", " + reason + ". Nothing was imported.");
         if (!Registry()) return kFailure;
