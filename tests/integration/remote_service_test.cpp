@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <iostream>
 #include <thread>
 
+#include "model/registry_errors.h"
 #include "registry/remote/registry.grpc.pb.h"
 #include "registry/remote/remote_common.h"
 #include "registry/unavailable_registry.h"
@@ -108,7 +110,7 @@ TEST_F(RemoteService, OnlyClientsThatTrustTheCertificateAndKnowTheTokenGetIn) {
     RemoteOptions client;
     client.token = "s3cret-token";
     client.connectTimeout = std::chrono::seconds(3);
-    EXPECT_EQ(ReadDemo(client), ERROR_BAD_NETPATH) << "plain text against TLS";
+    EXPECT_EQ(ReadDemo(client), remote::kErrorServiceBusy) << "plain text against TLS";
     client.caFile = (dir / "absent.pem").string();
     EXPECT_EQ(ReadDemo(client), ERROR_FILE_NOT_FOUND);
     client.caFile = cert;
@@ -333,7 +335,7 @@ TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {
     const int status = service.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM ends it cleanly";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(router.Ping(computer), ERROR_BAD_NETPATH);
+    EXPECT_EQ(router.Ping(computer), remote::kErrorServiceBusy);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
     // The client replaces the channel that failed.
@@ -343,6 +345,41 @@ TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {
     options.exitAfter = 120;
     if (!service.Start(options, &error)) GTEST_SKIP() << "the port was taken meanwhile: " << error;
     EXPECT_EQ(router.Ping(computer), ERROR_SUCCESS);
+}
+
+// What the client makes of each way a call can fail. gRPC answers
+// RESOURCE_EXHAUSTED itself when a flood leaves the service no thread: that,
+// like a service not reached in time, is "busy, try again", not a fault of
+// the request.
+TEST(RemoteStatuses, FailedCallsBecomeRegistryStatuses) {
+    using Code = grpc::StatusCode;
+    struct CFailing : v1::Registry::Service {
+        std::atomic<Code> code{Code::OK};
+        grpc::Status Ping(grpc::ServerContext*, const v1::PingRequest*, v1::PingReply*) override {
+            return grpc::Status(code.load(), "planted");
+        }
+    } failing;
+    grpc::ServerBuilder builder;
+    int port = 0;
+    builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+    builder.RegisterService(&failing);
+    const std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+    ASSERT_TRUE(server && port != 0);
+    const LONG busy = remote::kErrorServiceBusy;
+    const std::pair<Code, LONG> cases[] = {
+        {Code::OK, ERROR_SUCCESS},          {Code::RESOURCE_EXHAUSTED, busy},        {Code::UNAVAILABLE, busy},
+        {Code::DEADLINE_EXCEEDED, busy},    {Code::UNAUTHENTICATED, ERROR_ACCESS_DENIED},
+        {Code::PERMISSION_DENIED, ERROR_ACCESS_DENIED}, {Code::INVALID_ARGUMENT, ERROR_INVALID_PARAMETER},
+        {Code::OUT_OF_RANGE, ERROR_INVALID_PARAMETER},  {Code::UNIMPLEMENTED, remote::kErrorNotSupported},
+        {Code::INTERNAL, remote::kErrorUnexpectedNetError}};
+    CRemoteRegistry client;
+    for (const auto& [code, status] : cases) {
+        failing.code = code;
+        EXPECT_EQ(client.Ping("127.0.0.1:" + std::to_string(port)), status) << "gRPC status " << code;
+    }
+    EXPECT_EQ(RegistryErrorText(busy),
+              "The computer's registry service is busy or cannot be reached; try again later. (status 1723)");
+    server->Shutdown();
 }
 
 TEST(ComputerNames, BecomeTargetsWithTheDefaultPort) {
