@@ -13,7 +13,7 @@ package_pkgs=("${run_pkgs[@]}" librsvg2-bin dpkg-dev fakeroot file lintian deskt
               shared-mime-info libglib2.0-bin systemd man-db)
 # wine64 is the 64-bit loader only; the wine and wineserver commands come with wine.
 test_pkgs=("${package_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
-           clang libclang-rt-14-dev openssl registry-tools libwin-hivex-perl)
+           clang libclang-rt-14-dev openssl libssl-dev registry-tools libwin-hivex-perl)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;

@@ -23,6 +23,7 @@ std::string RegistryErrorText(LONG status) {
     case 1016: text = "An I/O operation initiated by the registry failed unrecoverably."; break;
     case 1018: text = "Illegal operation attempted on a registry key that has been marked for deletion."; break;
     case 1722: text = "The RPC server is unavailable."; break;
+    case 1723: text = "The computer's registry service is busy or cannot be reached; try again later."; break;
     default: text = "The registry refused the operation."; break;
     }
     return std::string(text) + " (status " + std::to_string(status) + ")";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/remote/flood_watch.h"
 #include "registry/remote/registry_service.h"
 #include "registry/remote/remote_common.h"
 #include "registry/store_registry.h"
@@ -32,17 +33,23 @@ constexpr const char* kUsage =
     "  --read-only           refuse every write (the client sees status 5)\n"
     "  --tls-cert FILE       serve TLS with this certificate chain (PEM) ...\n"
     "  --tls-key FILE        ... and its private key (PEM)\n"
-    "  --token-file FILE     every call must carry this token, as the header\n"
-    "                        \"authorization: Bearer <token>\"\n"
+    "  --tls-client-ca FILE  admit only clients whose certificate these CA\n"
+    "                        certificates (PEM) signed; others are turned away\n"
+    "                        in the TLS handshake\n"
+    "  --token-file FILE     every call must carry this token (at least 16\n"
+    "                        bytes), as the header \"authorization: Bearer <token>\"\n"
     "  --exit-after SECONDS  stop after this long (for tests and trials)\n"
     "  --help                show this text\n"
     "\n"
     "Any address but a loopback one (127.0.0.0/8, ::1, localhost) needs\n"
-    "--tls-cert, --tls-key and --token-file. Once serving, the program prints\n"
-    "\"listening on ADDR:PORT\" on standard output. Refused and failed requests\n"
-    "are logged to standard error, one line each. SIGINT and SIGTERM stop it.\n";
+    "--tls-cert, --tls-key and --token-file; add --tls-client-ca unless the\n"
+    "network is trusted. Once serving, the program prints \"listening on\n"
+    "ADDR:PORT\" on standard output. Refused and failed requests are logged to\n"
+    "standard error, one line each, and a peer flooding the service once a\n"
+    "minute. SIGINT and SIGTERM stop it.\n";
 
 constexpr int kMemoryQuotaBytes = 256 << 20;
+constexpr std::size_t kMinTokenBytes = 16;
 // Freed memory the allocator may keep for reuse.
 constexpr std::size_t kKeptFreeBytes = 32 << 20;
 
@@ -50,7 +57,7 @@ struct Options {
     std::string store;
     std::string listen = "127.0.0.1:" + std::to_string(qv::remote::kDefaultPort);
     bool readOnly = false;
-    std::string tlsCert, tlsKey, tokenFile;
+    std::string tlsCert, tlsKey, tlsClientCa, tokenFile;
     long exitAfter = 0;
 };
 
@@ -90,6 +97,7 @@ int Serve(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    qv::remote::CFloodWatch::TakeGrpcLog([](const std::string& line) { std::cerr << line << std::endl; });
 
     Options options;
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -114,6 +122,8 @@ int Serve(int argc, char** argv) {
             if (!value(options.tlsCert)) return Usage("--tls-cert wants a file");
         } else if (arg == "--tls-key") {
             if (!value(options.tlsKey)) return Usage("--tls-key wants a file");
+        } else if (arg == "--tls-client-ca") {
+            if (!value(options.tlsClientCa)) return Usage("--tls-client-ca wants a file");
         } else if (arg == "--token-file") {
             if (!value(options.tokenFile)) return Usage("--token-file wants a file");
         } else if (arg == "--exit-after") {
@@ -130,6 +140,7 @@ int Serve(int argc, char** argv) {
     if (!SplitListen(options.listen, host, port)) return Usage("--listen wants ADDR:PORT, not " + options.listen);
     if (options.tlsCert.empty() != options.tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
     const bool tls = !options.tlsCert.empty();
+    if (!options.tlsClientCa.empty() && !tls) return Usage("--tls-client-ca needs --tls-cert and --tls-key");
     if (!qv::remote::IsLoopbackHost(host) && (!tls || options.tokenFile.empty()))
         return Usage("listening on " + host +
                      " would expose the registry to the network: that needs --tls-cert, --tls-key and "
@@ -142,6 +153,11 @@ int Serve(int argc, char** argv) {
         while (!service.token.empty() && std::string(" \t\r\n").find(service.token.back()) != std::string::npos)
             service.token.pop_back();
         if (service.token.empty()) return Usage("the token file " + options.tokenFile + " is empty");
+        // A short token can be guessed by whoever may try many.
+        if (service.token.size() < kMinTokenBytes)
+            return Usage("the token in " + options.tokenFile + " is " + std::to_string(service.token.size()) +
+                         " bytes long; a token needs at least " + std::to_string(kMinTokenBytes) +
+                         " (make one with: head -c 32 /dev/urandom | base64)");
     }
     std::shared_ptr<grpc::ServerCredentials> credentials = grpc::InsecureServerCredentials();
     if (tls) {
@@ -151,6 +167,13 @@ int Serve(int argc, char** argv) {
         if (!ReadFile(options.tlsCert, pair.cert_chain) || pair.cert_chain.empty())
             return Usage("cannot read the TLS certificate " + options.tlsCert);
         grpc::SslServerCredentialsOptions ssl;
+        if (!options.tlsClientCa.empty()) {
+            // A peer without a certificate signed by this CA is turned away
+            // in the handshake, before gRPC reads any HTTP/2 from it.
+            if (!ReadFile(options.tlsClientCa, ssl.pem_root_certs) || ssl.pem_root_certs.empty())
+                return Usage("cannot read the client CA certificates " + options.tlsClientCa);
+            ssl.client_certificate_request = GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY;
+        }
         ssl.pem_key_cert_pairs.push_back(std::move(pair));
         credentials = grpc::SslServerCredentials(ssl);
     }
@@ -193,6 +216,8 @@ int Serve(int argc, char** argv) {
     // connection. (gRPC's defaults, written out so they stay.)
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 5 * 60 * 1000);
     builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 2);
+    // The flood watch reads channelz's counters (on by default; kept on).
+    builder.AddChannelArgument(GRPC_ARG_ENABLE_CHANNELZ, 1);
     builder.RegisterService(&registryService);
     std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
     if (!server || bound == 0) {
@@ -200,18 +225,22 @@ int Serve(int argc, char** argv) {
         return 1;
     }
     std::cerr << "quorvane-regd: serving " << options.store << " on " << host << ":" << bound
-              << (tls ? ", TLS" : ", plain text") << (service.token.empty() ? "" : ", token required")
+              << (tls ? ", TLS" : ", plain text")
+              << (options.tlsClientCa.empty() ? "" : ", client certificate required") << (service.token.empty() ? "" : ", token required")
               << (options.readOnly ? ", read-only" : "") << "\n";
     std::cout << "listening on " << host << ":" << bound << std::endl;
 
+    qv::remote::CFloodWatch floods([](const std::string& line) { std::cerr << line << std::endl; });
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
+        floods.Poll();
         // A burst of calls (a client opening and cancelling streams as fast
         // as it can) leaves the allocator holding what they used; give it
         // back instead of keeping the peak for ever. The peak itself grows
         // with the burst: gRPC 1.51 reads a connection's streams faster than
         // it retires them, and none of the limits above stops that (releases
-        // with the fixes for CVE-2023-44487 do).
+        // with the fixes for CVE-2023-44487 do); --tls-client-ca keeps
+        // strangers from sending any.
 #ifdef __GLIBC__
         if (mallinfo2().fordblks > kKeptFreeBytes) malloc_trim(0);
 #endif

@@ -88,6 +88,9 @@ private:
 BackendUnderTest MakeBackendUnderTest() {
     BackendUnderTest backend;
     backend.name = "remote";
+    // A name that does not resolve is one more computer that cannot be
+    // reached: the client says so and suggests trying again.
+    backend.traits.unknownComputerStatus = remote::kErrorServiceBusy;
     std::string folder = (std::filesystem::temp_directory_path() / "qv-conformance-remote-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) {
         ADD_FAILURE() << "cannot make a temporary folder";

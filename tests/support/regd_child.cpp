@@ -92,6 +92,7 @@ bool CRegdChild::Start(const RegdOptions& options, std::string* error) {
     if (options.readOnly) args.push_back("--read-only");
     if (!options.tlsCert.empty()) args.insert(args.end(), {"--tls-cert", options.tlsCert});
     if (!options.tlsKey.empty()) args.insert(args.end(), {"--tls-key", options.tlsKey});
+    if (!options.tlsClientCa.empty()) args.insert(args.end(), {"--tls-client-ca", options.tlsClientCa});
     if (!options.tokenFile.empty()) args.insert(args.end(), {"--token-file", options.tokenFile});
 
     int pipeFds[2];

@@ -14,7 +14,7 @@ namespace qv::test {
 struct RegdOptions {
     std::string store;  // required
     bool readOnly = false;
-    std::string tlsCert, tlsKey, tokenFile;
+    std::string tlsCert, tlsKey, tlsClientCa, tokenFile;
     std::string listen = "127.0.0.1:0";
     int exitAfter = 300;
 };

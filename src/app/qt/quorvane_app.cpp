@@ -59,6 +59,8 @@ CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
     RemoteOptions remote;
     remote.token = m_pSettings->value(QStringLiteral("Remote/Token")).toString().toStdString();
     remote.caFile = m_pSettings->value(QStringLiteral("Remote/CaFile")).toString().toStdString();
+    remote.certFile = m_pSettings->value(QStringLiteral("Remote/CertFile")).toString().toStdString();
+    remote.keyFile = m_pSettings->value(QStringLiteral("Remote/KeyFile")).toString().toStdString();
     m_pRouter = std::make_unique<CRegistryRouter>(*m_pOwnRegistry, RemoteOptions::FromEnvironment(remote));
     m_pRegistry = m_pRouter.get();
 }

@@ -26,15 +26,6 @@ constexpr std::size_t kMaxValueReply = 16 << 20;
 // Roughly what a name or a value costs in a reply besides its bytes.
 constexpr std::size_t kItemOverhead = 16;
 
-std::string Timestamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
 bool HasNul(const std::string& bytes) { return bytes.find('\0') != std::string::npos; }
 
 // Statuses that tell of a fault below the registry, not of the request.
@@ -109,6 +100,15 @@ LONG FillSnapshot(IRegistry& registry, HKEY key, v1::Snapshot& snapshot, std::ui
 }
 
 }  // namespace
+
+std::string LogTimestamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 bool ConstantTimeEqual(std::string_view given, std::string_view expected) {
     unsigned char difference = given.size() != expected.size() ? 1 : 0;
@@ -191,7 +191,7 @@ private:
     }
 
     void Log(const std::string& what) {
-        const std::string line = Timestamp() + " " + m_context->peer() + " " + m_method + " " + what;
+        const std::string line = LogTimestamp() + " " + m_context->peer() + " " + m_method + " " + what;
         if (m_service.m_options.log) m_service.m_options.log(line);
         else std::cerr << line << std::endl;
     }

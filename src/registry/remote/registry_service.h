@@ -53,6 +53,9 @@ private:
     std::atomic<std::uint64_t> m_requests{0};
 };
 
+// The time at the head of a log line: UTC, to the second.
+std::string LogTimestamp();
+
 // Equal strings, in a time that depends on `expected`'s length only.
 bool ConstantTimeEqual(std::string_view given, std::string_view expected);
 

@@ -36,6 +36,9 @@ constexpr LONG kErrorNotSupported = 50;
 constexpr LONG kErrorUnexpectedNetError = 59;
 constexpr LONG kErrorNoAccess = 998;
 constexpr LONG kErrorRegistryIoFailed = 1016;
+// The service did not answer in time, could not be reached, or had no room
+// for the call (a flood, say): asking again later may work.
+constexpr LONG kErrorServiceBusy = 1723;
 
 // True for "localhost", 127.0.0.0/8 and ::1 (with or without brackets).
 bool IsLoopbackHost(std::string_view host);

@@ -5,8 +5,9 @@
 // every call on it and on keys opened below it goes to that computer. Names
 // without a port use remote::kDefaultPort; IPv6 addresses are written
 // "[::1]:7787". Each computer has one channel, kept while it works and
-// replaced after a failure. Statuses: ERROR_BAD_NETPATH (53) when the
-// computer cannot be reached or does not answer in time,
+// replaced after a failure. Statuses: remote::kErrorServiceBusy (1723) when
+// the computer cannot be reached, does not answer in time or has no room
+// for the call (try again later), ERROR_BAD_NETPATH for a malformed name,
 // ERROR_ACCESS_DENIED when the service refuses the token (or is read-only
 // and a write is asked for), ERROR_INVALID_PARAMETER for requests over the
 // service's bounds (data over 1 MB, for one).
@@ -42,6 +43,11 @@ struct RemoteOptions {
     // A PEM file of the certificates that may sign the services'
     // certificates. When set, every connection uses TLS.
     std::string caFile;
+    // A PEM certificate chain and its private key shown to services that
+    // ask for one (quorvane-regd --tls-client-ca). Either makes every
+    // connection use TLS; without caFile the system's certificates are
+    // trusted.
+    std::string certFile, keyFile;
     // How long the check made when connecting may take.
     std::chrono::milliseconds connectTimeout{5000};
     // How long any other call may take.
@@ -50,7 +56,8 @@ struct RemoteOptions {
     // `settings` with what the environment sets on top:
     // QUORVANE_REGD_TOKEN (the token), QUORVANE_REGD_TOKEN_FILE (a file
     // holding it; trailing blanks and line ends dropped) and
-    // QUORVANE_REGD_CA (the PEM file).
+    // QUORVANE_REGD_CA (the PEM file), QUORVANE_REGD_CERT and
+    // QUORVANE_REGD_KEY (the client certificate and its key).
     static RemoteOptions FromEnvironment(RemoteOptions settings);
     static RemoteOptions FromEnvironment();
 };

@@ -57,12 +57,14 @@ bool IsTransportFailure(grpc::StatusCode code) {
 LONG StatusFromGrpc(grpc::StatusCode code) {
     switch (code) {
     case grpc::StatusCode::OK: return ERROR_SUCCESS;
+    // gRPC answers RESOURCE_EXHAUSTED itself when it has no thread or
+    // memory left for a call: the request was fine, the service is busy.
+    case grpc::StatusCode::RESOURCE_EXHAUSTED:
     case grpc::StatusCode::UNAVAILABLE:
-    case grpc::StatusCode::DEADLINE_EXCEEDED: return ERROR_BAD_NETPATH;
+    case grpc::StatusCode::DEADLINE_EXCEEDED: return kErrorServiceBusy;
     case grpc::StatusCode::UNAUTHENTICATED:
     case grpc::StatusCode::PERMISSION_DENIED: return ERROR_ACCESS_DENIED;
     case grpc::StatusCode::INVALID_ARGUMENT:
-    case grpc::StatusCode::RESOURCE_EXHAUSTED:
     case grpc::StatusCode::OUT_OF_RANGE: return ERROR_INVALID_PARAMETER;
     case grpc::StatusCode::UNIMPLEMENTED: return kErrorNotSupported;
     default: return kErrorUnexpectedNetError;
@@ -84,7 +86,12 @@ RemoteOptions RemoteOptions::FromEnvironment(RemoteOptions settings) {
         std::string text;
         if (ReadFile(file, text)) settings.token = TrimEnd(text);
     }
-    if (const char* ca = std::getenv("QUORVANE_REGD_CA"); ca != nullptr && *ca != '\0') settings.caFile = ca;
+    const auto take = [](const char* name, std::string& into) {
+        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') into = value;
+    };
+    take("QUORVANE_REGD_CA", settings.caFile);
+    take("QUORVANE_REGD_CERT", settings.certFile);
+    take("QUORVANE_REGD_KEY", settings.keyFile);
     return settings;
 }
 
@@ -118,12 +125,18 @@ bool RemoteTarget(const std::string& computer, std::string& target) {
 }
 
 CRemoteRegistry::Impl::Impl(RemoteOptions given) : options(std::move(given)) {
-    if (options.caFile.empty()) {
+    if (!UsesTls()) {
         credentials = grpc::InsecureChannelCredentials();
         return;
     }
     grpc::SslCredentialsOptions ssl;
-    if (!ReadFile(options.caFile, ssl.pem_root_certs) || ssl.pem_root_certs.empty()) {
+    const auto read = [](const std::string& file, std::string& into) {
+        return file.empty() || (ReadFile(file, into) && !into.empty());
+    };
+    // A certificate without its key (or the other way round) is a mistake
+    // best reported before any call, not as a refusal by the service.
+    if (!read(options.caFile, ssl.pem_root_certs) || !read(options.certFile, ssl.pem_cert_chain) ||
+        !read(options.keyFile, ssl.pem_private_key) || options.certFile.empty() != options.keyFile.empty()) {
         credentialsStatus = ERROR_FILE_NOT_FOUND;
         return;
     }
@@ -154,7 +167,7 @@ Computer* CRemoteRegistry::Impl::ComputerFor(const std::string& name) {
     if (!slot) {
         slot = std::make_unique<Computer>();
         slot->target = target;
-        slot->mayCarryToken = !options.caFile.empty() || IsLoopbackHost(target.substr(0, target.rfind(':')));
+        slot->mayCarryToken = UsesTls() || IsLoopbackHost(target.substr(0, target.rfind(':')));
     }
     return slot.get();
 }

@@ -109,6 +109,8 @@ struct CRemoteRegistry::Impl {
 
     explicit Impl(RemoteOptions given);
 
+    bool UsesTls() const { return !options.caFile.empty() || !options.certFile.empty() || !options.keyFile.empty(); }
+
     // --- with the mutex held ---
 
     Key* Find(HKEY handle) {
