@@ -308,7 +308,7 @@ void CQuorvaneDoc::OnCopy() {
     CQuorvaneView* master = TreeView(0);
     CQuorvaneView* slave = TreeView(1);
     if (master == nullptr || slave == nullptr) return;
-    if (dlg.m_bLoadFirst && !master->ReadSubtree()) return;
+    if (dlg.m_bLoadFirst && !master->ReadSubtree(true)) return;
     KeyNode* source = master->GetSelectedNode();
     if (source == nullptr) {
         AfxMessageBox(m_ui, IDS_SELECT_MASTER);
@@ -665,7 +665,7 @@ std::vector<std::size_t> CQuorvaneDoc::ActOnDifferences(const std::vector<const 
             // The Master's key with its whole subtree, read afresh, appended
             // to the Slave key it belongs in.
             KeyNode* source = master->Reveal(JoinPath(masterKey, row.path));
-            if (source == nullptr || !master->ReadSubtree()) continue;
+            if (source == nullptr || !master->ReadSubtree(true)) continue;
             if (slave->Reveal(ParentPath(keyPath)) != nullptr) slave->CopyFromMaster(source, 0, 1);
             if (slave->Reveal(keyPath) != nullptr) done.push_back(i);
         } else {

@@ -9,6 +9,8 @@ namespace qv {
 
 namespace {
 
+constexpr LONG kRegistryCorrupt = 1015;  // deeper than a registry may be: a damaged one
+
 // Appends every value of the open key; the status of a failed call.
 LONG LoadValues(IRegistry& registry, HKEY key, KeyNode* node) {
     return ReadEachValue(registry, key, [node](std::string_view name, DWORD type, std::string_view data) {
@@ -207,21 +209,43 @@ void LoadSubtree(KeyNode* node, IRegistry& registry, HKEY base, const std::strin
 }
 
 LONG DeleteRegistryTree(IRegistry& registry, HKEY parent, const std::string& subkey) {
-    {
-        CRegHandle key(registry);
-        if (const LONG status = registry.RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive());
+    // Children first, over a stack of its own: a damaged registry's lists
+    // cannot run the program out of stack. One handle per level is open.
+    struct Frame {
+        HKEY parent;
+        std::string name;
+        std::unique_ptr<CRegHandle> key;
+        std::vector<std::string> children;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    const auto enter = [&](HKEY from, const std::string& name) {
+        if (stack.size() >= static_cast<std::size_t>(kMaxKeyDepth)) return kRegistryCorrupt;
+        Frame frame{from, name, std::make_unique<CRegHandle>(registry), {}};
+        if (const LONG status = registry.RegOpenKeyExA(from, name.c_str(), 0, KEY_READ, frame.key->Receive());
             status != ERROR_SUCCESS)
             return status;
-        std::vector<std::string> names;
         DWORD index = 0;
-        std::string name;
+        std::string child;
         LONG status = ERROR_SUCCESS;
-        while (NextSubkeyName(registry, key.Get(), index, name, &status)) names.push_back(name);
-        if (status != ERROR_SUCCESS) return status;
-        for (const std::string& child : names)
-            if (const LONG failed = DeleteRegistryTree(registry, key.Get(), child); failed != ERROR_SUCCESS) return failed;
+        while (NextSubkeyName(registry, frame.key->Get(), index, child, &status)) frame.children.push_back(child);
+        if (status == ERROR_SUCCESS) stack.push_back(std::move(frame));
+        return status;
+    };
+    if (const LONG status = enter(parent, subkey); status != ERROR_SUCCESS) return status;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next < top.children.size()) {
+            const HKEY from = top.key->Get();
+            if (const LONG status = enter(from, top.children[top.next++]); status != ERROR_SUCCESS) return status;
+            continue;
+        }
+        top.key.reset();
+        if (const LONG status = registry.RegDeleteKeyA(top.parent, top.name.c_str()); status != ERROR_SUCCESS)
+            return status;
+        stack.pop_back();
     }
-    return registry.RegDeleteKeyA(parent, subkey.c_str());
+    return ERROR_SUCCESS;
 }
 
 }  // namespace qv

@@ -139,12 +139,12 @@ int CQuorvaneView::Find(const std::string& text, int matchNames, int matchData) 
         [this](KeyNode* n) { LoadLevelWithItems(n); });
 }
 
-bool CQuorvaneView::ReadSubtree() {
+bool CQuorvaneView::ReadSubtree(bool wholeOnly) {
     KeyNode* node = GuardSubtree();
-    return node == nullptr || Reload(node);
+    return node == nullptr || Reload(node, wholeOnly);
 }
 
-bool CQuorvaneView::Reload(KeyNode* node) {
+bool CQuorvaneView::Reload(KeyNode* node, bool wholeOnly) {
     HKEY root = nullptr;
     std::string path;
     PathOf(node, root, path);
@@ -167,7 +167,7 @@ bool CQuorvaneView::Reload(KeyNode* node) {
     m_ctrl.SetVisible(true);
     ShowValues(node, m_nPane, 0);
     TellReadFailure(node, status);
-    return true;
+    return status == 0 || !wholeOnly;
 }
 
 void CQuorvaneView::LoadLevelWithItems(KeyNode* node) {

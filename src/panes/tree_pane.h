@@ -62,10 +62,11 @@ public:
     int Find(const std::string& text, int matchNames, int matchData);
     // Reads the selected key's whole subtree from the registry again, with
     // a progress window. False when the user cancelled it: the tree is then
-    // as it was.
-    bool ReadSubtree();
+    // as it was. With `wholeOnly` (a copy must not write half a subtree),
+    // false also when the read failed part way.
+    bool ReadSubtree(bool wholeOnly = false);
     // Reads `node`'s subtree afresh, as Load Subtree does, without its checks.
-    bool Reload(KeyNode* node);
+    bool Reload(KeyNode* node, bool wholeOnly = false);
     // Loads a live key's level when it has nothing in memory, with its items;
     // says so when the registry could not give all of it.
     void LoadLevelWithItems(KeyNode* node);

@@ -38,6 +38,13 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
         if (hive->writable) hive->readOnlyReason = file + " was not closed cleanly by Windows";
         hive->writable = false;
     }
+    // The base block and one page of keys: anything shorter is no hive.
+    constexpr off_t kSmallestHive = 0x2000;
+    if (struct stat held {}; ::stat(file.c_str(), &held) == 0 && S_ISREG(held.st_mode) && held.st_size < kSmallestHive) {
+        error = file + ": not a hive file (" + std::to_string(held.st_size) + " bytes; a hive has at least " +
+                std::to_string(kSmallestHive) + ").";
+        return false;
+    }
     errno = 0;
     hive->h = hivex_open(file.c_str(), hive->writable ? HIVEX_OPEN_WRITE : 0);
     if (hive->h == nullptr) {
@@ -46,10 +53,17 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
                                                                            : Reason(why)) + ".";
         return false;
     }
+    for (const RootName& name : kRootTable)
+        if (name.handle == root) hive->mountName = path.empty() ? name.name : std::string(name.name) + '\\' + path;
     KeyNode* at = m_impl->MemoryKey(root, path);
     m_impl->mounts[at] = hive.get();
     m_impl->hives.push_back(std::move(hive));
     return true;
+}
+
+std::string CFileRegistry::Damage() const {
+    std::lock_guard lock(m_mutex);
+    return m_impl->lastDamage;
 }
 
 std::vector<std::string> CFileRegistry::Notices() const {
@@ -122,6 +136,7 @@ LONG CFileRegistry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*
 LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, char* /*lpClass*/,
                                     DWORD /*dwOptions*/, REGSAM samDesired, SECURITY_ATTRIBUTES* /*sa*/,
                                     HKEY* phkResult, DWORD* lpdwDisposition) {
+    const CReportOnExit report(*this);  // after the lock is let go
     std::lock_guard lock(m_mutex);
     Impl& impl = *m_impl;
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
@@ -156,7 +171,8 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
             if (node == 0) return impl.Refused(*at.hive, "add the key \"" + std::string(parts[i]) + "\"");
             impl.Changed(*at.hive);
             at.hive->createdSinceWrite.push_back(node);
-            at = {nullptr, at.hive, node, at.depth + 1, false};
+            at = {nullptr, at.hive, node, at.depth + 1, false, std::move(at.trail)};
+            at.trail.push_back(node);
         }
         disposition = REG_CREATED_NEW_KEY;
     }

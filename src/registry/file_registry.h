@@ -42,6 +42,11 @@ public:
     // What the user should be told of the hives mounted: those Windows left
     // unfinished, which may show older data and are never written.
     std::vector<std::string> Notices() const;
+    // The last damage a call ran into in a hive (a key list leading back up,
+    // a key deeper than a registry may be, keys sharing a subkey, a list
+    // hivex cannot read), naming the file and the key; empty when none was.
+    // Such calls fail with status 1015, the registry is corrupted.
+    std::string Damage() const;
     // From now on the keys held in memory refuse every write, for `reason`.
     void Seal(std::string reason);
     // Why the registry cannot be written: the first read-only hive's reason,

@@ -139,6 +139,12 @@ struct CFileRegistry::Impl {
             std::unordered_map<std::string, hive_node_h> byName;  // by FoldName
         };
         std::unordered_map<hive_node_h, WideKey> wide;
+        std::string mountName;  // the key it is mounted at, as a user names it
+        // What was found wrong with its tree; once set, the hive is never
+        // written (hivex would write the damage back, and a loop would make
+        // every later walk of the Slave endless).
+        std::string damage;
+        bool checked = false;  // its whole tree was looked over for a first write
     };
 
     // Where a key is: in memory, or a node of a hive.
@@ -148,6 +154,9 @@ struct CFileRegistry::Impl {
         hive_node_h node = 0;
         std::size_t depth = 0;
         bool predefined = false;
+        // A hive key's nodes from the hive's root down to it: a damaged
+        // hive's list can lead back to one of them, and a walk would be endless.
+        std::vector<hive_node_h> trail;
     };
 
     struct Handle {
@@ -171,6 +180,7 @@ struct CFileRegistry::Impl {
     std::string pendingFailure;
     std::vector<std::string> notices;  // what a user should know of the files opened
     std::uint64_t largestHive = std::uint64_t{1} << 31;
+    std::string lastDamage;  // the damage a read or write ran into last
 
     ~Impl() {
         for (auto& hive : hives) {
@@ -182,8 +192,50 @@ struct CFileRegistry::Impl {
     // A mount point is the root of its hive.
     Location Enter(KeyNode* node, std::size_t depth) const {
         const auto mount = mounts.find(node);
-        if (mount == mounts.end()) return {node, nullptr, 0, depth, false};
-        return {nullptr, mount->second, hivex_root(mount->second->h), depth, false};
+        if (mount == mounts.end()) return {node, nullptr, 0, depth, false, {}};
+        const hive_node_h root = hivex_root(mount->second->h);
+        return {nullptr, mount->second, root, depth, false, {root}};
+    }
+
+    // The key at `trail` as a user names it.
+    static std::string KeyName(const Hive& hive, const std::vector<hive_node_h>& trail) {
+        std::string name = hive.mountName;
+        for (std::size_t i = 1; i < trail.size(); ++i) {
+            CMalloced<char> part(hivex_node_name(hive.h, trail[i]));
+            name += '\\';
+            name += part.p != nullptr ? part.p : "?";
+        }
+        return name;
+    }
+
+    // Notes that the key at `trail` lists `child`, a key on its own way down
+    // (or, when `child` is 0, has subkeys deeper than a registry may be); the
+    // read stops there and the hive is never written.
+    LONG Damaged(Hive& hive, const std::vector<hive_node_h>& trail, hive_node_h child) {
+        std::string what;
+        if (child == 0) what = " has subkeys deeper than the " + std::to_string(kMaxKeyDepth) + " levels a registry may have";
+        else if (child == trail.back()) what = " lists itself as its own subkey";
+        else what = "'s subkey list leads back to a key above it";
+        if (hive.damage.empty())
+            hive.damage = "The hive " + hive.file + " is damaged: the key " + KeyName(hive, trail) + what +
+                          ". It is read no further there and is never written.";
+        lastDamage = hive.damage;
+        return kErrorRegistryCorrupt;
+    }
+
+    // Notes that hivex could not read `what` of the key at `trail`.
+    LONG Unreadable(const Hive& hive, const std::vector<hive_node_h>& trail, const char* what) {
+        const std::string reason = errno != 0 ? " (" + Reason(errno) + ")" : std::string();
+        lastDamage = "The hive " + hive.file + " is damaged: the key " + KeyName(hive, trail) + "'s " + what +
+                     " cannot be read" + reason + ".";
+        return kErrorRegistryCorrupt;
+    }
+
+    // Whether a node on `trail` is among `children`.
+    static hive_node_h Revisited(const std::vector<hive_node_h>& trail, const std::vector<hive_node_h>& children) {
+        for (const hive_node_h child : children)
+            if (std::find(trail.begin(), trail.end(), child) != trail.end()) return child;
+        return 0;
     }
 
     LONG Resolve(HKEY key, Location& at, Handle** handle = nullptr) {
@@ -211,7 +263,7 @@ struct CFileRegistry::Impl {
 
     // The child named `name` (in any case); false with `status` 0 when there
     // is none, or the failure.
-    bool Child(const Location& at, std::string_view name, Location& child, LONG& status) const {
+    bool Child(const Location& at, std::string_view name, Location& child, LONG& status) {
         status = ERROR_SUCCESS;
         if (at.mem != nullptr) {
             for (const auto& sub : at.mem->subkeys) {
@@ -234,7 +286,13 @@ struct CFileRegistry::Impl {
             if (errno != 0) status = kErrorRegistryCorrupt;
             return false;
         }
-        child = {nullptr, at.hive, node, at.depth + 1, false};
+        if (at.depth >= static_cast<std::size_t>(kMaxKeyDepth)) node = 0;
+        if (node == 0 || std::find(at.trail.begin(), at.trail.end(), node) != at.trail.end()) {
+            status = Damaged(*at.hive, at.trail, node);
+            return false;
+        }
+        child = {nullptr, at.hive, node, at.depth + 1, false, at.trail};
+        child.trail.push_back(node);
         return true;
     }
 
@@ -295,7 +353,7 @@ struct CFileRegistry::Impl {
         return &key;
     }
 
-    LONG Walk(Location at, const std::vector<std::string_view>& parts, Location& reached, std::size_t& count) const {
+    LONG Walk(Location at, const std::vector<std::string_view>& parts, Location& reached, std::size_t& count) {
         count = 0;
         for (const std::string_view part : parts) {
             Location next;
@@ -304,7 +362,7 @@ struct CFileRegistry::Impl {
                 reached = at;
                 return status;
             }
-            at = next;
+            at = std::move(next);
             ++count;
         }
         reached = at;
@@ -323,9 +381,74 @@ struct CFileRegistry::Impl {
     }
 
     // Why a write to `at` is refused, or 0 when it may go ahead.
-    LONG MayWrite(const Location& at) const {
-        if (at.hive != nullptr) return at.hive->writable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-        return sealed.empty() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    LONG MayWrite(const Location& at) {
+        if (at.hive == nullptr) return sealed.empty() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        Hive& hive = *at.hive;
+        if (!hive.writable) return ERROR_ACCESS_DENIED;
+        if (!hive.checked) CheckTree(hive);
+        if (hive.damage.empty()) return ERROR_SUCCESS;
+        lastDamage = hive.damage;
+        pendingFailure = hive.damage + " Nothing was changed.";
+        return kErrorRegistryCorrupt;
+    }
+
+    // The subkeys of `node` as hivex lists them, or as the file does for a
+    // key wider than hivex lists; false when neither can.
+    static bool Children(Hive& hive, hive_node_h node, std::vector<hive_node_h>& out) {
+        out.clear();
+        errno = 0;
+        CMalloced<hive_node_h> children(hivex_node_children(hive.h, node));
+        if (children.p != nullptr) {
+            for (hive_node_h* c = children.p; *c != 0; ++c) out.push_back(*c);
+            return true;
+        }
+        const Hive::WideKey* wide = errno == ERANGE ? Wide(hive, node) : nullptr;
+        if (wide != nullptr) out = wide->children;
+        return wide != nullptr;
+    }
+
+    // Looks the whole tree over once before the hive is first written: a
+    // key reached twice (a list leading back up, or two lists sharing a key)
+    // would be written back as it is, and deleting a shared key would leave
+    // the other list pointing at a freed cell. Without recursion; a key
+    // hivex cannot list is left as it is (hivex writes it back unchanged).
+    void CheckTree(Hive& hive) {
+        hive.checked = true;
+        struct Seen {
+            hive_node_h node;
+            std::size_t parent;
+        };
+        std::vector<Seen> seen{{hivex_root(hive.h), 0}};
+        std::unordered_map<hive_node_h, std::size_t> where{{seen[0].node, 0}};
+        std::vector<std::size_t> pending{0};
+        std::vector<hive_node_h> children;
+        const auto trail = [&seen](std::size_t at) {
+            std::vector<hive_node_h> nodes{seen[at].node};
+            for (; at != 0; at = seen[at].parent) nodes.insert(nodes.begin(), seen[seen[at].parent].node);
+            return nodes;
+        };
+        while (!pending.empty() && hive.damage.empty()) {
+            const std::size_t at = pending.back();
+            pending.pop_back();
+            if (!Children(hive, seen[at].node, children)) continue;
+            for (const hive_node_h child : children) {
+                if (const auto found = where.find(child); found != where.end()) {
+                    const std::vector<hive_node_h> path = trail(at);
+                    if (std::find(path.begin(), path.end(), child) != path.end()) {
+                        Damaged(hive, path, child);
+                    } else {
+                        hive.damage = "The hive " + hive.file + " is damaged: the keys " + KeyName(hive, path) +
+                                      " and " + KeyName(hive, trail(seen[found->second].parent)) +
+                                      " share a subkey. It is never written.";
+                        lastDamage = hive.damage;
+                    }
+                    break;
+                }
+                where.emplace(child, seen.size());
+                pending.push_back(seen.size());
+                seen.push_back({child, at});
+            }
+        }
     }
 
     // Bookkeeping after a change to a hive; it is written back once nothing
@@ -423,19 +546,15 @@ struct CFileRegistry::Impl {
     LONG List(Handle& handle) {
         Hive& hive = *handle.at.hive;
         if (handle.listedAt == hive.generation) return ERROR_SUCCESS;
-        handle.children.clear();
         handle.values.clear();
-        errno = 0;
-        CMalloced<hive_node_h> children(hivex_node_children(hive.h, handle.at.node));
-        if (children.p != nullptr) {
-            for (hive_node_h* c = children.p; *c != 0; ++c) handle.children.push_back(*c);
-        } else if (const Hive::WideKey* wide = errno == ERANGE ? Wide(hive, handle.at.node) : nullptr) {
-            handle.children = wide->children;
-        } else {
-            return kErrorRegistryCorrupt;
+        if (!Children(hive, handle.at.node, handle.children)) return Unreadable(hive, handle.at.trail, "subkeys");
+        if (const hive_node_h back = Revisited(handle.at.trail, handle.children); back != 0) {
+            handle.children.clear();
+            return Damaged(hive, handle.at.trail, back);
         }
+        errno = 0;
         CMalloced<hive_value_h> values(hivex_node_values(hive.h, handle.at.node));
-        if (values.p == nullptr) return kErrorRegistryCorrupt;
+        if (values.p == nullptr) return Unreadable(hive, handle.at.trail, "values");
         for (hive_value_h* v = values.p; *v != 0; ++v) handle.values.push_back(*v);
         handle.listedAt = hive.generation;
         return ERROR_SUCCESS;

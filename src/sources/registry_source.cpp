@@ -121,7 +121,19 @@ SourceFormat DetectSource(const std::string& path) {
     if (text.rfind("Windows Registry Editor Version 5.00", 0) == 0 || text.rfind("REGEDIT4", 0) == 0)
         return SourceFormat::kRegFile;
     if (text.rfind("WINE REGISTRY Version 2", 0) == 0) return SourceFormat::kWineFile;
+    // A file named as a hive that is no tree file either (empty, or cut
+    // short before its signature) is a hive that is not whole: the hive
+    // reader says so, where an empty tree would only lack every key.
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (IsHiveFileName(path) && (first == std::string::npos || text[first] != '[')) return SourceFormat::kHive;
     return SourceFormat::kTreeFile;
+}
+
+bool IsHiveFileName(const std::string& file) {
+    const fs::path name = fs::path(file).filename();
+    for (const char* known : {"SOFTWARE", "SYSTEM", "SAM", "SECURITY", "DEFAULT", "NTUSER.DAT", "UsrClass.dat"})
+        if (SameName(name.string(), known)) return true;
+    return SameName(name.extension().string(), ".hiv");
 }
 
 void HiveMountPoint(const std::string& file, HKEY& root, std::string& path) {

@@ -30,6 +30,10 @@ SourceFormat DetectSource(const std::string& path);
 // tree files).
 inline bool IsRegistrySource(SourceFormat format) { return format != SourceFormat::kTreeFile; }
 
+// Whether a file's name is one Windows gives hives (SOFTWARE, SYSTEM, SAM,
+// SECURITY, DEFAULT, NTUSER.DAT, UsrClass.dat) or ends in .hiv.
+bool IsHiveFileName(const std::string& file);
+
 // Where a lone hive belongs, by its file name: SOFTWARE, SYSTEM, SAM and
 // SECURITY below HKEY_LOCAL_MACHINE, DEFAULT as HKEY_USERS\.DEFAULT,
 // NTUSER.DAT as HKEY_CURRENT_USER, UsrClass.dat as its Software\Classes, any

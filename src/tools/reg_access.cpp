@@ -7,6 +7,10 @@
 
 namespace qv {
 
+namespace {
+constexpr LONG kRegistryCorrupt = 1015;  // as Windows says of a damaged hive
+}  // namespace
+
 std::string StatusText(LONG status) { return RegistryErrorText(status); }
 
 LONG CToolKey::Connect(const RegKeyName& name) {
@@ -60,21 +64,47 @@ LONG ReadSubkeyNames(IRegistry& registry, HKEY key, std::vector<std::string>& na
 }
 
 LONG ReadTree(IRegistry& registry, HKEY key, RegTree& node, bool recurse) {
-    if (const LONG status = ReadValues(registry, key, node.values); status != ERROR_SUCCESS) return status;
-    std::vector<std::string> names;
-    if (const LONG status = ReadSubkeyNames(registry, key, names); status != ERROR_SUCCESS) return status;
-    for (std::string& name : names) {
-        auto child = std::make_unique<RegTree>();
-        child->name = std::move(name);
-        if (recurse) {
-            // The registry's depth limit bounds this recursion.
-            CRegHandle sub(registry);
-            const LONG status = registry.RegOpenKeyExA(key, child->name.c_str(), 0, KEY_READ, sub.Receive());
-            if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) continue;
-            if (status != ERROR_SUCCESS) return status;
-            if (const LONG s = ReadTree(registry, sub.Get(), *child, true); s != ERROR_SUCCESS) return s;
+    // Depth first over a stack of its own: what a damaged registry lists
+    // cannot run the program out of stack, and no walk goes deeper than a
+    // registry may be. One handle per level is open.
+    struct Frame {
+        RegTree* node;
+        std::unique_ptr<CRegHandle> handle;  // null for the caller's key
+        std::size_t next = 0;
+    };
+    const auto readKey = [&registry](HKEY at, RegTree& tree) {
+        if (const LONG status = ReadValues(registry, at, tree.values); status != ERROR_SUCCESS) return status;
+        std::vector<std::string> names;
+        if (const LONG status = ReadSubkeyNames(registry, at, names); status != ERROR_SUCCESS) return status;
+        for (std::string& name : names) {
+            tree.subkeys.push_back(std::make_unique<RegTree>());
+            tree.subkeys.back()->name = std::move(name);
         }
-        node.subkeys.push_back(std::move(child));
+        return ERROR_SUCCESS;
+    };
+    if (const LONG status = readKey(key, node); status != ERROR_SUCCESS || !recurse) return status;
+    std::vector<Frame> stack;
+    stack.push_back({&node, nullptr});
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->subkeys.size()) {
+            std::erase(top.node->subkeys, nullptr);
+            stack.pop_back();
+            continue;
+        }
+        const std::size_t at = top.next++;
+        RegTree& child = *top.node->subkeys[at];
+        const HKEY parent = top.handle ? top.handle->Get() : key;
+        if (stack.size() > static_cast<std::size_t>(kMaxKeyDepth)) return kRegistryCorrupt;
+        auto sub = std::make_unique<CRegHandle>(registry);
+        const LONG status = registry.RegOpenKeyExA(parent, child.name.c_str(), 0, KEY_READ, sub->Receive());
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) {
+            top.node->subkeys[at].reset();  // gone while read: left out below
+            continue;
+        }
+        if (status != ERROR_SUCCESS) return status;
+        if (const LONG s = readKey(sub->Get(), child); s != ERROR_SUCCESS) return s;
+        stack.push_back({&child, std::move(sub)});
     }
     return ERROR_SUCCESS;
 }

@@ -64,12 +64,24 @@ private:
 
     int StatusError(LONG status, const std::string& what = {}) {
         std::string text = what.empty() ? StatusText(status) : what + ": " + StatusText(status);
-        if ((status == 14 || status == 112 || status == 1015 || status == 1016) && m_io.failureDetail) {
+        if (const std::string damage = status == 1015 ? FileDamage() : std::string(); !damage.empty()) {
+            text += " [" + damage + "]";
+        } else if ((status == 14 || status == 112 || status == 1015 || status == 1016) && m_io.failureDetail) {
             const std::string detail = m_io.failureDetail();
             if (!detail.empty()) text += " [" + detail + "]";
         }
         return Error(text);
     }
+
+    // What the registry file in hand found damaged, when the key is in one.
+    std::string FileDamage() const {
+        for (const auto& [name, opened] : m_sources)
+            if (opened.get() == m_registry) return opened->Damage();
+        return {};
+    }
+
+    // A key in a file is named with its file when an error is told.
+    static std::string InFile(const RegKeyName& key) { return key.source.empty() ? std::string() : DisplayKey(key); }
 
     bool Registry() {
         std::string reason;
@@ -161,11 +173,12 @@ private:
         if (m_args->Has("v") && m_args->Has("ve")) return Syntax("/v and /ve exclude each other.");
         if (!RegistryFor(key)) return kFailure;
         CToolKey opened(*m_registry);
-        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS) return StatusError(status);
+        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS)
+            return StatusError(status, InFile(key));
         const bool recurse = m_args->Has("s");
         RegTree tree;
         if (const LONG status = ReadTree(*m_registry, opened.Key(), tree, recurse); status != ERROR_SUCCESS)
-            return StatusError(status);
+            return StatusError(status, InFile(key));
         std::string out = "\n";
         const std::string name = DisplayKey(key);
         if (m_args->Has("v") || m_args->Has("ve")) {
@@ -331,7 +344,8 @@ private:
     // Returns -1 to go ahead, else the exit code.
     int PrepareOutput(const RegKeyName& key, CToolKey& opened) {
         const std::string& file = m_args->positional[1];
-        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS) return StatusError(status);
+        if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS)
+            return StatusError(status, InFile(key));
         std::error_code ignored;
         if (fs::exists(file, ignored))
             return Confirm("File " + file + " already exists, overwrite(Yes/No)?", m_args->Has("y"), "/y");
@@ -346,7 +360,7 @@ private:
         if (const int end = PrepareOutput(key, opened); end >= 0) return end;
         RegTree tree;
         if (const LONG status = ReadTree(*m_registry, opened.Key(), tree, true); status != ERROR_SUCCESS)
-            return StatusError(status);
+            return StatusError(status, InFile(key));
         const std::string fullName = JoinKey(key.rootName, StoredSpelling(*m_registry, opened.Base(), key.path));
         const RegFileFormat format = m_args->Has("regedit4") ? RegFileFormat::kRegedit4 : RegFileFormat::kVersion5;
         std::string bytes, reason;
@@ -376,7 +390,7 @@ private:
             start = end + 1;
         }
         if (const LONG status = ReloadSubtree(node, *m_registry, key.computer, key.root, key.path); status != 0)
-            return StatusError(status);
+            return StatusError(status, InFile(key));
         try {
             CStdioFile out(file, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace | CStdioFile::typeText);
             SaveTree(&top, out);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "dialogs/edit_dialogs.h"
 #include "edit/undo_journal.h"
 #include "registry/registry_router.h"
 #include "registry/store_registry.h"
@@ -66,6 +67,29 @@ void MakeHive(const fs::path& path, std::initializer_list<const char*> keys) {
         ASSERT_EQ(hive.RegSetValueExA(made, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4), 0);
         hive.RegCloseKey(made);
     }
+}
+
+// A hive at `path` holding Top\\A\\B\\C\\D whose key C lists, in D's place, the
+// key `up` levels above D (1: C itself, 2: B, 3: A), or with `up` 0 a list
+// lying outside the file. Its bytes.
+std::string LoopingHive(const fs::path& path, int up) {
+    MakeHive(path, {"Top\\A\\B\\C\\D"});
+    std::string b = Slurp(path);
+    const auto u32 = [&b](std::size_t at) {
+        std::uint32_t v;
+        std::memcpy(&v, b.data() + at, 4);
+        return v;
+    };
+    // Cells count from the first bin; a key's list is at 0x20 in its nk
+    // cell, and each key here has one subkey, the list's first entry.
+    std::vector<std::uint32_t> keys{u32(0x24)};
+    while (keys.size() < 6) keys.push_back(u32(0x1000 + u32(0x1000 + keys.back() + 0x20) + 8));
+    const std::uint32_t to = up == 0 ? 0x7ffffff0u : keys[5 - static_cast<std::size_t>(up)];
+    const std::size_t at = up == 0 ? 0x1000 + keys[4] + 0x20 : 0x1000 + u32(0x1000 + keys[4] + 0x20) + 8;
+    std::memcpy(b.data() + at, &to, 4);
+    Spit(path, b);
+    fs::remove(path.string() + ".quorvane-bak");
+    return b;
 }
 
 // Wine's own file layout: escapes, str(N), hex(N) over continued lines.
@@ -398,6 +422,61 @@ TEST_F(RegistryFiles, LongNamesInOtherScriptsKeepTheirKeys) {
     KeyNode* wine = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Long", name.c_str()});
     ASSERT_NE(wine, nullptr);
     EXPECT_EQ(Dump(wine), "[" + name + "] V=4:7\n");
+}
+
+// A damaged hive is told of by file and key wherever it is read, and a list
+// leading back up ends the read there: the tools neither crash nor write
+// half a tree, and a Copy out of it or into it writes no hive.
+TEST_F(RegistryFiles, DamagedHiveListsAreToldOfByFileAndKeyAndNeverWritten) {
+    const fs::path good = dir / "good/SOFTWARE", hive = dir / "SOFTWARE";
+    MakeHive(good, {"Top\\A"});
+    const std::string goodBytes = Slurp(good);
+    const std::string key = hive.string() + "::HKLM\\SOFTWARE\\Top", output = (dir / "out").string();
+    const std::string atC = " is damaged: the key HKEY_LOCAL_MACHINE\\SOFTWARE\\Top\\A\\B\\C";
+    const char* said[] = {"'s subkeys cannot be read", " lists itself", "'s subkey list leads back", "'s subkey list leads back"};
+    // Copies the Master's Top\\A, read first, below the Slave's; what it said.
+    const auto copy = [this](const fs::path& master, const fs::path& slave) -> std::string {
+        const std::size_t before = ui.Messages().size();
+        Open(kSourceFile, master.string(), kSourceFile, slave.string());
+        if (!doc->BothTrees() ||
+            Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Top", "A"}) == nullptr ||
+            Walk(masterCtrl, doc->m_pMasterRoot.get(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Top", "A"}) == nullptr)
+            return "no Top\\A on both sides";
+        ui.AnswerDialog([](CDialog& d, CDialogDriver&) {
+            static_cast<CCopyDlg&>(d).m_bLoadFirst = static_cast<CCopyDlg&>(d).m_bRecursive = 1;
+            d.EndDialog(IDOK);
+        });
+        doc->OnCmdMsg(ID_COPY);
+        std::string said;
+        for (std::size_t i = before; i < ui.Messages().size(); ++i) said += ui.Messages()[i] + '\n';
+        return said;
+    };
+    for (int up = 0; up <= 3; ++up) {
+        SCOPED_TRACE(up);
+        const std::string bytes = LoopingHive(hive, up);
+        const std::vector<std::vector<std::string>> runs = {{"query", key, "/s"},
+                                                            {"export", key, output, "/y"},
+                                                            {"save", key, output, "/y"},
+                                                            {"compare", key, "HKLM\\SOFTWARE\\Top", "/s"}};
+        for (const auto& run : runs) {
+            EXPECT_EQ(Tool(run), 1) << run[0] << ": " << out;
+            EXPECT_NE(out.find(hive.string() + atC), std::string::npos) << run[0] << ": " << out;
+            EXPECT_NE(out.find(said[up]), std::string::npos) << run[0] << ": " << out;
+            EXPECT_FALSE(fs::exists(output)) << run[0];
+        }
+        if (up == 0) continue;
+        std::string told = copy(hive, good);
+        EXPECT_NE(told.find("Can't read the key"), std::string::npos) << told;
+        EXPECT_TRUE(Slurp(good) == goodBytes);
+        told = copy(good, hive);
+        EXPECT_NE(told.find(hive.string() + atC), std::string::npos) << told;
+        EXPECT_TRUE(Slurp(hive) == bytes);
+        EXPECT_FALSE(fs::exists(hive.string() + ".quorvane-bak"));
+    }
+    // A file named as a hive that is too short to be one says so.
+    Spit(hive, "");
+    EXPECT_EQ(Tool({"compare", hive.string(), "HKLM\\SOFTWARE\\Top"}), 1);
+    EXPECT_NE(out.find(hive.string() + ": not a hive file"), std::string::npos) << out;
 }
 
 }  // namespace
