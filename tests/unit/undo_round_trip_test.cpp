@@ -181,6 +181,27 @@ protected:
         }
     }
 
+    // The Slave key the pane shows after Undo: its values and subkeys as the registry has them.
+    void ExpectShownAsInTheRegistry() {
+        const KeyNode* shown = slaveCtrl.GetSelectedNode();
+        const std::string top = "HKEY_LOCAL_MACHINE\\Software\\S", path = KeyPathOf(shown);
+        if (path.rfind(top, 0) != 0) return;
+        const auto now = ReadSlave();
+        const KeyNode* key = now.get();
+        for (std::size_t at = top.size() + 1; key != nullptr && at < path.size() + 1;) {
+            const std::size_t end = std::min(path.find('\\', at), path.size());
+            key = At(const_cast<KeyNode*>(key), {path.substr(at, end - at).c_str()});
+            at = end + 1;
+        }
+        ASSERT_NE(key, nullptr) << path << " is shown but gone";
+        KeyNode a(key->name), b(key->name);
+        for (const auto& v : key->values) a.AppendValue(std::make_unique<ValueEntry>(*v));
+        for (const auto& v : shown->values) b.AppendValue(std::make_unique<ValueEntry>(*v));
+        for (const auto& k : key->subkeys) a.AppendSubkey(std::make_unique<KeyNode>(k->name));
+        for (const auto& k : shown->subkeys) b.AppendSubkey(std::make_unique<KeyNode>(k->name));
+        EXPECT_EQ(Differences(a, b), "") << path << " is shown as it was before Undo";
+    }
+
     void RoundTrips(unsigned seeds, bool hive) {
         if (const char* more = std::getenv("QV_UNDO_SEEDS")) seeds = static_cast<unsigned>(std::atoi(more));
         for (unsigned seed = 1; seed <= seeds && !HasFailure(); ++seed) {
@@ -210,6 +231,8 @@ protected:
             const bool changed = !Differences(*before, *ReadSlave()).empty();
             doc->OnCmdMsg(ID_EDIT_UNDO);
             EXPECT_EQ(Differences(*before, *ReadSlave()), "") << ::testing::PrintToString(ui.Messages());
+            EXPECT_TRUE(slaveCtrl.MirrorsTree());
+            ExpectShownAsInTheRegistry();
             EXPECT_TRUE(journal->Undoable().empty() || !changed) << ::testing::PrintToString(ui.Messages());
         }
     }
