@@ -102,12 +102,17 @@ man_page() {  # renders with no warning from groff
 for page in man1/quorvane.1 man1/quorvane-reg.1 man8/quorvane-regd.8; do
   check "man page $page renders without warnings" man_page "$root/usr/share/man/$page.gz"
 done
+check "quorvane(1) tells of --differences, the ignore list and the undo journal" \
+  bash -c "page=\$(zcat '$root/usr/share/man/man1/quorvane.1.gz');
+           [[ \$page == *'\\-\\-differences'* && \$page == *ignore.txt* && \$page == *'undo journal'* ]]"
 
 # --- the programs ------------------------------------------------------------------
 check "quorvane --version says $version without a display" \
   bash -c "[[ \$(env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/quorvane' --version) == 'quorvane $version' ]]"
 check "quorvane --help prints its usage without a display" \
   bash -c "env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/quorvane' --help | grep -q '^Usage: quorvane \[OPTION\]\.\.\. \[MASTER \[SLAVE\]\]'"
+check "quorvane --bogus says so with exit code 2 without a display" \
+  bash -c "out=\$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '$root/usr/bin/quorvane' --bogus 2>&1); [[ \$? -eq 2 && \$out == *'unknown option --bogus'* ]]"
 # The unit's own command line, with its state folder here and a free port.
 regd_as_unit() {
   local cmd
@@ -159,6 +164,7 @@ completion() {
     [[ $(t quorvane-reg co) == compare ]] || { echo "operation: $(t quorvane-reg co)"; exit 1; }
     [[ $(t quorvane-reg export HKLM /) == "/y /regedit4 /?" ]] || { echo "export switches: $(t quorvane-reg export HKLM /)"; exit 1; }
     [[ $(t quorvane-reg add HKCU /t REG_M) == REG_MULTI_SZ ]] || { echo "types: $(t quorvane-reg add HKCU /t REG_M)"; exit 1; }
+    [[ $(t quorvane-reg import "${1%?}") == "$1" ]] || { echo "an absolute path: $(t quorvane-reg import "${1%?}")"; exit 1; }
   ' _ "$root/usr/share/bash-completion/completions/quorvane-reg"
 }
 check "bash completion completes operations, switches and types" completion

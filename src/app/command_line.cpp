@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <set>
+
 #include <filesystem>
 #include <system_error>
 
@@ -39,6 +41,26 @@ std::string ReadSide(const std::string& arg, int& kind, std::string& name) {
 }
 
 }  // namespace
+
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& args) {
+    static const std::set<std::string> kWithValue = {
+        "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowtitle",
+        "-qwindowicon", "-style", "-stylesheet", "-session", "-display", "-geometry", "-title", "-name"};
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            kept.insert(kept.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || arg[1] == '-') {
+            kept.push_back(arg);
+            continue;
+        }
+        if (kWithValue.count(arg) != 0) ++i;  // and its value
+    }
+    return kept;
+}
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;

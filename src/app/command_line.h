@@ -30,4 +30,9 @@ struct CommandLine {
 // or a file or folder; `--` ends the options.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// The arguments less the toolkit's own options (-platform NAME, -style=NAME,
+// -reverse, ...: a single dash), so the program's can be checked before a
+// display is opened.
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& args);
+
 }  // namespace qv

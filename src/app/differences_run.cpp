@@ -11,6 +11,19 @@ namespace qv {
 
 namespace {
 
+// The key and every key below it.
+std::size_t CountKeys(const KeyNode& top) {
+    std::size_t n = 0;
+    std::vector<const KeyNode*> pending{&top};
+    while (!pending.empty()) {
+        const KeyNode* k = pending.back();
+        pending.pop_back();
+        ++n;
+        for (const auto& sub : k->subkeys) pending.push_back(sub.get());
+    }
+    return n;
+}
+
 bool ContainsIgnoringCase(std::string_view text, const std::string& lowered) {
     if (lowered.empty()) return true;
     const auto it = std::search(text.begin(), text.end(), lowered.begin(), lowered.end(), [](char a, char b) {
@@ -77,9 +90,13 @@ void CDifferencesRun::Run(IRegistry& registry, DiffSide masterSide, DiffSide sla
         options.names = masterSide.inFile && slaveSide.inFile ? NameMatch::kAnyScript : NameMatch::kAscii;
         options.keyEntered = [this] {
             ++m_keysDone;
+            ++m_keysCompared;
             return !m_cancel.load(std::memory_order_relaxed);
         };
+        m_keysTotal = CountKeys(*master);
         m_finished = DiffTrees(*master, *slave, options, [this](const Difference& d) {
+            // A key only the Master has is passed with all below it.
+            if (d.kind == DiffKind::kKeyOnlyInMaster) m_keysCompared += CountKeys(*d.masterKey);
             m_rows.push_back({d.kind, std::string(d.path), std::string(d.slavePath), d.masterKey, d.slaveKey, d.master,
                               d.slave});
             return true;

@@ -50,6 +50,10 @@ public:
     // Keys read and compared so far, for a progress display (live sides
     // count twice: once read, once compared).
     std::size_t KeysDone() const { return m_keysDone.load(); }
+    // Once the sides are read: the Master's keys, and how many of them the
+    // compare has passed (0 and 0 while reading, when the whole is unknown).
+    std::size_t KeysToCompare() const { return m_keysTotal.load(); }
+    std::size_t KeysCompared() const { return m_keysCompared.load(); }
 
     // After Finish(): what was found, and why it stopped short, if it did.
     const std::vector<DiffRow>& Rows() const { return m_rows; }
@@ -79,6 +83,7 @@ private:
     std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_done{false};
     std::atomic<std::size_t> m_keysDone{0};
+    std::atomic<std::size_t> m_keysTotal{0}, m_keysCompared{0};
     CIgnoreList m_ignore;
     std::unique_ptr<KeyNode> m_masterOwned, m_slaveOwned;
     std::string m_masterName, m_slaveName;

@@ -88,6 +88,7 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     }
     m_buffer.resize(kBufferSize);
     m_nPos = m_nEnd = 0;
+    m_nBufferStart = 0;
     m_bEof = false;
     return true;
 }
@@ -100,6 +101,7 @@ void CStdioFile::Attach(std::FILE* stream, std::string name, bool forWriting) {
     m_bText = true;
     m_buffer.resize(kBufferSize);
     m_nPos = m_nEnd = 0;
+    m_nBufferStart = 0;
     m_bEof = false;
 }
 
@@ -246,9 +248,16 @@ bool CStdioFile::FillBuffer() {
         m_bEof = true;
         return false;
     }
+    m_nBufferStart += m_nEnd;
     m_nPos = 0;
     m_nEnd = n;
     return true;
+}
+
+std::uint64_t CStdioFile::GetLength() const {
+    struct stat st {};
+    if (m_file == nullptr || ::fstat(::fileno(m_file), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 bool CStdioFile::ReadString(std::string& line) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,10 @@ public:
     void WriteString(std::string_view text);
 
     const std::string& GetFilePath() const { return m_strFileName; }
+    // Reading: the bytes taken so far, and the file's size (0 when unknown,
+    // as for a pipe), for a progress display.
+    std::uint64_t GetPosition() const { return m_nBufferStart + m_nPos; }
+    std::uint64_t GetLength() const;
     bool IsOpen() const { return m_file != nullptr; }
 
 private:
@@ -85,6 +90,7 @@ private:
     bool m_bText = true;
     bool m_bWrite = false;
     std::vector<char> m_buffer;
+    std::uint64_t m_nBufferStart = 0;  // reading: the file's bytes before m_buffer
     std::size_t m_nPos = 0;  // read position in m_buffer
     std::size_t m_nEnd = 0;  // bytes valid in m_buffer (read), or bytes pending (write)
     bool m_bEof = false;

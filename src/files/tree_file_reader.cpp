@@ -75,6 +75,7 @@ std::unique_ptr<ValueEntry> ParseValueLine(std::string_view line) {
 }  // namespace
 
 int ReadTreeFile(KeyNode* top, CStdioFile& file, IProgress* progress) {
+    const std::uint64_t total = progress != nullptr ? file.GetLength() : 0;  // the bytes tell how far
     KeyNode* current = nullptr;
     std::size_t keysDone = 0;
     std::string raw;
@@ -95,7 +96,7 @@ int ReadTreeFile(KeyNode* top, CStdioFile& file, IProgress* progress) {
             // every later walk of the tree within a bounded depth.
             if (parent->Level() + 1 > kMaxKeyDepth) return 1;
             current = parent->AppendSubkey(std::make_unique<KeyNode>(LeafName(line)));
-            if (progress != nullptr && !progress->Step(++keysDone)) return kTreeFileCancelled;
+            if (progress != nullptr && !progress->StepOf(++keysDone, file.GetPosition(), total)) return kTreeFileCancelled;
             continue;
         }
         if (current == nullptr) return 1;  // a value with no key to join

@@ -49,6 +49,9 @@ TEST(CommandLine, WhatItDoesNotUnderstandIsSaid) {
         {{"-x"}, "unknown option -x"},
     };
     for (const auto& [args, error] : cases) EXPECT_EQ(ParseCommandLine(args).error, error) << args[0];
+    // Checked before the toolkit starts: its own options left out.
+    EXPECT_EQ(WithoutToolkitOptions({"-platform", "xcb", "-reverse", "-style=fusion", "--bogus", "m", "--", "-x"}),
+              (std::vector<std::string>{"--bogus", "m", "--", "-x"}));
 }
 
 }  // namespace

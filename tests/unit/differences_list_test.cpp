@@ -57,6 +57,8 @@ TEST_F(DifferencesList, FindsBothWaysRevealsRowsAndBringsTheSlaveIntoLine) {
     EXPECT_TRUE(cancelled.Rows().empty());
 
     auto run = Run();
+    EXPECT_EQ(std::to_string(run->KeysCompared()) + " of " + std::to_string(run->KeysToCompare()), "3 of 3")
+        << "every key of the Master passed, a key only it has with all below it";
     EXPECT_EQ(Kinds(*run), "data differs  Title;value only in Master  Added;value only in Slave  OnlySlave;"
                            "key only in Master New ;key only in Slave Gone ;");
     EXPECT_EQ(run->Filter(1u << static_cast<unsigned>(DiffKind::kKeyOnlyInSlave), "").size(), 1u);

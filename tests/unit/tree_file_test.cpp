@@ -298,3 +298,49 @@ TEST_F(TreeFileTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+// Progress says how far where the whole is known, and guesses the time left
+// only once the guess has settled; reading a tree file goes by its bytes.
+TEST_F(TreeFileTest, ProgressSaysHowFarWhereTheWholeIsKnown) {
+    const struct {
+        std::size_t keys;
+        std::uint64_t done, total;
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {1, 0, 0, 5, "1 key read"},
+        {1234567, 0, 0, 5, "1,234,567 keys read"},
+        {10, 50, 100, 0.5, "50% (10 keys read)"},
+        {10, 50, 100, 2.5, "50% (10 keys read), about 3 s left"},
+        {10, 10, 1000, 100, "1% (10 keys read), about 165 min left"},
+        {10, 5, 1000, 3, "0% (10 keys read)"},
+        {10, 100, 100, 3, "100% (10 keys read)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProgressText(c.keys, c.done, c.total, c.seconds), c.text) << c.text;
+
+    struct CRecorder : IProgress {
+        std::vector<std::uint64_t> done;
+        std::uint64_t total = 0;
+        bool Step(std::size_t) override { return true; }
+        bool StepOf(std::size_t, std::uint64_t d, std::uint64_t t) override {
+            done.push_back(d);
+            total = t;
+            return true;
+        }
+    } progress;
+    const std::string bytes = "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"1\"\r\n"
+                              "[\\HKEY_LOCAL_MACHINE\\B]\r\n\"big\"=\"" + std::string(200000, 'x') +
+                              "\"\r\n[\\HKEY_LOCAL_MACHINE\\C]\r\n";
+    std::ofstream(dir / "in.qvf", std::ios::binary) << bytes;
+    CStdioFile file((dir / "in.qvf").string(), CStdioFile::modeRead | CStdioFile::typeText);
+    KeyNode top("in.qvf");
+    ASSERT_EQ(ReadTreeFile(&top, file, &progress), 0);
+    EXPECT_EQ(progress.total, bytes.size());
+    EXPECT_EQ(progress.done, (std::vector<std::uint64_t>{23, 48, 82, bytes.size()})) << "the bytes read at each key";
+}
+
+}  // namespace
+}  // namespace qv

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -22,6 +23,7 @@
 #include "files/stdio_file.h"
 #include "framework/modal_ui.h"
 #include "framework/qt/qt_text.h"
+#include "model/progress.h"
 
 namespace qv {
 
@@ -219,6 +221,9 @@ void CDifferencesDock::Run(const std::string& masterKey, const std::string& slav
     const DiffSide masterSide{masterNode, IsLiveKind(m_doc.m_nMasterKind), m_doc.m_strMaster, inFile(m_doc.m_nMasterKind)};
     const DiffSide slaveSide{slaveNode, IsLiveKind(m_doc.m_nSlaveKind), m_doc.m_strSlave, inFile(m_doc.m_nSlaveKind)};
     m_run->Start(m_registry, masterSide, slaveSide, std::move(ignore));
+    m_clock.start();
+    m_compareStartMs = -1;
+    m_progress->setRange(0, 0);
     m_pair->setText(FromUtf8("Master: " + m_run->MasterName() + "\nSlave:  " + m_run->SlaveName()));
     show();
     raise();
@@ -229,7 +234,13 @@ void CDifferencesDock::Run(const std::string& masterKey, const std::string& slav
 void CDifferencesDock::Poll() {
     if (!m_run) return;
     if (m_run->Running()) {
-        m_counts->setText(QStringLiteral("Comparing: %1 keys").arg(m_run->KeysDone()));
+        // Reading a live side: a count; comparing: how far through the Master's keys.
+        const std::size_t total = m_run->KeysToCompare(), done = std::min(m_run->KeysCompared(), total);
+        if (total > 0 && m_compareStartMs < 0) m_compareStartMs = m_clock.elapsed();
+        const double seconds = total > 0 ? static_cast<double>(m_clock.elapsed() - m_compareStartMs) / 1000 : 0;
+        m_counts->setText(QStringLiteral("Comparing: ") + FromUtf8(ProgressText(m_run->KeysDone(), done, total, seconds)));
+        m_progress->setRange(0, total > 0 ? 1000 : 0);
+        if (total > 0) m_progress->setValue(static_cast<int>(done * 1000 / total));
         return;
     }
     m_timer->stop();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <QDockWidget>
+#include <QElapsedTimer>
 
 class QComboBox;
 class QLabel;
@@ -82,6 +83,8 @@ private:
     QPushButton* m_patch = nullptr;
     QTimer* m_timer = nullptr;
     bool m_rerunPending = false;
+    QElapsedTimer m_clock;          // since the run started
+    qint64 m_compareStartMs = -1;   // when its compare began, for the time left
 };
 
 }  // namespace qv

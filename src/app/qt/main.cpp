@@ -53,6 +53,12 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // A mistake is told without a display too: Qt would stop first, and hard.
+    const std::vector<std::string> all(argv + 1, argv + argc);
+    if (const qv::CommandLine early = qv::ParseCommandLine(qv::WithoutToolkitOptions(all)); !early.error.empty()) {
+        std::fprintf(stderr, "quorvane: %s\nTry 'quorvane --help' for more information.\n", early.error.c_str());
+        return 2;
+    }
     QApplication qtApp(argc, argv);  // takes Qt's own options out of argv
     // Lets the desktop match the window to its menu entry (quorvane.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));

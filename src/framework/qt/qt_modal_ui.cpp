@@ -58,7 +58,8 @@ public:
     CQtProgress(QWidget* owner, const QString& text, std::chrono::milliseconds delay)
         : m_owner(owner), m_text(text), m_delay(delay), m_start(Clock::now()), m_last(m_start) {}
 
-    bool Step(std::size_t keysDone) override {
+    bool Step(std::size_t keysDone) override { return StepOf(keysDone, 0, 0); }
+    bool StepOf(std::size_t keysDone, std::uint64_t done, std::uint64_t total) override {
         // Looked at every 50 ms of work, which is smooth enough to the eye.
         const Clock::time_point now = Clock::now();
         if (now - m_last < std::chrono::milliseconds(50)) return !m_bCancelled;
@@ -74,7 +75,14 @@ public:
             // Busy, but the Cancel button takes clicks.
             QApplication::changeOverrideCursor(Qt::BusyCursor);
         }
-        if (m_dialog) m_dialog->setLabelText(m_text + QStringLiteral("\n") + QObject::tr("%L1 keys read").arg(keysDone));
+        if (m_dialog) {
+            const double seconds = std::chrono::duration<double>(now - m_start).count();
+            m_dialog->setLabelText(m_text + QStringLiteral("\n") + FromUtf8(ProgressText(keysDone, done, total, seconds)));
+            // A fraction where the whole is known, else the busy bar.
+            const bool known = total > 0 && done <= total;
+            m_dialog->setMaximum(known ? 1000 : 0);
+            if (known) m_dialog->setValue(static_cast<int>(done * 1000 / total));
+        }
         QApplication::processEvents(m_dialog ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         if (m_dialog && m_dialog->wasCanceled()) m_bCancelled = true;
         return !m_bCancelled;
