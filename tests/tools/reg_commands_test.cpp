@@ -384,12 +384,12 @@ TEST_F(RegCommands, CompareAgainstATreeFile) {
               "\nResult Compared: Different\nThe operation completed successfully.\n");
 
     EXPECT_EQ(Run({"compare", "HKCU\\Software\\T", PathFor("absent.qvf")}), 1);
+    EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
 
     // The example Slave scripts/try.sh makes a store of is the example tree file.
     ASSERT_EQ(Run({"import", QV_EXAMPLES_DIR "/slave.reg"}), 0) << err;
     for (const char* key : {"HKLM\\SOFTWARE\\Quorvane Demo", "HKCU\\Software\\Quorvane Demo"})
         EXPECT_EQ(Run({"compare", key, QV_EXAMPLES_DIR "/slave.qvf", "/s"}), 0) << key << out;
-    EXPECT_EQ(err.rfind("ERROR: ", 0), 0u);
 
     // Text of any length is kept; what the tree file cannot hold (binary
     // data, a line break, text after a zero, a name holding "=) is counted
