@@ -183,12 +183,15 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
     m_details->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_details->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_details->setPlaceholderText(QStringLiteral("The selected difference in full"));
+    // The divider goes by the stretch factors alone, not by the text area's wish for a lot of room.
+    m_details->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    m_table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     auto* split = new QSplitter(Qt::Vertical, body);
     split->setChildrenCollapsible(false);
     split->addWidget(m_table);
     split->addWidget(m_details);
     split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
+    split->setStretchFactor(1, 2);
     layout->addWidget(split, 1);
 
     auto* bottom = new QHBoxLayout;
