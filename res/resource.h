@@ -42,6 +42,8 @@ using UINT = unsigned int;
 #define ID_DIFFERENCES 32810
 #define ID_IGNORE_LIST 32811
 #define ID_SAVE_UNDO 32812
+// Ours: the selected value's data in full.
+#define ID_VIEW_DATA 32813
 
 // Framework commands.
 #define ID_FILE_NEW 57600

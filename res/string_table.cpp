@@ -64,6 +64,7 @@ const StringResource kStringTable[] = {
     {ID_IGNORE_LIST, "Edit the keys and values every compare leaves out\nIgnore List"},
     {ID_EDIT_UNDO, "Take back the last change to the Slave\nUndo"},
     {ID_SAVE_UNDO, "Save a .reg file that takes back the last change\nSave Undo As"},
+    {ID_VIEW_DATA, "Show the selected value's data in full, to read or copy\nValue Data"},
     {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
     {ID_ABOUT_US, "Display company Info\n Who?"},
     {ID_HELP_WINDOWS, "Windows Help\nHelp"},

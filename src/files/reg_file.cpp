@@ -417,6 +417,14 @@ public:
         return true;
     }
 
+    // The value's line as it stands in the file, wrapped, "\n" line ends, UTF-8 text.
+    bool Line(const RegValue& v, const std::string& keyName, std::string& line) {
+        if (!Value(v, keyName)) return false;
+        line = std::move(m_text);
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return true;
+    }
+
     bool Finish(std::string& bytes) {
         const std::string_view header = m_format == RegFileFormat::kVersion5 ? kVersion5Header : kRegedit4Header;
         std::string text;
@@ -578,6 +586,11 @@ bool WriteRegPatch(const std::vector<RegPatchSection>& sections, std::string& by
     for (const RegPatchSection& section : sections)
         if (!writer.Section(section)) return false;
     return writer.Finish(bytes);
+}
+
+bool WriteRegValueLine(const RegValue& value, const std::string& keyName, std::string& line, std::string& error) {
+    CWriter writer(RegFileFormat::kVersion5, error);
+    return writer.Line(value, keyName, line);
 }
 
 bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format, std::string& bytes,

@@ -60,6 +60,11 @@ bool ParseRegFile(std::string_view bytes, RegFileContent& content, std::string& 
 bool WriteRegFile(const RegTree& tree, const std::string& fullName, RegFileFormat format,
                   std::string& bytes, std::string& error);
 
+// The line (wrapped as regedit wraps it, "\n" between its parts) that sets
+// `value` in a version 5 file, as text to read or paste. False, naming the
+// value of `keyName`, when that file could not hold it.
+bool WriteRegValueLine(const RegValue& value, const std::string& keyName, std::string& line, std::string& error);
+
 // One section of a patch: the key deleted with everything below it
 // ([-KEY]), or the key made if missing, with values deleted ("name"=-) and
 // set.

@@ -54,6 +54,15 @@ inline FileDialogRequest SideFileRequest(bool folder) {
     return request;
 }
 
+// A value's data shown to read and copy, in a window that changes nothing.
+struct DataView {
+    std::string caption;
+    std::string heading;   // which value: its key, name, type and size
+    std::string text;      // the data as read; "Copy as Text" copies it
+    std::string regLine;   // what "Copy as .reg Line" copies; empty when no .reg file can hold it
+    std::string regError;  // why, then
+};
+
 class IModalUI {
 public:
     virtual ~IModalUI() = default;
@@ -77,6 +86,8 @@ public:
     // with a Cancel button, and the program's windows are repainted; after a
     // Cancel the progress answers false.
     virtual void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) = 0;
+    // Shows the data until the user closes the window.
+    virtual void ShowData(const DataView& view) = 0;
 };
 
 // A message box by string id.

@@ -23,6 +23,8 @@ public:
     virtual int InsertItem(int row, const std::string& text) = 0;
     virtual void SetItemText(int row, int column, const std::string& text) = 0;
     virtual std::string GetItemText(int row, int column) const = 0;
+    // The text shown while the pointer rests on the row.
+    virtual void SetItemTip(int row, const std::string& tip) = 0;
     virtual int GetItemCount() const = 0;
     // Gives `row` the selected and focused state; a missing row is ignored.
     virtual void SelectRow(int row) = 0;

@@ -39,8 +39,17 @@ void CQuorvaneView::ShowValues(KeyNode* node, int pane, int row) {
 }
 
 bool CQuorvaneView::OnCmdMsg(UINT id) {
+    if (id == ID_VIEW_DATA) {
+        CRegListView* values = GetValuePane();
+        return values != nullptr && values->OnCmdMsg(id);
+    }
     // The panes handle the print commands themselves.
     return m_pDocument != nullptr && m_pDocument->OnPrintCommand(id);
+}
+
+bool CQuorvaneView::OnUpdateCmdUI(CCmdUI& cmdUI) {
+    CRegListView* values = cmdUI.m_nID == ID_VIEW_DATA ? GetValuePane() : nullptr;
+    return values != nullptr && values->OnUpdateCmdUI(cmdUI);
 }
 
 void CQuorvaneView::OnTreesDiscarding() {

@@ -44,7 +44,9 @@ public:
     KeyNode* GetSelectedNode() const override { return m_ctrl.GetSelectedNode(); }
     void OnTreesDiscarding() override;
     void OnSelChanged() override;
+    // Print commands; Value Data goes to the value pane beside.
     bool OnCmdMsg(UINT id) override;
+    bool OnUpdateCmdUI(CCmdUI& cmdUI) override;
 
     // Items for every loaded descendant of `node`.
     void InsertChildItems(KeyNode* node, int image);

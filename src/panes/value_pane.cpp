@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "compare/diff_output.h"
 #include "dialogs/edit_dialogs.h"
 #include "framework/document.h"
 #include "model/open_key.h"
@@ -37,7 +38,35 @@ CRegListView::CRegListView(IListCtrl& ctrl) : m_ctrl(ctrl) { m_ctrl.SetEvents(th
 CRegListView::~CRegListView() { m_ctrl.SetEvents(nullptr); }
 
 bool CRegListView::OnCmdMsg(UINT id) {
+    if (id == ID_VIEW_DATA) {
+        ViewData();
+        return true;
+    }
     return m_pDocument != nullptr && m_pDocument->OnPrintCommand(id);
+}
+
+bool CRegListView::OnUpdateCmdUI(CCmdUI& cmdUI) {
+    if (cmdUI.m_nID != ID_VIEW_DATA) return false;
+    cmdUI.Enable(SelectedValue() != nullptr);
+    return true;
+}
+
+const ValueEntry* CRegListView::SelectedValue() const {
+    const int row = GetFirstSelectedRow();
+    if (row < 0 || m_pNode == nullptr || static_cast<std::size_t>(row) >= m_pNode->values.size()) return nullptr;
+    return m_pNode->values[static_cast<std::size_t>(row)].get();
+}
+
+void CRegListView::ViewData() {
+    const ValueEntry* v = SelectedValue();
+    if (v == nullptr || m_pDocument == nullptr) return;
+    const std::string key = FullKeyName(m_pNode);
+    DataView view;
+    view.caption = std::string(m_nPane == 3 ? "Slave" : "Master") + " Value Data";
+    view.heading = key + "\n" + DisplayName(v->name) + "    " + TypeAndSize(v->type, v->data.size());
+    view.text = ReadableData(v->type, v->data, m_environment);
+    if (!ValueRegLine(*v, key, view.regLine, view.regError)) view.regLine.clear();
+    m_pDocument->Ui().ShowData(view);
 }
 
 void CRegListView::OnTreesDiscarding() {
@@ -52,6 +81,7 @@ void CRegListView::FillValues() {
         const ValueEntry& v = *m_pNode->values[i];
         const int row = m_ctrl.InsertItem(static_cast<int>(i), std::string(v.Name()));
         m_ctrl.SetItemText(row, 1, ValueText(v));
+        m_ctrl.SetItemTip(row, TypeAndSize(v.type, v.data.size()) + '\n' + DataTip(v.type, v.data, m_environment));
     }
 }
 

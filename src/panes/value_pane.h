@@ -1,4 +1,5 @@
-// A value pane: the values of one key in two columns, name and value text.
+// A value pane: the values of one key in two columns, name and value text,
+// each row's data readable in its tip and, in full, through Value Data.
 // A double-click in the Slave's pane edits a string or number value in place,
 // in the registry and in memory.
 #pragma once
@@ -6,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "compare/data_text.h"
 #include "framework/view.h"
 #include "panes/list_ctrl.h"
 #include "model/key_node.h"
@@ -40,9 +42,17 @@ public:
     int GetFirstSelectedRow() const;
 
     void OnDblClick() override;
+    // Print commands, and Value Data on the selected row.
     bool OnCmdMsg(UINT id) override;
+    bool OnUpdateCmdUI(CCmdUI& cmdUI) override;
+
+    // Where an expandable string's variables are looked up.
+    EnvironmentLookup m_environment = ProcessEnvironment();
 
 private:
+    const ValueEntry* SelectedValue() const;
+    void ViewData();
+
     IListCtrl& m_ctrl;
 };
 

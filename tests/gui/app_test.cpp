@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -30,9 +32,11 @@
 #include "app/qt/quorvane_app.h"
 #include "app/qt/recent_file_list.h"
 #include "app/quorvane_doc.h"
+#include "compare/data_text.h"
 #include "files/tree_file.h"
 #include "app/qt/differences_dock.h"
 #include "edit/undo_journal.h"
+#include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "registry/unavailable_registry.h"
 #include "tests/support/registry_builder.h"
@@ -117,7 +121,7 @@ TEST_F(AppTest, PanesJoinInGridOrderAndProgramCommandsWaitForAnOpen) {
         actions += menu->menu()->actions();
     }
     EXPECT_EQ(menus, QStringList({"&File", "&Action", "&Update", "&Search", "&View", "&Help"}));
-    EXPECT_EQ(actions.size(), 56) << "the tool bar's and the menus' entries and separators";
+    EXPECT_EQ(actions.size(), 58) << "the tool bar's and the menus' entries and separators";
     for (QAction* a : actions) {
         if (a->isSeparator()) continue;
         EXPECT_EQ(a->isEnabled(), enabled.count(a->data().toUInt()) == 1) << a->data().toUInt();
@@ -328,6 +332,76 @@ TEST_F(AppTest, TheDifferencesListNamesItsPairRunsAgainAfterEachChangeAndTakesUn
     ui.AnswerQuestion(IDYES);
     doc.OnCmdMsg(ID_DELETE_KEY);
     EXPECT_EQ(counts(), "1 difference(s): 1 data differs");
+    ui.ExpectAllAnswersUsed();
+    frame.close();
+}
+
+TEST_F(AppTest, AnyValuesDataReadsInTheValuePanesAndSideBySideInTheDifferencesList) {
+    std::string error;
+    auto store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    const std::string longText(300, 'x');
+    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo]\n\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,"
+                                    "41,41,42\n\"Long\"=\"" + longText + "\"\n"), 0);
+    const std::string master = (dir / "m.reg").string();
+    std::ofstream(master, std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n"
+                                               "\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41\r\n"
+                                               "\"Long\"=\"short\"\r\n\r\n";
+    CRegistryRouter router(*store, RemoteOptions{});  // mounts the .reg file side
+    CQuorvaneApp app(ui, router, SettingsFile());
+    app.InitInstance(false);
+    CMainFrame& frame = *app.GetMainFrame();
+    CQuorvaneDoc& doc = *app.GetDocument();
+    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+        d.Click(IDC_MASTER_FILE);
+        d.Type(IDC_MASTER_NAME, master);
+        d.Click(IDC_SLAVE_LOCAL);
+        d.Click(IDOK);
+    });
+    frame.ExecuteCommand(ID_FILE_SELECT);
+    const std::string demo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
+    ASSERT_NE(doc.TreeView(0)->Reveal(demo), nullptr) << ::testing::PrintToString(ui.Messages());
+    ASSERT_NE(doc.TreeView(1)->Reveal(demo), nullptr);
+    frame.resize(900, 700);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+
+    // The Slave's binary value: its row's tip and Value Data from the value pane and from the tree beside it.
+    const std::string slaveBlob = std::string(16, 'A') + 'B';
+    const std::string dump = ReadableData(REG_BINARY, slaveBlob, ProcessEnvironment());
+    auto* values = static_cast<QTreeView*>(frame.GetPaneWidget(1, 1));
+    EXPECT_EQ(values->model()->index(0, 1).data().toString(), "It is Binary !!!");
+    EXPECT_TRUE(values->model()->index(0, 1).data(Qt::ToolTipRole).toString().contains(Q(dump.substr(0, 40))));
+    for (int column : {1, 0}) {
+        frame.SetActivePane(1, column);
+        EXPECT_TRUE(frame.ExecuteCommand(ID_VIEW_DATA));
+        ASSERT_EQ(ui.dataViews.size(), column == 1 ? 1u : 2u);
+        EXPECT_EQ(ui.dataViews.back().caption, "Slave Value Data");
+        EXPECT_EQ(ui.dataViews.back().heading, demo + "\nBlob    REG_BINARY, 17 bytes");
+        EXPECT_EQ(ui.dataViews.back().text, dump);
+        EXPECT_EQ(ui.dataViews.back().regLine, "\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,42");
+    }
+
+    // The differences list: both data columns in the window however long the data, the whole in tips,
+    // and the row's details with the first differing byte marked on each side.
+    frame.ExecuteCommand(ID_DIFFERENCES);
+    auto* dock = frame.findChild<CDifferencesDock*>();
+    for (int i = 0; i < 250 && dock->Running(); ++i) QTest::qWait(20);
+    EXPECT_EQ(dock->CountsText().toStdString(), "2 difference(s): 2 data differs");
+    auto* table = dock->findChild<QTableView*>();
+    QTest::qWait(0);
+    const QHeaderView* head = table->horizontalHeader();
+    EXPECT_LE(head->sectionPosition(4) + head->sectionSize(4), table->viewport()->width());
+    EXPECT_EQ(head->sectionSize(3), head->sectionSize(4));
+    const int longRow = table->model()->index(0, 2).data().toString() == "Long" ? 0 : 1;
+    EXPECT_EQ(table->model()->index(longRow, 1).data(Qt::ToolTipRole).toString(), Q(demo));
+    EXPECT_TRUE(table->model()->index(longRow, 4).data(Qt::ToolTipRole).toString().contains(Q(longText.substr(0, 100))));
+    EXPECT_TRUE(table->model()->index(longRow, 3).data(Qt::ToolTipRole).toString().contains("short"));
+    table->setCurrentIndex(table->model()->index(1 - longRow, 0));
+    const QString details = dock->findChild<QPlainTextEdit*>("differenceDetails")->toPlainText();
+    EXPECT_TRUE(details.contains("The data first differ at byte 0x10 (16)")) << details.toStdString();
+    EXPECT_TRUE(details.contains("0010 [41]")) << details.toStdString();
+    EXPECT_TRUE(details.contains("0010 [42]")) << details.toStdString();
     ui.ExpectAllAnswersUsed();
     frame.close();
 }

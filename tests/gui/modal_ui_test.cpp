@@ -1,11 +1,15 @@
 // The Qt modal UI: message boxes and their answers, the wait cursor, the
-// progress window, and the file dialog's extension and overwrite rules.
+// progress window, the file dialog's extension and overwrite rules, and the
+// window that shows a value's data.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -169,6 +173,34 @@ TEST_F(QtModalUITest, FileDialogsAddTheExtensionAndSaveAsksBeforeReplacingOnlyWh
     ASSERT_TRUE(ui.GetFileName(TreeFileRequest(true), path));
     EXPECT_EQ(shownName, QStringLiteral("*.qvf"));
     EXPECT_EQ(fs::path(path), dir / "absent.qvf");
+}
+
+TEST_F(QtModalUITest, TheDataWindowShowsTheTextAndCopiesItOrTheRegLine) {
+    DataView view{"Slave Value Data", "HKEY_CURRENT_USER\\k\n<b>    REG_BINARY, 1 byte", "0000  FF  .", "\"<b>\"=hex:ff", ""};
+    WhenModal([&](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), "Slave Value Data");
+        auto* text = w->findChild<QPlainTextEdit*>("dataText");
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->toPlainText(), "0000  FF  .");
+        EXPECT_TRUE(text->isReadOnly());
+        ClickOn(w->findChild<QPushButton*>("copyText"));
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "0000  FF  .");
+        ClickOn(w->findChild<QPushButton*>("copyReg"));
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "\"<b>\"=hex:ff");
+        QTest::keyClick(w, Qt::Key_Escape);
+    });
+    ui.ShowData(view);
+    // A value no .reg file holds cannot be copied as one, and says why.
+    view.regLine.clear();
+    view.regError = "the value \"a\" has a line break in its name";
+    WhenModal([](QWidget* w) {
+        auto* copyReg = w->findChild<QPushButton*>("copyReg");
+        EXPECT_FALSE(copyReg->isEnabled());
+        EXPECT_TRUE(copyReg->toolTip().contains("line break")) << copyReg->toolTip().toStdString();
+        w->close();
+    });
+    ui.ShowData(view);
+    EXPECT_FALSE(watchdog.Fired());
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ bool CFakeTreeCtrl::MirrorsTree() const {
 
 int CFakeListCtrl::InsertItem(int row, const std::string& text) {
     row = std::clamp(row, 0, static_cast<int>(rows.size()));
-    rows.insert(rows.begin() + row, Row{text, "", false});
+    rows.insert(rows.begin() + row, Row{text, "", false, ""});
     return row;
 }
 

@@ -65,6 +65,9 @@ public:
     int InsertItem(int row, const std::string& text) override;
     void SetItemText(int row, int column, const std::string& text) override;
     std::string GetItemText(int row, int column) const override;
+    void SetItemTip(int row, const std::string& tip) override {
+        if (row >= 0 && row < GetItemCount()) rows[static_cast<std::size_t>(row)].tip = tip;
+    }
     int GetItemCount() const override { return static_cast<int>(rows.size()); }
     void SelectRow(int row) override;
     bool IsRowSelected(int row) const override;
@@ -77,6 +80,7 @@ public:
         std::string name;
         std::string value;
         bool selected = false;
+        std::string tip;
     };
     std::vector<Row> rows;
 

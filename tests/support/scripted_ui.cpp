@@ -152,6 +152,11 @@ void CScriptedUI::RunWithProgress(const std::string&, const std::function<void(I
     work(recorder);
 }
 
+void CScriptedUI::ShowData(const DataView& view) {
+    events.push_back({Event::Data, view.caption, 0});
+    dataViews.push_back(view);
+}
+
 std::vector<std::string> CScriptedUI::Messages() const {
     std::vector<std::string> texts;
     for (const Event& e : events)

@@ -66,7 +66,7 @@ public:
     using DialogScript = std::function<void(CDialog&, CDialogDriver&)>;
 
     struct Event {
-        enum Kind { Message, Dialog, FileDialog, WaitCursor } kind;
+        enum Kind { Message, Dialog, FileDialog, WaitCursor, Data } kind;
         std::string text;   // message text, or the dialog's caption
         unsigned type = 0;  // message box type, or dialog template id
     };
@@ -95,6 +95,10 @@ public:
     void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) override;
     std::vector<std::size_t> progressSteps;
     std::optional<std::size_t> cancelAtStep;
+
+    // Records the data window (its caption as the event's text); it needs no answer.
+    void ShowData(const DataView& view) override;
+    std::vector<DataView> dataViews;
 
     std::vector<Event> events;
     // Runs as each message box is shown, to look at the program under it.

@@ -2,23 +2,29 @@
 
 #include "app/qt/main_frame.h"
 
+#include <algorithm>
+
 #include <QAbstractTableModel>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/differences_run.h"
 #include "app/quorvane_doc.h"
+#include "compare/data_text.h"
 #include "compare/diff_output.h"
 #include "files/stdio_file.h"
 #include "framework/modal_ui.h"
@@ -34,6 +40,30 @@ constexpr unsigned kAllKinds = (1u << kDiffKinds) - 1;
 QString ValueText(const ValueEntry* v) {
     if (v == nullptr) return {};
     return FromUtf8(TypeName(v->type) + "  " + DataText(v->type, v->data));
+}
+
+QString DataTipText(const ValueEntry* v, const EnvironmentLookup& env) {
+    if (v == nullptr) return {};
+    // In a fixed font, so hex dumps keep their columns.
+    const std::string tip = TypeAndSize(v->type, v->data.size()) + '\n' + DataTip(v->type, v->data, env);
+    return QStringLiteral("<pre>%1</pre>").arg(FromUtf8(tip).toHtmlEscaped());
+}
+
+std::string JoinKey(const std::string& key, const std::string& path) { return path.empty() ? key : key + '\\' + path; }
+
+// What the row's details show: the keys in full and, for a value, both data in full.
+std::string DetailsText(const DiffRow& r, const std::string& masterName, const std::string& slaveName,
+                        const EnvironmentLookup& env) {
+    std::string out = std::string(DiffKindName(r.kind)) + '\n';
+    if (r.IsValue()) {
+        out += "Value: " + DisplayName(r.ValueName());
+        if (r.kind == DiffKind::kNameCase) out += "  (Slave: " + DisplayName(r.slave->Name()) + ")";
+        out += '\n';
+    }
+    if (r.masterKey != nullptr) out += "Master key: " + JoinKey(masterName, r.path) + '\n';
+    if (r.slaveKey != nullptr) out += "Slave key:  " + JoinKey(slaveName, r.slavePath) + '\n';
+    if (r.IsValue()) out += '\n' + BothSidesText(r.master, r.slave, env);
+    return out;
 }
 
 }  // namespace
@@ -63,7 +93,9 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (m_run == nullptr || role != Qt::DisplayRole || !index.isValid()) return {};
+        if (m_run == nullptr || !index.isValid()) return {};
+        if (role == Qt::ToolTipRole) return Tip(index);
+        if (role != Qt::DisplayRole) return {};
         const DiffRow& r = m_run->Rows().at(RowIndex(index.row()));
         switch (index.column()) {
         case 0: return QString::fromLatin1(DiffKindName(r.kind));
@@ -87,8 +119,23 @@ public:
     }
 
 private:
+    // The whole of a cell elided in the middle; the data read in full (shortened when huge).
+    QVariant Tip(const QModelIndex& index) const {
+        const DiffRow& r = m_run->Rows().at(RowIndex(index.row()));
+        switch (index.column()) {
+        case 0: return {};
+        case 3: return r.IsValue() ? DataTipText(r.master, m_environment) : QVariant();
+        case 4: return r.IsValue() ? DataTipText(r.slave, m_environment) : QVariant();
+        default: {
+            const QString text = data(index, Qt::DisplayRole).toString();
+            return text.isEmpty() ? QVariant() : QVariant(text);
+        }
+        }
+    }
+
     const CDifferencesRun* m_run = nullptr;
     std::vector<std::size_t> m_shown;
+    EnvironmentLookup m_environment = ProcessEnvironment();
 };
 
 CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModalUI& ui, QWidget* parent)
@@ -123,11 +170,31 @@ CDifferencesDock::CDifferencesDock(CQuorvaneDoc& doc, IRegistry& registry, IModa
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideMiddle);  // both ends of a key path or of data say the most
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->horizontalHeader()->setResizeContentsPrecision(200);  // long lists: look at the first rows only
-    layout->addWidget(m_table, 1);
+    // Key, Master and Slave share the width the window has: no column pushes another off screen.
+    QHeaderView* head = m_table->horizontalHeader();
+    head->setStretchLastSection(false);
+    head->setResizeContentsPrecision(200);  // long lists: look at the first rows only
+    head->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    for (int column : {1, 3, 4}) head->setSectionResizeMode(column, QHeaderView::Stretch);
+    m_details = new QPlainTextEdit(body);
+    m_details->setObjectName(QStringLiteral("differenceDetails"));
+    m_details->setReadOnly(true);
+    m_details->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_details->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_details->setPlaceholderText(QStringLiteral("The selected difference in full"));
+    // The divider goes by the stretch factors alone, not by the text area's wish for a lot of room.
+    m_details->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    m_table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    auto* split = new QSplitter(Qt::Vertical, body);
+    split->setChildrenCollapsible(false);
+    split->addWidget(m_table);
+    split->addWidget(m_details);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(split, 1);
 
     auto* bottom = new QHBoxLayout;
     m_progress = new QProgressBar(body);
@@ -180,6 +247,7 @@ bool CDifferencesDock::Running() const { return m_run && m_timer->isActive(); }
 void CDifferencesDock::Clear() {
     m_timer->stop();
     m_model->Reset(nullptr, {});
+    m_details->clear();
     m_run.reset();  // cancels and waits
     m_counts->clear();
     ShowState();
@@ -269,7 +337,10 @@ void CDifferencesDock::Refilter() {
     if (!m_run || Running()) return;
     const unsigned kinds = m_kind->currentData().toUInt();
     m_model->Reset(m_run.get(), m_run->Filter(kinds, ToUtf8(m_text->text())));
-    m_table->resizeColumnsToContents();
+    m_details->clear();
+    // Value names take what they need, up to a sixth of the list.
+    m_table->resizeColumnToContents(2);
+    m_table->setColumnWidth(2, std::min(m_table->columnWidth(2), m_table->viewport()->width() / 6));
     const QString counts = CountsText();
     m_counts->setText(counts);
     emit countsChanged(counts);
@@ -279,7 +350,9 @@ void CDifferencesDock::Refilter() {
 void CDifferencesDock::OnRowChanged() {
     const QModelIndex current = m_table->currentIndex();
     if (!m_run || Running() || !current.isValid()) return;
-    m_doc.RevealDifference(m_run->Rows().at(m_model->RowIndex(current.row())), m_run->MasterName(), m_run->SlaveName());
+    const DiffRow& row = m_run->Rows().at(m_model->RowIndex(current.row()));
+    m_details->setPlainText(FromUtf8(DetailsText(row, m_run->MasterName(), m_run->SlaveName(), ProcessEnvironment())));
+    m_doc.RevealDifference(row, m_run->MasterName(), m_run->SlaveName());
 }
 
 std::vector<std::size_t> CDifferencesDock::SelectedRows() const {

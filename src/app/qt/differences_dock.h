@@ -1,6 +1,7 @@
 // The differences list: a dockable table of every difference between the
 // selected Master and Slave keys, filled by a background run with a progress
-// bar and a Cancel button, filtered by kind and text, with the Slave brought
+// bar and a Cancel button, filtered by kind and text, each row's Master and
+// Slave data side by side and in full below, with the Slave brought
 // into line from its rows and the result saved as a report or a .reg patch.
 // Its header names the two keys it compared; after every change to the
 // Slave it runs again over the same pair.
@@ -16,6 +17,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
@@ -75,6 +77,7 @@ private:
     QComboBox* m_kind = nullptr;
     QLineEdit* m_text = nullptr;
     QTableView* m_table = nullptr;
+    QPlainTextEdit* m_details = nullptr;  // the current row in full
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_copy = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -31,7 +32,7 @@ namespace {
 // Commands that work on the sides' trees.
 constexpr UINT kNeedSides[] = {
     ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY, ID_DELETE_VALUE,
-    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE, ID_DIFFERENCES,
+    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE, ID_DIFFERENCES, ID_VIEW_DATA,
 };
 
 bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
@@ -82,7 +83,10 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
                         {ID_DIFFERENCES, "&Differences"},
                         {0, nullptr},
                         {ID_IGNORE_LIST, "&Ignore List..."}});
-    AddMenu("&View", {{ID_VIEW_TOOLBAR, "&Toolbar"}, {ID_VIEW_STATUS_BAR, "&Status Bar"}});
+    AddMenu("&View", {{ID_VIEW_DATA, "Value &Data..."},
+                      {0, nullptr},
+                      {ID_VIEW_TOOLBAR, "&Toolbar"},
+                      {ID_VIEW_STATUS_BAR, "&Status Bar"}});
     AddMenu("&Help", {{ID_APP_ABOUT, "&About Quorvane..."},
                       {0, nullptr},
                       {ID_ABOUT_US, "About &Us"},
@@ -205,6 +209,24 @@ void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> item
         else menu->addAction(MakeAction(item.id, QString::fromLatin1(item.text)));
     }
     connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::AddContextMenu(QAbstractScrollArea* pane, std::initializer_list<UINT> ids) {
+    pane->setContextMenuPolicy(Qt::CustomContextMenu);
+    std::vector<QAction*> actions;  // null: a separator
+    for (UINT id : ids) actions.push_back(id == 0 ? nullptr : MakeAction(id, FromUtf8(CommandTip(id)).trimmed()));
+    connect(pane, &QWidget::customContextMenuRequested, this, [this, pane, actions](const QPoint& at) {
+        // The commands go to the pane clicked, as they would from the menu bar with it active.
+        pane->setFocus(Qt::MouseFocusReason);
+        OnFocusChanged(pane);
+        UpdateCommandUI();
+        QMenu menu(this);
+        for (QAction* action : actions) {
+            if (action == nullptr) menu.addSeparator();
+            else menu.addAction(action);
+        }
+        menu.exec(pane->viewport()->mapToGlobal(at));
+    });
 }
 
 void CMainFrame::CreateToolBar() {

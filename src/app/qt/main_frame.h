@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -14,6 +15,7 @@
 #include "framework/cmd_target.h"
 #include "panes/tree_pane.h"
 
+class QAbstractScrollArea;
 class QAction;
 class QCloseEvent;
 class QMenu;
@@ -80,6 +82,10 @@ public:
     CCmdUI QueryCommandState(UINT id);
     // Brings the enabled and checked state of every command's action up to date.
     void UpdateCommandUI();
+
+    // A menu of the commands `ids` (0: a separator) on the right button in
+    // `pane`; they run with that pane active.
+    void AddContextMenu(QAbstractScrollArea* pane, std::initializer_list<UINT> ids);
 
     // The action of a command: one per id, shared by menu and tool bar.
     QAction* Action(UINT id) const;

@@ -133,6 +133,7 @@ void CQuorvaneApp::CreatePanes() {
         } else {
             auto* list = new CQtListCtrl;
             view = std::make_unique<CRegListView>(*list);
+            m_pFrame->AddContextMenu(list, {ID_VIEW_DATA});
             ctrl = list;
         }
         m_pDoc->AddView(view.get());

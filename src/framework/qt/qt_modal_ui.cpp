@@ -1,7 +1,14 @@
 #include "framework/qt/qt_modal_ui.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -207,6 +214,39 @@ bool CQtModalUI::Print(const PrintJob& job, PrintMode mode) {
 void CQtModalUI::PrintSetup() {
     if (!m_printer) m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     QPageSetupDialog dialog(m_printer.get(), Owner());
+    dialog.exec();
+}
+
+void CQtModalUI::ShowData(const DataView& view) {
+    QDialog dialog(Owner());
+    dialog.setWindowTitle(FromUtf8(view.caption));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(FromUtf8(view.heading), &dialog);
+    heading->setTextFormat(Qt::PlainText);  // key and value names may look like markup
+    heading->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(heading);
+    auto* text = new QPlainTextEdit(FromUtf8(view.text), &dialog);
+    text->setObjectName(QStringLiteral("dataText"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);  // hex dumps keep their columns
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    layout->addWidget(text, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QPushButton* copyText = buttons->addButton(QStringLiteral("Copy as &Text"), QDialogButtonBox::ActionRole);
+    QPushButton* copyReg = buttons->addButton(QStringLiteral("Copy as .&reg Line"), QDialogButtonBox::ActionRole);
+    copyText->setObjectName(QStringLiteral("copyText"));
+    copyReg->setObjectName(QStringLiteral("copyReg"));
+    copyReg->setEnabled(!view.regLine.empty());
+    if (view.regLine.empty()) copyReg->setToolTip(FromUtf8("No .reg file can hold this value: " + view.regError + "."));
+    QObject::connect(copyText, &QPushButton::clicked, &dialog,
+                     [&view] { QGuiApplication::clipboard()->setText(FromUtf8(view.text)); });
+    QObject::connect(copyReg, &QPushButton::clicked, &dialog,
+                     [&view] { QGuiApplication::clipboard()->setText(FromUtf8(view.regLine)); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    const QFontMetrics fixed(text->font());
+    dialog.resize(fixed.horizontalAdvance(QLatin1Char('0')) * 92, fixed.height() * 26);
+    ArrowWhileModal arrow(*this);
     dialog.exec();
 }
 

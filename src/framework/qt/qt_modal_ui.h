@@ -32,6 +32,8 @@ public:
     // The progress window shows once the work has taken `delay` (400 ms
     // unless set).
     void RunWithProgress(const std::string& text, const std::function<void(IProgress&)>& work) override;
+    // A dialog of a read-only text with buttons that copy it, or the .reg line, to the clipboard.
+    void ShowData(const DataView& view) override;
     void SetProgressDelay(std::chrono::milliseconds delay) { m_progressDelay = delay; }
 
     int WaitDepth() const { return m_nWaitDepth; }

@@ -27,9 +27,11 @@ int CTextRowModel::columnCount(const QModelIndex& parent) const { return parent.
 QVariant CTextRowModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return QVariant();
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(kAlignment);
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    if (role == Qt::ToolTipRole)
+        return row.tip.empty() ? QVariant() : QVariant(QStringLiteral("<pre>%1</pre>").arg(FromUtf8(row.tip).toHtmlEscaped()));
     if (role != Qt::DisplayRole) return QVariant();
-    const std::string& text = m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
-    return FromUtf8(text);
+    return FromUtf8(row.texts[static_cast<std::size_t>(index.column())]);
 }
 
 QVariant CTextRowModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -52,21 +54,27 @@ void CTextRowModel::Clear() {
 int CTextRowModel::Insert(int row, const std::string& text) {
     row = std::clamp(row, 0, static_cast<int>(m_rows.size()));
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.insert(m_rows.begin() + row, {text, std::string()});
+    m_rows.insert(m_rows.begin() + row, Row{{text, std::string()}, std::string()});
     endInsertRows();
     return row;
 }
 
 void CTextRowModel::SetText(int row, int column, const std::string& text) {
     if (Text(row, column) == nullptr) return;
-    m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+    m_rows[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)] = text;
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
 }
 
+void CTextRowModel::SetTip(int row, const std::string& tip) {
+    if (Text(row, 0) == nullptr) return;
+    m_rows[static_cast<std::size_t>(row)].tip = tip;
+    emit dataChanged(index(row, 0), index(row, kColumns - 1), {Qt::ToolTipRole});
+}
+
 const std::string* CTextRowModel::Text(int row, int column) const {
     if (row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column >= kColumns) return nullptr;
-    return &m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    return &m_rows[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)];
 }
 
 CQtListCtrl::CQtListCtrl(QWidget* parent) : QTreeView(parent), m_model(new CTextRowModel(this)) {

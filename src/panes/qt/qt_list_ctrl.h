@@ -13,7 +13,8 @@
 
 namespace qv {
 
-// Texts are kept as given (8-bit, UTF-8 for display), so they read back unchanged.
+// Texts are kept as given (8-bit, UTF-8 for display), so they read back
+// unchanged. A row's tip shows in a fixed font, so hex dumps keep their columns.
 class CTextRowModel final : public QAbstractTableModel {
 public:
     static constexpr int kColumns = 2;
@@ -31,9 +32,14 @@ public:
     int Insert(int row, const std::string& text);
     void SetText(int row, int column, const std::string& text);
     const std::string* Text(int row, int column) const;
+    void SetTip(int row, const std::string& tip);
 
 private:
-    std::vector<std::array<std::string, kColumns>> m_rows;
+    struct Row {
+        std::array<std::string, kColumns> texts;
+        std::string tip;
+    };
+    std::vector<Row> m_rows;
 };
 
 class CQtListCtrl : public QTreeView, public IListCtrl {
@@ -48,6 +54,7 @@ public:
     int InsertItem(int row, const std::string& text) override;
     void SetItemText(int row, int column, const std::string& text) override;
     std::string GetItemText(int row, int column) const override;
+    void SetItemTip(int row, const std::string& tip) override { m_model->SetTip(row, tip); }
     int GetItemCount() const override;
     // One row selected at a time; the row also becomes current (focused).
     void SelectRow(int row) override;
