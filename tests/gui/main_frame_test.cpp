@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QEnterEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
@@ -12,6 +13,7 @@
 #include <QtTest/QTest>
 
 #include "framework/qt/icons.h"
+#include "app/qt/differences_dock.h"
 #include "app/qt/main_frame.h"
 #include "app/quorvane_doc.h"
 #include "registry/unavailable_registry.h"
@@ -98,6 +100,13 @@ TEST_F(MainFrameTest, StatusBarShowsThePromptUnderThePointerElseReadyAndTheBarsT
     EXPECT_FALSE(frame.statusBar()->isVisible() || frame.Action(ID_VIEW_STATUS_BAR)->isChecked());
     frame.Action(ID_VIEW_TOOLBAR)->trigger();
     EXPECT_TRUE(frame.ToolBar()->isVisible() && frame.Action(ID_VIEW_TOOLBAR)->isChecked());
+
+    // The differences' counts give way to the prompts in a narrow window, whole in their tooltip.
+    auto* counts = frame.statusBar()->findChild<QLabel*>("differencesCounts");
+    ASSERT_NE(counts, nullptr);
+    emit frame.findChild<CDifferencesDock*>()->countsChanged(QString(300, 'x'));
+    EXPECT_EQ(counts->toolTip(), QString(300, 'x'));
+    EXPECT_LT(counts->minimumSizeHint().width(), 100);
 }
 
 TEST_F(MainFrameTest, CommandsGoToThePaneLastFocusedThenOnToTheApplicationAndF6MovesThePane) {

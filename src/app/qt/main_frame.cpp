@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
@@ -28,6 +29,24 @@
 namespace qv {
 
 namespace {
+
+// A status bar text that gives way to the prompts beside it in a narrow
+// window: as narrow as it must be, the rest elided, the whole in its tooltip.
+class CGivingLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override {
+        return {fontMetrics().averageCharWidth() * 6, QLabel::minimumSizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+};
 
 // Commands that work on the sides' trees.
 constexpr UINT kNeedSides[] = {
@@ -102,9 +121,13 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
     m_pDifferences->hide();
     m_doc.m_onSidesChanging = [this] { m_pDifferences->Clear(); };
     m_doc.m_onSlaveChanged = [this] { m_pDifferences->SlaveChanged(); };
-    auto* counts = new QLabel(this);
+    auto* counts = new CGivingLabel(this);
+    counts->setObjectName(QStringLiteral("differencesCounts"));
     statusBar()->addPermanentWidget(counts);
-    connect(m_pDifferences, &CDifferencesDock::countsChanged, counts, &QLabel::setText);
+    connect(m_pDifferences, &CDifferencesDock::countsChanged, counts, [counts](const QString& text) {
+        counts->setText(text);
+        counts->setToolTip(text);
+    });
 
     // Prompts replace the idle text while the pointer is on a command; it
     // comes back when they clear.
