@@ -52,6 +52,11 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
     stack.push_back({node, key, nullptr, path, level});
     std::string name;
     std::size_t keysDone = 0;
+    // How far, for a progress display: the key's own subkeys (one level,
+    // listed first) are the whole known beforehand.
+    std::size_t levelKeys = 0, levelStarted = 0;
+    if (progress != nullptr)
+        for (DWORD index = 0; NextSubkeyName(registry, key, index, name);) ++levelKeys;
     while (!stack.empty()) {
         Frame& top = stack.back();
         LONG status = ERROR_SUCCESS;
@@ -61,8 +66,10 @@ LONG LoadBelow(IRegistry& registry, HKEY base, KeyNode* node, HKEY key, const st
             continue;
         }
         KeyNode* child = top.node->AppendSubkey(std::make_unique<KeyNode>(name));
+        if (stack.size() == 1) ++levelStarted;
         // The frames close their handles as the stack goes.
-        if (progress != nullptr && !progress->Step(++keysDone)) return ERROR_CANCELLED;
+        if (progress != nullptr && !progress->StepOf(++keysDone, levelStarted - 1, std::max(levelKeys, levelStarted)))
+            return ERROR_CANCELLED;
         std::string childPath = ChildPath(top.path, name);
         auto handle = std::make_unique<CRegHandle>(registry);
         status = registry.RegOpenKeyExA(base, childPath.c_str(), 0, KEY_READ, handle->Receive());

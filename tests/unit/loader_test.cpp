@@ -107,6 +107,22 @@ public:
     LONG RegCloseKey(HKEY h) override { return open -= IsPredefinedKey(h) ? 0 : 1, 0; }
 };
 
+// A subtree's load says how far it is through the key's own subkeys.
+TEST_F(LoaderTest, ALoadSaysHowFarThroughTheKeysOwnSubkeys) {
+    Build("[HKCU\\T\\A\\x]\n[HKCU\\T\\A\\y]\n[HKCU\\T\\B]\n[HKCU\\T\\C\\z]\n");
+    struct CRecorder : IProgress {
+        std::string steps;
+        bool Step(std::size_t) override { return true; }
+        bool StepOf(std::size_t keys, std::uint64_t done, std::uint64_t total) override {
+            steps += std::to_string(keys) + ":" + std::to_string(done) + "/" + std::to_string(total) + " ";
+            return true;
+        }
+    } progress;
+    auto top = std::make_unique<KeyNode>("T");
+    ASSERT_EQ(ReloadSubtree(top.get(), *counting, "", HKEY_CURRENT_USER, "T", &progress), 0);
+    EXPECT_EQ(progress.steps, "1:0/3 2:0/3 3:0/3 4:1/3 5:2/3 6:2/3 ");
+}
+
 TEST(LoaderLimits, AHostileRegistryCannotMakeTheTreeEndless) {
     BottomlessRegistry registry;
     KeyNode top("peer");
