@@ -99,10 +99,13 @@ TEST_F(QtModalUITest, WaitCursorNestsAndGivesWayToModalWindows) {
 TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
     ui.SetProgressDelay(std::chrono::milliseconds(0));
     QString label;
+    int maximum = -1, value = -1;
     WhenModal([&](QWidget* w) {
         auto* dialog = qobject_cast<QProgressDialog*>(w);
         ASSERT_NE(dialog, nullptr) << w->metaObject()->className();
         label = dialog->labelText();
+        maximum = dialog->maximum();
+        value = dialog->value();
         dialog->findChild<QPushButton*>()->click();
     });
     std::size_t steps = 0;
@@ -112,7 +115,21 @@ TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
     });
     EXPECT_FALSE(watchdog.Fired());
     EXPECT_TRUE(label.startsWith("Loading HKEY_LOCAL_MACHINE\\SOFTWARE ...\n")) << label.toStdString();
-    EXPECT_TRUE(label.endsWith(" keys read")) << label.toStdString();
+    EXPECT_TRUE(label.endsWith(" keys read") && maximum == 0) << label.toStdString() << ": a count, a busy bar";
+    // Where the whole is known, a fraction.
+    WhenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QProgressDialog*>(w);
+        label = dialog->labelText();
+        maximum = dialog->maximum();
+        value = dialog->value();
+        dialog->findChild<QPushButton*>()->click();
+    });
+    ui.RunWithProgress("Reading m.qvf ...", [&](IProgress& progress) {
+        while (progress.StepOf(7, 250, 1000) && !watchdog.Fired()) {
+        }
+    });
+    EXPECT_EQ(label.toStdString() + " " + std::to_string(value) + "/" + std::to_string(maximum),
+              "Reading m.qvf ...\n25% (7 keys read) 250/1000");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
