@@ -261,6 +261,12 @@ void CDifferencesDock::Start() {
 
 void CDifferencesDock::SlaveChanged() {
     if (!m_run || m_rerunPending) return;
+    // A list the user closed is not brought back: its rows go, and the next
+    // Differences runs afresh.
+    if (isHidden()) {
+        Clear();
+        return;
+    }
     // After the command that changed it, not in its middle.
     m_rerunPending = true;
     QTimer::singleShot(0, this, &CDifferencesDock::Rerun);
@@ -270,10 +276,10 @@ void CDifferencesDock::Rerun() {
     m_rerunPending = false;
     if (!m_run) return;
     const std::string masterKey = m_run->MasterName(), slaveKey = m_run->SlaveName();
-    Run(masterKey, slaveKey);
+    Run(masterKey, slaveKey, false);
 }
 
-void CDifferencesDock::Run(const std::string& masterKey, const std::string& slaveKey) {
+void CDifferencesDock::Run(const std::string& masterKey, const std::string& slaveKey, bool bringUp) {
     CIgnoreList ignore;
     if (!m_doc.LoadIgnoreList(ignore)) return;
     Clear();
@@ -293,8 +299,10 @@ void CDifferencesDock::Run(const std::string& masterKey, const std::string& slav
     m_compareStartMs = -1;
     m_progress->setRange(0, 0);
     m_pair->setText(FromUtf8("Master: " + m_run->MasterName() + "\nSlave:  " + m_run->SlaveName()));
-    show();
-    raise();
+    if (bringUp) {
+        show();
+        raise();
+    }
     m_timer->start();
     ShowState();
 }

@@ -56,8 +56,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Runs the pair of keys ("HKEY_...\\path") in the background.
-    void Run(const std::string& masterKey, const std::string& slaveKey);
+    // Runs the pair of keys ("HKEY_...\\path") in the background,
+    // and shows the list unless it runs again after a change (`bringUp` false).
+    void Run(const std::string& masterKey, const std::string& slaveKey, bool bringUp = true);
     void Rerun();
     void Poll();
     void Refilter();
