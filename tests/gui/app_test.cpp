@@ -80,11 +80,40 @@ protected:
         };
     }
     QString SettingsFile() const { return QString::fromStdString((dir / "settings.ini").string()); }
+    // A store holding `tree`, and the Master file `name` holding `master`; its path.
+    std::string StoreAndMaster(const std::string& tree, const std::string& name, const std::string& master) {
+        std::string error;
+        store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
+        EXPECT_TRUE(store != nullptr && BuildRegistry(*store, tree, &error) == 0) << error;
+        std::ofstream((dir / name).string(), std::ios::binary) << master;
+        return (dir / name).string();
+    }
+    // Opens `master` against this computer, both sides at the Demo key.
+    void OpenDemo(CQuorvaneApp& app, const std::string& master) {
+        app.InitInstance(false);
+        ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
+            d.Click(IDC_MASTER_FILE);
+            d.Type(IDC_MASTER_NAME, master);
+            d.Click(IDC_SLAVE_LOCAL);
+            d.Click(IDOK);
+        });
+        app.GetMainFrame()->ExecuteCommand(ID_FILE_SELECT);
+        ASSERT_NE(app.GetDocument()->TreeView(0)->Reveal(kDemo), nullptr) << ::testing::PrintToString(ui.Messages());
+        ASSERT_NE(app.GetDocument()->TreeView(1)->Reveal(kDemo), nullptr);
+    }
+    // The differences list's counts once its run (or the run a change starts) has ended.
+    static std::string Counts(CDifferencesDock* dock) {
+        QTest::qWait(0);
+        for (int i = 0; i < 250 && dock->Running(); ++i) QTest::qWait(20);
+        return dock->CountsText().toStdString();
+    }
+    static constexpr const char* kDemo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
 
     fs::path dir;
     ModalWatchdog watchdog;
     CScriptedUI ui;
     CUnavailableRegistry registry;
+    std::unique_ptr<CStoreRegistry> store;
 };
 
 QString RootItemText(QWidget* tree) {
@@ -270,45 +299,25 @@ TEST_F(AppTest, RecentFilesKeepTheFourNewestFirstAcrossRuns) {
 // runs again after every change to the Slave, its own Copy and Undo alike;
 // Undo's key works while the focus is in the list.
 TEST_F(AppTest, TheDifferencesListNamesItsPairRunsAgainAfterEachChangeAndTakesUndoKeys) {
-    std::string error;
-    auto store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
-    ASSERT_NE(store, nullptr) << error;
-    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo]\n\"Title\"=\"old\"\n[HKLM\\Software\\Demo\\Gone]\n"), 0);
-    const std::string master = (dir / "m.qvf").string();
-    {
-        std::ofstream(master, std::ios::binary) << "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\Software]\r\n"
-                                                   "[\\HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n\"Title\"=\"new\"\r\n";
-    }
+    const std::string master = StoreAndMaster("[HKLM\\Software\\Demo]\n\"Title\"=\"old\"\n[HKLM\\Software\\Demo\\Gone]\n", "m.qvf",
+                                              "[\\HKEY_LOCAL_MACHINE]\r\n[\\HKEY_LOCAL_MACHINE\\Software]\r\n"
+                                              "[\\HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n\"Title\"=\"new\"\r\n");
     CUndoJournal journal;
+    std::string error;
     ASSERT_TRUE(journal.Open((dir / "journal").string(), error)) << error;
     CQuorvaneApp app(ui, *store, SettingsFile());
-    app.InitInstance(false);
+    ASSERT_NO_FATAL_FAILURE(OpenDemo(app, master));
     CMainFrame& frame = *app.GetMainFrame();
     CQuorvaneDoc& doc = *app.GetDocument();
     doc.m_pJournal = &journal;
-    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
-        d.Click(IDC_MASTER_FILE);
-        d.Type(IDC_MASTER_NAME, master);
-        d.Click(IDC_SLAVE_LOCAL);
-        d.Click(IDOK);
-    });
-    frame.ExecuteCommand(ID_FILE_SELECT);
-    const std::string demo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
-    ASSERT_NE(doc.TreeView(0)->Reveal(demo), nullptr);
-    ASSERT_NE(doc.TreeView(1)->Reveal(demo), nullptr);
+    const std::string demo = kDemo;
     frame.show();
     frame.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     auto* dock = frame.findChild<CDifferencesDock*>();
     auto* table = dock->findChild<QTableView*>();
-    // The counts once a run (or the run a change starts) has ended.
-    const auto counts = [&] {
-        QTest::qWait(0);
-        for (int i = 0; i < 250 && dock->Running(); ++i) QTest::qWait(20);
-        return dock->CountsText().toStdString();
-    };
     frame.ExecuteCommand(ID_DIFFERENCES);
-    EXPECT_EQ(counts(), "2 difference(s): 1 key only in Slave, 1 data differs");
+    EXPECT_EQ(Counts(dock), "2 difference(s): 1 key only in Slave, 1 data differs");
     QStringList labels;
     for (const QLabel* l : dock->findChildren<QLabel*>()) labels << l->text();
     EXPECT_TRUE(labels.contains(Q("Master: " + demo + "\nSlave:  " + demo))) << labels.join('|').toStdString();
@@ -319,49 +328,35 @@ TEST_F(AppTest, TheDifferencesListNamesItsPairRunsAgainAfterEachChangeAndTakesUn
     ui.AnswerQuestion(IDYES);
     for (QPushButton* b : dock->findChildren<QPushButton*>())
         if (b->text() == "Copy to Slave") b->click();
-    EXPECT_EQ(counts(), "No differences");
+    EXPECT_EQ(Counts(dock), "No differences");
     // Ctrl+Z with the focus in the list's filter undoes it, and the list shows both again.
     auto* filter = dock->findChild<QLineEdit*>();
     filter->setFocus();
     ui.AnswerQuestion(IDYES);
     QTest::keyClick(filter, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(counts(), "2 difference(s): 1 key only in Slave, 1 data differs");
+    EXPECT_EQ(Counts(dock), "2 difference(s): 1 key only in Slave, 1 data differs");
     EXPECT_TRUE(journal.Undoable().empty());
     // A change made in the Slave's panes outside the list is seen as well.
     ASSERT_NE(doc.TreeView(1)->Reveal(demo + "\\Gone"), nullptr);
     ui.AnswerQuestion(IDYES);
     doc.OnCmdMsg(ID_DELETE_KEY);
-    EXPECT_EQ(counts(), "1 difference(s): 1 data differs");
+    EXPECT_EQ(Counts(dock), "1 difference(s): 1 data differs");
     ui.ExpectAllAnswersUsed();
     frame.close();
 }
 
 TEST_F(AppTest, AnyValuesDataReadsInTheValuePanesAndSideBySideInTheDifferencesList) {
-    std::string error;
-    auto store = CStoreRegistry::Open((dir / "registry.db").string(), &error);
-    ASSERT_NE(store, nullptr) << error;
     const std::string longText(300, 'x');
-    ASSERT_EQ(BuildRegistry(*store, "[HKLM\\Software\\Demo]\n\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,"
-                                    "41,41,42\n\"Long\"=\"" + longText + "\"\n"), 0);
-    const std::string master = (dir / "m.reg").string();
-    std::ofstream(master, std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n"
-                                               "\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41\r\n"
-                                               "\"Long\"=\"short\"\r\n\r\n";
+    const std::string master = StoreAndMaster("[HKLM\\Software\\Demo]\n\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,"
+                                              "41,41,42\n\"Long\"=\"" + longText + "\"\n", "m.reg",
+                                              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Demo]\r\n"
+                                              "\"Blob\"=hex:41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41,41\r\n"
+                                              "\"Long\"=\"short\"\r\n\r\n");
     CRegistryRouter router(*store, RemoteOptions{});  // mounts the .reg file side
     CQuorvaneApp app(ui, router, SettingsFile());
-    app.InitInstance(false);
+    ASSERT_NO_FATAL_FAILURE(OpenDemo(app, master));
     CMainFrame& frame = *app.GetMainFrame();
-    CQuorvaneDoc& doc = *app.GetDocument();
-    ui.AnswerDialog([&](CDialog&, CDialogDriver& d) {
-        d.Click(IDC_MASTER_FILE);
-        d.Type(IDC_MASTER_NAME, master);
-        d.Click(IDC_SLAVE_LOCAL);
-        d.Click(IDOK);
-    });
-    frame.ExecuteCommand(ID_FILE_SELECT);
-    const std::string demo = "HKEY_LOCAL_MACHINE\\Software\\Demo";
-    ASSERT_NE(doc.TreeView(0)->Reveal(demo), nullptr) << ::testing::PrintToString(ui.Messages());
-    ASSERT_NE(doc.TreeView(1)->Reveal(demo), nullptr);
+    const std::string demo = kDemo;
     frame.resize(900, 700);
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
@@ -386,8 +381,7 @@ TEST_F(AppTest, AnyValuesDataReadsInTheValuePanesAndSideBySideInTheDifferencesLi
     // and the row's details with the first differing byte marked on each side.
     frame.ExecuteCommand(ID_DIFFERENCES);
     auto* dock = frame.findChild<CDifferencesDock*>();
-    for (int i = 0; i < 250 && dock->Running(); ++i) QTest::qWait(20);
-    EXPECT_EQ(dock->CountsText().toStdString(), "2 difference(s): 2 data differs");
+    EXPECT_EQ(Counts(dock), "2 difference(s): 2 data differs");
     auto* table = dock->findChild<QTableView*>();
     QTest::qWait(0);
     const QHeaderView* head = table->horizontalHeader();

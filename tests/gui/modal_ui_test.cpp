@@ -100,14 +100,15 @@ TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
     ui.SetProgressDelay(std::chrono::milliseconds(0));
     QString label;
     int maximum = -1, value = -1;
-    WhenModal([&](QWidget* w) {
+    const auto cancel = [&](QWidget* w) {
         auto* dialog = qobject_cast<QProgressDialog*>(w);
         ASSERT_NE(dialog, nullptr) << w->metaObject()->className();
         label = dialog->labelText();
         maximum = dialog->maximum();
         value = dialog->value();
         dialog->findChild<QPushButton*>()->click();
-    });
+    };
+    WhenModal(cancel);
     std::size_t steps = 0;
     ui.RunWithProgress("Loading HKEY_LOCAL_MACHINE\\SOFTWARE ...", [&](IProgress& progress) {
         while (progress.Step(++steps) && !watchdog.Fired()) {
@@ -117,13 +118,7 @@ TEST_F(QtModalUITest, TheProgressWindowsCancelStopsTheWork) {
     EXPECT_TRUE(label.startsWith("Loading HKEY_LOCAL_MACHINE\\SOFTWARE ...\n")) << label.toStdString();
     EXPECT_TRUE(label.endsWith(" keys read") && maximum == 0) << label.toStdString() << ": a count, a busy bar";
     // Where the whole is known, a fraction.
-    WhenModal([&](QWidget* w) {
-        auto* dialog = qobject_cast<QProgressDialog*>(w);
-        label = dialog->labelText();
-        maximum = dialog->maximum();
-        value = dialog->value();
-        dialog->findChild<QPushButton*>()->click();
-    });
+    WhenModal(cancel);
     ui.RunWithProgress("Reading m.qvf ...", [&](IProgress& progress) {
         while (progress.StepOf(7, 250, 1000) && !watchdog.Fired()) {
         }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -52,6 +53,29 @@ long ProcStatusMiB(pid_t pid, const std::string& field) {
     return -1;
 }
 
+int ConnectLoopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval bound{10, 0};  // a service that neither answers nor closes must not hang the test
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+// Whether `holds()` comes true within `limit`, asked every 200 ms.
+bool Eventually(std::chrono::seconds limit, const std::function<bool()>& holds) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
 class RemoteService : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -72,19 +96,19 @@ protected:
     // The service's certificate for localhost (its own CA); a CA, a client
     // certificate it signed, and a client certificate nobody signed.
     void MakeCertificates() {
-        const auto openssl = [&](const std::string& args) {
-            return std::system(("cd '" + dir.string() + "' && openssl " + args + " >/dev/null 2>&1").c_str());
+        const auto make = [&](const std::string& name, const std::string& how, const std::string& signer = "") {
+            const std::string command = "cd '" + dir.string() + "' && openssl " + how + " -newkey ec -pkeyopt "
+                                        "ec_paramgen_curve:prime256v1 -nodes -days 1 -keyout " + name + "-key.pem" +
+                                        (signer.empty() ? "" : " 2>/dev/null | openssl x509 -req -days 1 " + signer) +
+                                        " -out " + name + ".pem >/dev/null 2>&1";
+            ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make " << name;
         };
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1";
-        ASSERT_EQ(openssl("req -x509" + ec + " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1"
-                          " -keyout key.pem -out cert.pem"), 0) << "openssl could not make a certificate";
-        ASSERT_EQ(openssl("req -x509" + ec + " -subj /CN=qv-ca -keyout ca-key.pem -out ca.pem"), 0);
-        ASSERT_EQ(openssl("req" + ec + " -subj /CN=client -keyout client-key.pem -out client.csr"), 0);
-        ASSERT_EQ(openssl("x509 -req -in client.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 1"
-                          " -out client.pem"), 0);
-        ASSERT_EQ(openssl("req -x509" + ec + " -subj /CN=client -keyout rogue-key.pem -out rogue.pem"), 0);
+        make("cert", "req -x509 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1");
+        make("ca", "req -x509 -subj /CN=qv-ca");
+        make("client", "req -subj /CN=client", "-CA ca.pem -CAkey ca-key.pem -CAcreateserial");
+        make("rogue", "req -x509 -subj /CN=client");
         const auto pem = [&](const char* name) { return (dir / (std::string(name) + ".pem")).string(); };
-        cert = pem("cert"), key = pem("key"), ca = pem("ca");
+        cert = pem("cert"), key = pem("cert-key"), ca = pem("ca");
         client = {pem("client"), pem("client-key")};
         rogue = {pem("rogue"), pem("rogue-key")};
     }
@@ -195,12 +219,8 @@ TEST_F(RemoteService, EightClientsLoadingAtOnceAllGetTheWholeTree) {
 TEST_F(RemoteService, MalformedAndOversizedRequestsLeaveItServing) {
     Start();
     {  // bytes that are no HTTP/2 at all
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(service.Port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int fd = ConnectLoopback(service.Port());
+        ASSERT_GE(fd, 0);
         const std::string junk = "GET / HTTP/1.1\r\n\r\n" + std::string(70000, '\xff');
         EXPECT_GT(write(fd, junk.data(), junk.size()), 0);
         close(fd);
@@ -268,19 +288,6 @@ Tls ClientTls(const std::pair<std::string, std::string>& certificate = {}) {
         EXPECT_EQ(SSL_CTX_use_PrivateKey_file(tls.get(), certificate.second.c_str(), SSL_FILETYPE_PEM), 1);
     }
     return tls;
-}
-
-int ConnectLoopback(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval bound{10, 0};  // a service that neither answers nor closes must not hang the test
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    close(fd);
-    return -1;
 }
 
 struct Flood {
@@ -377,21 +384,13 @@ TEST_F(RemoteService, RapidResetFloodLeavesItServingAndGivesItsMemoryBack) {
     Start();
     const Flood flood = RapidReset(service.Port(), 20000);
     ASSERT_TRUE(flood.ponged) << "the flood took longer than its 10 s; " << flood.pairs << " pairs sent";
-    const auto eventually = [](std::chrono::seconds limit, auto&& holds) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (!holds()) {
-            if (std::chrono::steady_clock::now() > until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        return true;
-    };
     CRegistryRouter router(none, RemoteOptions{});
-    EXPECT_TRUE(eventually(std::chrono::seconds(15), [&] { return router.Ping(service.Computer()) == 0; }))
+    EXPECT_TRUE(Eventually(std::chrono::seconds(15), [&] { return router.Ping(service.Computer()) == 0; }))
         << "a normal client gets no answer";
     // Idle, it holds some 20 MiB; the burst took over 300.
     long rss = 0;
     const auto settled = [&] { return (rss = ProcStatusMiB(service.Pid(), "VmRSS")) < 64; };
-    EXPECT_TRUE(eventually(std::chrono::seconds(10), settled)) << "VmRSS stays at " << rss << " MiB";
+    EXPECT_TRUE(Eventually(std::chrono::seconds(10), settled)) << "VmRSS stays at " << rss << " MiB";
     std::cout << "after " << flood.pairs << " HEADERS+RST_STREAM on " << flood.connections << " connection(s): VmRSS " << rss
               << " MiB, peak " << ProcStatusMiB(service.Pid(), "VmHWM") << " MiB\n";
     // Logged, and in a line or two, not a line a stream.
@@ -464,23 +463,15 @@ TEST_F(RemoteService, ClientCertificatesKeepStrangersOutAndAHoldersFloodIsLogged
     for (int i = 0; i < 200 && (flooding || i < 10); ++i) ++answers[ReadDemo(real)];
     flooder.join();
     EXPECT_TRUE(flood.ponged) << flood.pairs << " pairs sent";
-    const long flooded = ProcStatusMiB(service.Pid(), "VmHWM");
     for (const auto& [status, count] : answers)
         EXPECT_TRUE(status == ERROR_SUCCESS || status == remote::kErrorServiceBusy) << count << " x status " << status;
-    LONG last = -1;
-    for (int i = 0; i < 30 && last != ERROR_SUCCESS; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(500)))
-        last = ReadDemo(real);
-    EXPECT_EQ(last, ERROR_SUCCESS) << "the service never recovered";
+    EXPECT_TRUE(Eventually(std::chrono::seconds(15), [&] { return ReadDemo(real) == ERROR_SUCCESS; })) << "never recovered";
     std::string log;
-    for (int i = 0; i < 20 && Count(log, " flood: ") == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(250)))
-        log = service.Log();
+    Eventually(std::chrono::seconds(5), [&] { return Count(log = service.Log(), " flood: ") > 0; });
     EXPECT_EQ(Count(log, "refused"), 0) << "no call of the program was refused: " << log;
     EXPECT_EQ(Count(log, "TLS handshakes failed: "), 1) << log;
     EXPECT_EQ(Count(log, " flood: "), 1) << log;
     EXPECT_LT(Count(log, "\n"), 10) << log.substr(0, 2000);
-    std::cout << "VmRSS " << before << " MiB, after 2000 strangers " << strangers << "; peak " << flooded
-              << " after " << flood.pairs << " resets by a holder, real calls meanwhile " << answers[ERROR_SUCCESS]
-              << " answered, " << answers[remote::kErrorServiceBusy] << " busy\n";
 }
 
 TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {

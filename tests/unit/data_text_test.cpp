@@ -47,9 +47,7 @@ TEST(DataText, EveryTypeReadsAsTextNumbersOrADumpWithItsRegLine) {
         EXPECT_EQ(ReadableData(c.type, c.data, kEnv), c.readable);
         std::string line, error;
         ASSERT_TRUE(ValueRegLine(ValueEntry("v", c.type, c.data), "HKEY_CURRENT_USER\\k", line, error)) << error;
-        if (!c.reg.empty()) {
-            EXPECT_EQ(line, c.reg);
-        }
+        EXPECT_EQ(c.reg.empty() ? c.reg : line, c.reg);
     }
     EXPECT_EQ(TypeAndSize(0x1234, 1), "REG_UNKNOWN (0x1234), 1 byte");
     // A name no .reg line can hold is refused with the reason.

@@ -454,11 +454,9 @@ TEST_F(RegistryFiles, DamagedHiveListsAreToldOfByFileAndKeyAndNeverWritten) {
     for (int up = 0; up <= 3; ++up) {
         SCOPED_TRACE(up);
         const std::string bytes = LoopingHive(hive, up);
-        const std::vector<std::vector<std::string>> runs = {{"query", key, "/s"},
-                                                            {"export", key, output, "/y"},
-                                                            {"save", key, output, "/y"},
-                                                            {"compare", key, "HKLM\\SOFTWARE\\Top", "/s"}};
-        for (const auto& run : runs) {
+        for (const std::vector<std::string>& run : {std::vector<std::string>{"query", key, "/s"},
+                                                    {"export", key, output, "/y"}, {"save", key, output, "/y"},
+                                                    {"compare", key, "HKLM\\SOFTWARE\\Top", "/s"}}) {
             EXPECT_EQ(Tool(run), 1) << run[0] << ": " << out;
             EXPECT_NE(out.find(hive.string() + atC), std::string::npos) << run[0] << ": " << out;
             EXPECT_NE(out.find(said[up]), std::string::npos) << run[0] << ": " << out;

@@ -296,12 +296,6 @@ TEST_F(TreeFileTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
 }
 #endif
 
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
 // Progress says how far where the whole is known, and guesses the time left
 // only once the guess has settled; reading a tree file goes by its bytes.
 TEST_F(TreeFileTest, ProgressSaysHowFarWhereTheWholeIsKnown) {

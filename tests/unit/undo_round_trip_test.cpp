@@ -28,7 +28,6 @@ protected:
         PaneFixture::SetUp();
         router = std::make_unique<CRegistryRouter>(*counting);
         Attach(*router);
-        std::string error;
         doc->m_openRegistryFile = [](const std::string& path, std::unique_ptr<IRegistry>& registry, std::string&,
                                      std::string& error) {
             auto hive = std::make_unique<CFileRegistry>();
@@ -83,9 +82,7 @@ protected:
         auto* batch = dynamic_cast<IRegistryBatch*>(&registry);
         if (batch != nullptr) batch->BeginBatch();
         ASSERT_EQ(BuildRegistry(registry, text.substr(text.find('\n') + 1), &error), 0) << error;
-        if (batch != nullptr) {
-            ASSERT_EQ(batch->CommitBatch(), 0);
-        }
+        EXPECT_EQ(batch != nullptr ? batch->CommitBatch() : 0, 0);
     }
     // A random key below `top` in a tree pane, clicked.
     KeyNode* Choose(test::CFakeTreeCtrl& ctrl, KeyNode* top) {
@@ -138,8 +135,7 @@ protected:
             Choose(slaveCtrl, slaveTop);
             const int mode = static_cast<int>(rng() % 4);
             ui.AnswerDialog([mode](CDialog& d, CDialogDriver&) {
-                static_cast<CCopyDlg&>(d).m_bOverwrite = mode & 1;
-                static_cast<CCopyDlg&>(d).m_bRecursive = mode >> 1;
+                static_cast<CCopyDlg&>(d).m_bOverwrite = mode & 1, static_cast<CCopyDlg&>(d).m_bRecursive = mode >> 1;
                 d.EndDialog(IDOK);
             });
             doc->OnCmdMsg(ID_COPY);
@@ -217,7 +213,6 @@ protected:
             if (hive) {
                 ASSERT_TRUE(testing::WriteEmptyHive(slave));
                 CFileRegistry file;
-                std::string error;
                 ASSERT_TRUE(file.MountHive(HKEY_LOCAL_MACHINE, "Software", slave, true, error)) << error;
                 Fill(file, "HKEY_LOCAL_MACHINE\\Software\\S");
             } else {
