@@ -1,15 +1,13 @@
-// quorvane-reg: reg.exe's sub-commands against this computer's registry store.
+// quorvane-reg: reg.exe's sub-commands against this computer's registry.
 #include <unistd.h>
 
 #include <exception>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "registry/registry_router.h"
-#include "registry/store_registry.h"
 #include "tools/reg_commands.h"
+#include "tools/reg_local.h"
 
 namespace {
 
@@ -22,28 +20,10 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    qv::PrepareConsole();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    std::unique_ptr<qv::CStoreRegistry> store;
-    std::unique_ptr<qv::CRegistryRouter> router;  // \\computer\... names reach quorvane-regd
     CStdinInput input;
-    qv::ToolContext context{
-        std::cout, std::cerr, input,
-        [&store, &router](std::string& error) -> qv::IRegistry* {
-            const std::string path = qv::DefaultStorePath();
-            if (path.empty()) {
-                error = "there is no store path (set QUORVANE_REGISTRY or HOME)";
-                return nullptr;
-            }
-            store = qv::CStoreRegistry::Open(path, &error,
-                                             [](const std::string& text) { std::cerr << "WARNING: " << text << "\n"; });
-            if (!store) {
-                error = path + ": " + error;
-                return nullptr;
-            }
-            router = std::make_unique<qv::CRegistryRouter>(*store);
-            return router.get();
-        },
-        [&store] { return store ? store->LastError() : std::string(); }};
+    qv::ToolContext context{std::cout, std::cerr, input, qv::OpenThisComputer, qv::ThisComputerFailure};
     // Nothing may end the tool with an uncaught exception: say what went wrong.
     int code = 1;
     try {
