@@ -11,19 +11,6 @@ namespace qv {
 
 namespace {
 
-// The key and every key below it.
-std::size_t CountKeys(const KeyNode& top) {
-    std::size_t n = 0;
-    std::vector<const KeyNode*> pending{&top};
-    while (!pending.empty()) {
-        const KeyNode* k = pending.back();
-        pending.pop_back();
-        ++n;
-        for (const auto& sub : k->subkeys) pending.push_back(sub.get());
-    }
-    return n;
-}
-
 bool ContainsIgnoringCase(std::string_view text, const std::string& lowered) {
     if (lowered.empty()) return true;
     const auto it = std::search(text.begin(), text.end(), lowered.begin(), lowered.end(), [](char a, char b) {

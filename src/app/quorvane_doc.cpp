@@ -464,29 +464,16 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The key and every key below it.
-std::size_t CountKeys(const KeyNode* node) {
-    std::size_t n = 0;
-    std::vector<const KeyNode*> pending{node};
-    while (!pending.empty()) {
-        const KeyNode* k = pending.back();
-        pending.pop_back();
-        ++n;
-        for (const auto& sub : k->subkeys) pending.push_back(sub.get());
-    }
-    return n;
-}
-
 // What acting on rows does to the Slave, for the question before it.
 class CActionPlan {
 public:
     void DeleteKey(const std::string& path, const KeyNode* key) {
         ++m_keysDeleted;
-        m_keysBelow += key != nullptr ? CountKeys(key) - 1 : 0;
+        m_keysBelow += key != nullptr ? CountKeys(*key) - 1 : 0;
         m_deletions.push_back("delete key " + path);
     }
     void MakeKey(const std::string& path, const KeyNode* key) {
-        m_keysMade += key != nullptr ? CountKeys(key) : 1;
+        m_keysMade += key != nullptr ? CountKeys(*key) : 1;
         m_others.push_back("make key " + path);
     }
     void SetValue(const std::string& path, const std::string& name) {

@@ -211,4 +211,16 @@ std::uint32_t ParseHex(std::string_view text) {
     return value;
 }
 
+std::size_t CountKeys(const KeyNode& top) {
+    std::size_t n = 0;
+    std::vector<const KeyNode*> pending{&top};
+    while (!pending.empty()) {
+        const KeyNode* k = pending.back();
+        pending.pop_back();
+        ++n;
+        for (const auto& sub : k->subkeys) pending.push_back(sub.get());
+    }
+    return n;
+}
+
 }  // namespace qv

@@ -89,6 +89,8 @@ std::string LeafName(std::string_view text);
 // The names from the root key (level 1) down to `node`, joined by '\':
 // "HKEY_LOCAL_MACHINE\SOFTWARE\..."; empty for the top node.
 std::string KeyPathOf(const KeyNode* node);
+// The key and every key below it, counted without recursion.
+std::size_t CountKeys(const KeyNode& top);
 KeyNode* FindParent(KeyNode* start, std::string_view keyLine);
 std::uint32_t ParseHex(std::string_view text);
 
