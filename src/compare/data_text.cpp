@@ -90,9 +90,10 @@ std::string HexDump(std::string_view data, std::size_t mark) {
     while (width < 16 && (data.size() - 1) >> (4 * width) != 0 && !data.empty()) ++width;
     std::string out;
     for (std::size_t start = 0; start < data.size(); start += 16) {
-        char offset[24];
-        std::snprintf(offset, sizeof offset, "%0*zX ", width, start);
-        std::string line = offset;
+        // The offset in `width` hex digits (at most 16: a size_t's).
+        std::string line;
+        for (int digit = width - 1; digit >= 0; --digit) line += "0123456789ABCDEF"[(start >> (4 * digit)) & 15];
+        line += ' ';
         std::string chars;
         for (std::size_t i = 0; i < 16; ++i) {
             line += i == 8 ? "  " : " ";
@@ -110,7 +111,7 @@ std::string HexDump(std::string_view data, std::size_t mark) {
         // The bracket closes in the space after the marked byte.
         if (mark >= start && mark < start + 16 && mark < data.size()) {
             const std::size_t i = mark - start;
-            line[std::string(offset).size() + 3 * i + (i >= 8 ? 1 : 0) + 3] = ']';
+            line[static_cast<std::size_t>(width) + 1 + 3 * i + (i >= 8 ? 1 : 0) + 3] = ']';
         }
         if (!out.empty()) out += '\n';
         out += line + chars;
