@@ -14,8 +14,6 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-std::string_view UpToZero(std::string_view data) { return data.substr(0, data.find('\0')); }
-
 std::string Text(std::string_view text) { return text.empty() ? "(empty string)" : std::string(text); }
 
 std::string Number(std::uint64_t n, int digits) {
@@ -138,13 +136,9 @@ std::string ReadableData(DWORD type, std::string_view data, const EnvironmentLoo
     }
     case REG_MULTI_SZ: {
         std::string out;
-        std::string_view rest = data;
-        // The list ends at an empty string or at the data's end, terminated or not.
-        while (!rest.empty() && rest.front() != '\0') {
-            const std::string_view item = UpToZero(rest);
+        for (const std::string_view item : MultiStrings(data)) {
             if (!out.empty()) out += '\n';
             out += item;
-            rest.remove_prefix(std::min(rest.size(), item.size() + 1));
         }
         return out.empty() ? "(no strings)" : out;
     }

@@ -20,7 +20,6 @@ std::uint64_t LittleEndian(std::string_view bytes) {
     return n;
 }
 
-std::string_view UpToZero(std::string_view data) { return data.substr(0, data.find('\0')); }
 
 
 std::string Join(const std::string& key, std::string_view path) {
@@ -35,6 +34,15 @@ std::string ValueText(const std::string& key, const ValueEntry& v) {
 RegValue ToRegValue(const ValueEntry& v) { return {std::string(v.Name()), v.type, v.data}; }
 
 }  // namespace
+
+std::vector<std::string_view> MultiStrings(std::string_view data) {
+    std::vector<std::string_view> items;
+    while (!data.empty() && data.front() != '\0') {
+        items.push_back(UpToZero(data));
+        data.remove_prefix(std::min(data.size(), items.back().size() + 1));
+    }
+    return items;
+}
 
 std::string TypeName(DWORD type) {
     switch (type) {
@@ -62,12 +70,9 @@ std::string DataText(DWORD type, std::string_view data) {
         return std::string(UpToZero(data));
     case REG_MULTI_SZ: {
         std::string out;
-        std::string_view rest = data;
-        while (!rest.empty() && rest.front() != '\0') {
-            const std::string_view item = UpToZero(rest);
+        for (const std::string_view item : MultiStrings(data)) {
             if (!out.empty()) out += "\\0";
             out += item;
-            rest.remove_prefix(std::min(rest.size(), item.size() + 1));
         }
         return out;
     }

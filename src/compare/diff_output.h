@@ -18,6 +18,13 @@ std::string TypeName(DWORD type);
 // joined by "\0", numbers as 0x hex, everything else as upper-case hex bytes.
 std::string DataText(DWORD type, std::string_view data);
 
+// The text up to its first zero, as the registry's text types end.
+inline std::string_view UpToZero(std::string_view data) { return data.substr(0, data.find('\0')); }
+
+// A REG_MULTI_SZ's strings: the list ends at an empty string or at the
+// data's end, terminated or not.
+std::vector<std::string_view> MultiStrings(std::string_view data);
+
 // A value's name as listed: "(Default)" for the unnamed one.
 inline std::string DisplayName(std::string_view name) { return name.empty() ? "(Default)" : std::string(name); }
 
