@@ -11,7 +11,9 @@ using UINT = unsigned int;
 #define IDYES 6
 #define IDNO 7
 
-// Message box types.
+// Message box types, with the values Windows gives them (kept when
+// <windows.h> came first).
+#ifndef MB_OK
 #define MB_OK 0x0000u
 #define MB_YESNO 0x0004u
 #define MB_ICONERROR 0x0010u
@@ -19,6 +21,7 @@ using UINT = unsigned int;
 #define MB_ICONWARNING 0x0030u
 #define MB_ICONINFORMATION 0x0040u
 #define MB_TYPEMASK 0x000Fu
+#endif
 
 // Main resource (menu, tool bar, accelerators, icon, title).
 #define IDR_MAINFRAME 128

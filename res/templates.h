@@ -49,4 +49,33 @@ struct StringResource {
 extern const StringResource kStringTable[];
 extern const std::size_t kStringTableSize;
 
+// The menu bar: menus in order, each a list of items; id 0 is a separator.
+struct MenuItemTemplate {
+    UINT id;
+    const char* text;  // with & before the mnemonic and \t before the keys shown
+};
+struct MenuTemplate {
+    const char* title;
+    std::vector<MenuItemTemplate> items;
+};
+const std::vector<MenuTemplate>& MainMenu();
+
+// Commands shown with a check mark.
+const std::vector<UINT>& CheckableCommands();
+
+// The tool bar's commands in button order; 0 is a separator. Button n
+// shows tool bar image n, counting buttons only.
+const std::vector<UINT>& ToolBarButtons();
+
+// Accelerators as a resource compiler keeps them: modifiers and a
+// Windows virtual-key code (letters are their capital, 'O').
+enum AccelModifier : unsigned { amNone = 0, amShift = 1u << 0, amCtrl = 1u << 1, amAlt = 1u << 2 };
+constexpr unsigned kVkBack = 0x08, kVkInsert = 0x2D, kVkDelete = 0x2E, kVkF1 = 0x70;
+struct AcceleratorTemplate {
+    unsigned modifiers;
+    unsigned key;
+    UINT id;
+};
+const std::vector<AcceleratorTemplate>& Accelerators();
+
 }  // namespace qv

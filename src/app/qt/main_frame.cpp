@@ -25,6 +25,7 @@
 #include "framework/qt/qt_text.h"
 #include "app/quorvane_doc.h"
 #include "res/resource.h"
+#include "res/templates.h"
 
 namespace qv {
 
@@ -56,17 +57,19 @@ constexpr UINT kNeedSides[] = {
 
 bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
 
-// The tool bar in button order; 0 is a separator.
-constexpr UINT kToolBar[] = {
-    ID_FILE_SELECT, ID_FILE_SAVE_TREE, ID_FILE_PRINT, 0,
-    ID_ADD_KEY, ID_ADD_VALUE, 0,
-    ID_DELETE_KEY, ID_DELETE_VALUE, ID_DELETE_ALL_VALUES, 0,
-    ID_SYNC, ID_READ_SUBTREE, ID_COPY, 0,
-    ID_FIND, ID_COMPARE, ID_DIFFERENCES, 0,
-    ID_APP_ABOUT, ID_ABOUT_US, ID_HELP_INDEX,
-};
-
-constexpr UINT kCheckable[] = {ID_SYNC, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR};
+// A Qt key sequence for an accelerator of the table.
+QKeySequence KeysOf(const AcceleratorTemplate& accel) {
+    Qt::KeyboardModifiers modifiers;
+    if (accel.modifiers & amShift) modifiers |= Qt::ShiftModifier;
+    if (accel.modifiers & amCtrl) modifiers |= Qt::ControlModifier;
+    if (accel.modifiers & amAlt) modifiers |= Qt::AltModifier;
+    int key = static_cast<int>(accel.key);  // letters and digits are the same codes
+    if (accel.key == kVkBack) key = Qt::Key_Backspace;
+    else if (accel.key == kVkInsert) key = Qt::Key_Insert;
+    else if (accel.key == kVkDelete) key = Qt::Key_Delete;
+    else if (accel.key >= kVkF1 && accel.key < kVkF1 + 24) key = Qt::Key_F1 + static_cast<int>(accel.key - kVkF1);
+    return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(key)));
+}
 
 }  // namespace
 
@@ -75,42 +78,7 @@ CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app, QWidget* parent)
     const std::string title = LoadString(IDR_MAINFRAME);
     setWindowTitle(FromUtf8(title.substr(0, title.find('\n'))));
 
-    AddMenu("&File", {{ID_FILE_SELECT, "&Open"},
-                      {0, nullptr},
-                      {ID_FILE_SAVE_TREE, "&Save"},
-                      {0, nullptr},
-                      {ID_FILE_PRINT, "&Print...\tCtrl+P"},
-                      {ID_FILE_PRINT_SETUP, "P&rint Setup..."},
-                      {0, nullptr},
-                      {ID_APP_EXIT, "E&xit"}});
-    AddMenu("&Action", {{ID_ADD_KEY, "&Add Key"},
-                        {ID_ADD_VALUE, "&Add Value"},
-                        {0, nullptr},
-                        {ID_DELETE_KEY, "&Delete Key"},
-                        {ID_DELETE_VALUE, "Delete Value"},
-                        {ID_DELETE_ALL_VALUES, "Delete All Values"}});
-    AddMenu("&Update", {{ID_SYNC, "S&ync"},
-                        {0, nullptr},
-                        {ID_COPY, "&Copy Master->Slave"},
-                        {0, nullptr},
-                        {ID_READ_SUBTREE, "&Load Subtree"},
-                        {0, nullptr},
-                        {ID_EDIT_UNDO, "&Undo\tCtrl+Z"},
-                        {ID_SAVE_UNDO, "Save Undo &As..."}});
-    AddMenu("&Search", {{ID_FIND, "&Find"},
-                        {ID_COMPARE, "&Compare"},
-                        {ID_DIFFERENCES, "&Differences"},
-                        {0, nullptr},
-                        {ID_IGNORE_LIST, "&Ignore List..."}});
-    AddMenu("&View", {{ID_VIEW_DATA, "Value &Data..."},
-                      {0, nullptr},
-                      {ID_VIEW_TOOLBAR, "&Toolbar"},
-                      {ID_VIEW_STATUS_BAR, "&Status Bar"}});
-    AddMenu("&Help", {{ID_APP_ABOUT, "&About Quorvane..."},
-                      {0, nullptr},
-                      {ID_ABOUT_US, "About &Us"},
-                      {0, nullptr},
-                      {ID_HELP_WINDOWS, "&Help"}});
+    for (const MenuTemplate& menu : MainMenu()) AddMenu(menu);
     CreateToolBar();
     CreateAccelerators();
     CreateGrid();
@@ -219,15 +187,16 @@ QAction* CMainFrame::MakeAction(UINT id, const QString& text) {
     action->setData(id);
     action->setStatusTip(FromUtf8(CommandPrompt(id)));
     action->setToolTip(FromUtf8(CommandTip(id)));
-    action->setCheckable(std::find(std::begin(kCheckable), std::end(kCheckable), id) != std::end(kCheckable));
+    const std::vector<UINT>& checkable = CheckableCommands();
+    action->setCheckable(std::find(checkable.begin(), checkable.end(), id) != checkable.end());
     connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
     m_actions[id] = action;
     return action;
 }
 
-void CMainFrame::AddMenu(const char* title, std::initializer_list<MenuItem> items) {
-    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
-    for (const MenuItem& item : items) {
+void CMainFrame::AddMenu(const MenuTemplate& menuTemplate) {
+    QMenu* menu = menuBar()->addMenu(QString::fromLatin1(menuTemplate.title));
+    for (const MenuItemTemplate& item : menuTemplate.items) {
         if (item.id == 0) menu->addSeparator();
         else menu->addAction(MakeAction(item.id, QString::fromLatin1(item.text)));
     }
@@ -260,7 +229,7 @@ void CMainFrame::CreateToolBar() {
     m_pToolBar->setAllowedAreas(Qt::AllToolBarAreas);
     m_pToolBar->setIconSize(QSize(16, 16));
     int image = 0;
-    for (UINT id : kToolBar) {
+    for (UINT id : ToolBarButtons()) {
         if (id == 0) {
             m_pToolBar->addSeparator();
             continue;
@@ -274,28 +243,8 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateAccelerators() {
-    // Kept apart from the menu items so the menus show only the texts they are given.
-    const struct {
-        QKeySequence keys;
-        UINT id;
-    } table[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_SELECT},
-        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_FILE_SAVE_TREE},
-        {QKeySequence(Qt::CTRL | Qt::Key_P), ID_FILE_PRINT},
-        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
-        {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO},
-        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ID_EDIT_UNDO},
-        {QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT},
-        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT},
-        {QKeySequence(Qt::CTRL | Qt::Key_C), ID_EDIT_COPY},
-        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},
-        {QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE},
-        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
-        {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
-        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
-    };
-    for (const auto& entry : table) {
-        auto* shortcut = new QShortcut(entry.keys, this);
+    for (const AcceleratorTemplate& entry : Accelerators()) {
+        auto* shortcut = new QShortcut(KeysOf(entry), this);
         const UINT id = entry.id;
         connect(shortcut, &QShortcut::activated, this, [this, id] { ExecuteCommand(id); });
     }

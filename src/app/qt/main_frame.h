@@ -27,6 +27,7 @@ class QToolBar;
 namespace qv {
 
 class CDifferencesDock;
+struct MenuTemplate;
 class CQuorvaneDoc;
 class IModalUI;
 
@@ -103,13 +104,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct MenuItem {
-        UINT id;  // 0: a separator
-        const char* text;
-    };
-
     QAction* MakeAction(UINT id, const QString& text);
-    void AddMenu(const char* title, std::initializer_list<MenuItem> items);
+    void AddMenu(const MenuTemplate& menuTemplate);
     void CreateToolBar();
     void CreateAccelerators();
     void CreateGrid();
