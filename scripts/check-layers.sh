@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Holds the sources to the layering: a folder includes only from the folders
-# listed for it here, all of them below it. A qt/ subfolder is a layer of its
-# own above its parent (the parent never includes it). Prints every include
+# listed for it here, all of them below it. A qt/ or win32/ subfolder is a
+# layer of its own above its parent (the parent never includes it). Prints every include
 # that breaks the table and exits 1 if there is one.
 #   scripts/check-layers.sh [SOURCE_DIR]
 set -euo pipefail
@@ -16,23 +16,27 @@ declare -A allowed=(
   [edit]="compare model files res"
   [framework]="model files res"
   [framework/qt]="framework model files res"
+  [framework/win32]="framework model files res"
   [dialogs]="framework model files res"
   [panes]="dialogs framework compare edit files model res"
   [panes/qt]="panes framework/qt dialogs framework compare edit files model res"
+  [panes/win32]="panes framework/win32 dialogs framework compare edit files model res"
   [sources]="registry files model res"
   [app]="panes dialogs framework compare edit files model registry res"
   [app/qt]="app sources panes/qt panes framework/qt dialogs framework compare edit files model registry res"
+  [app/win32]="app sources panes/win32 panes framework/win32 dialogs framework compare edit files model registry res"
   [tools]="sources registry compare edit files model res"
 )
 
 # The layer a path belongs to: its folder below src/ (or res), a qt/ subfolder
-# kept, any other subfolder folded into its parent (registry/remote is registry).
+# or win32/ kept, any other subfolder folded into its parent (registry/remote is registry).
 layer_of() {
   local p=${1#src/}
   local dir=${p%/*}
   [[ "$dir" == "$p" ]] && { echo ""; return; }
   local top=${dir%%/*}
   [[ "$dir" == */qt || "$dir" == */qt/* ]] && top="$top/qt"
+  [[ "$dir" == */win32 || "$dir" == */win32/* ]] && top="$top/win32"
   echo "$top"
 }
 
