@@ -47,6 +47,8 @@ if ! wine wineboot --init >>"$wine_log" 2>&1 </dev/null; then
   echo "wine-tests: the Wine prefix did not boot" >&2
   exit 1
 fi
+# Windows and controls without any display: the null graphics driver.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$wine_log" 2>&1 </dev/null
 step "Wine prefix"
 
 status=0
