@@ -90,6 +90,7 @@ void CDifferencesRun::Run(IRegistry& registry, DiffSide masterSide, DiffSide sla
         });
     }
     m_done = true;
+    if (m_onDone) m_onDone();
 }
 
 std::array<std::size_t, kDiffKinds> CDifferencesRun::Counts() const {

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,6 +40,10 @@ public:
     ~CDifferencesRun();  // cancels and waits
     CDifferencesRun(const CDifferencesRun&) = delete;
     CDifferencesRun& operator=(const CDifferencesRun&) = delete;
+
+    // Called on the run's thread as the walk ends, before Finish() is due
+    // (a window posts itself a message here). Set before Start.
+    std::function<void()> m_onDone;
 
     // Starts the walk on a thread of its own. `registry` must outlive the run.
     void Start(IRegistry& registry, const DiffSide& master, const DiffSide& slave, CIgnoreList ignore);
