@@ -78,6 +78,23 @@ std::string SelectedPath(HWND tree) {
     return path;
 }
 
+// The texts of the root item's children in a tree control.
+std::vector<std::string> TopChildren(HWND tree) {
+    std::vector<std::string> texts;
+    for (auto item = TreeView_GetChild(tree, TreeView_GetRoot(tree)); item != nullptr;
+         item = TreeView_GetNextSibling(tree, item)) {
+        wchar_t text[260] = {};
+        TVITEMW data{};
+        data.mask = TVIF_TEXT;
+        data.hItem = item;
+        data.pszText = text;
+        data.cchTextMax = 260;
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+        texts.push_back(Narrow(text));
+    }
+    return texts;
+}
+
 // A list control's rows as "name = value text".
 std::vector<std::string> Rows(HWND list) {
     std::vector<std::string> rows;
@@ -189,6 +206,7 @@ TEST_F(Win32AppTest, TreeFileAgainstWinesRegistryComparesListsAndCopies) {
 
     // The selected keys and their values, as the controls show them.
     HWND masterTree = frame->GetPaneWindow(0, 0), slaveTree = frame->GetPaneWindow(1, 0);
+    EXPECT_EQ(TopChildren(masterTree), (std::vector<std::string>{"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"}));
     EXPECT_EQ(SelectedPath(masterTree), master + "\\" + kMasterKey);
     EXPECT_EQ(SelectedPath(slaveTree).substr(SelectedPath(slaveTree).find("HKEY_")), slavePath);
     // (Wine lists values by name, where a tree file keeps their order.)

@@ -26,7 +26,7 @@ bool CWin32TreeCtrl::OnNotify(const NMHDR& header, LRESULT& result) {
     return true;
 }
 
-HTREEITEM CWin32TreeCtrl::Add(HTREEITEM parent, KeyNode* node, int image, int selectedImage) {
+HTREEITEM CWin32TreeCtrl::Add(HTREEITEM parent, KeyNode* node, int image, int selectedImage, bool below) {
     const std::wstring text = Widen(node->name);
     TVINSERTSTRUCTW insert{};
     insert.hParent = parent;
@@ -38,7 +38,8 @@ HTREEITEM CWin32TreeCtrl::Add(HTREEITEM parent, KeyNode* node, int image, int se
     insert.item.iSelectedImage = selectedImage;
     auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_hWnd, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     m_items[node] = item;
-    for (const auto& child : node->subkeys) Add(item, child.get(), image, image + 1);
+    if (below)
+        for (const auto& child : node->subkeys) Add(item, child.get(), image, image + 1);
     return item;
 }
 
@@ -60,7 +61,7 @@ void CWin32TreeCtrl::DeleteAllItems() {
 }
 
 void CWin32TreeCtrl::InsertRootItem(KeyNode* top, int image, int selectedImage) {
-    Add(TVI_ROOT, top, image, selectedImage);
+    Add(TVI_ROOT, top, image, selectedImage, false);
 }
 
 void CWin32TreeCtrl::InsertChildItems(KeyNode* node, int image) {

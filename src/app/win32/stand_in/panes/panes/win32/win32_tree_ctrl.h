@@ -30,7 +30,7 @@ public:
     void SetVisible(bool visible) override;
 
 private:
-    HTREEITEM Add(HTREEITEM parent, KeyNode* node, int image, int selectedImage);
+    HTREEITEM Add(HTREEITEM parent, KeyNode* node, int image, int selectedImage, bool below = true);
     void Forget(HTREEITEM item);
 
     HWND m_hWnd = nullptr;
