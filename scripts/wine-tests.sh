@@ -55,6 +55,16 @@ status=0
 ctest --preset mingw || status=$?
 step ctest
 
+# quorvane.exe is a GUI program, yet --version reaches the shell that started
+# it (under Wine its standard handles are this script's own).
+version=$(wine "$build_dir/src/quorvane.exe" --version </dev/null 2>&1) || version="exit $?: $version"
+if [[ "$version" == "quorvane "* ]]; then
+  echo "wine-tests: quorvane.exe --version: $version"
+else
+  echo "wine-tests: quorvane.exe --version printed: $version" >&2
+  status=1
+fi
+
 # quorvane-reg.exe on Wine's registry, checked with Wine's own reg.exe: a
 # Cyrillic key and value name written by one is found by the other (reg
 # export writes UTF-16, so nothing is lost to a code page on the way), our
