@@ -282,6 +282,15 @@ TEST_F(Win32AppTest, MenusToolBarAcceleratorsLayoutAndVersionComeFromRes) {
     EXPECT_EQ(GetMenuState(frame->Menu(), ID_COMPARE, MF_BYCOMMAND) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
     EXPECT_EQ(GetMenuState(frame->Menu(), ID_VIEW_TOOLBAR, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
     EXPECT_EQ(frame->StatusText(0), LoadString(AFX_IDS_IDLEMESSAGE));
+    // The status bar prompts for the item the pointer is on, and is idle again when the menu closes.
+    SendMessageW(frame->Hwnd(), WM_MENUSELECT, MAKEWPARAM(ID_COMPARE, MF_STRING), reinterpret_cast<LPARAM>(frame->Menu()));
+    EXPECT_EQ(frame->StatusText(0), CommandPrompt(ID_COMPARE));
+    SendMessageW(frame->Hwnd(), WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+    EXPECT_EQ(frame->StatusText(0), LoadString(AFX_IDS_IDLEMESSAGE));
+    // View > Toolbar takes the tool bar away, and the menu says so.
+    ASSERT_TRUE(frame->ExecuteCommand(ID_VIEW_TOOLBAR));
+    EXPECT_EQ(GetWindowLongW(frame->ToolBar(), GWL_STYLE) & WS_VISIBLE, 0);
+    EXPECT_EQ(frame->QueryCommandState(ID_VIEW_TOOLBAR).m_nCheck, 0);
 
     // Accelerators reach the route from a pane: Ctrl+O opens the Open dialog, F6 and Shift+F6 move between panes.
     HWND tree = frame->GetPaneWindow(0, 0);
