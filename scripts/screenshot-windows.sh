@@ -32,7 +32,7 @@ cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$fonts/"
 
 examples="Z:${PWD//\//\\}\\examples"
 wine explorer /desktop=Quorvane,1024x768 build/mingw/src/quorvane.exe \
-  --select 'HKEY_LOCAL_MACHINE\SOFTWARE\Quorvane Demo' "$examples\\master.qvf" "$examples\\slave.qvf" \
+  --select 'HKEY_LOCAL_MACHINE\SOFTWARE\Quorvane Demo' --differences "$examples\\master.qvf" "$examples\\slave.qvf" \
   >/dev/null 2>&1 </dev/null &
 # Wine starts the desktop, the program opens both files and paints.
 sleep "${QUORVANE_SHOT_WAIT:-12}"

@@ -159,8 +159,9 @@ void CDifferencesWindow::Layout() {
     y += line + pad;
     const int bottom = h - pad - line;
     const int rest = std::max(0, bottom - pad - y);
-    place(kList, pad, y, w - 2 * pad, rest * 3 / 5);
-    place(kDetails, pad, y + rest * 3 / 5 + pad, w - 2 * pad, rest - rest * 3 / 5 - pad);
+    const int listHeight = rest * 7 / 10;  // the rows first; the current one in full below
+    place(kList, pad, y, w - 2 * pad, listHeight);
+    place(kDetails, pad, y + listHeight + pad, w - 2 * pad, rest - listHeight - pad);
     place(kProgress, pad, bottom, std::max(0, w - 5 * button - 8 * pad), line);
     int x = w - pad - 4 * (button + pad);
     place(kCancel, x - button - pad, bottom, button, line);

@@ -595,13 +595,18 @@ bool CMainFrame::DifferencesRunning() const { return m_pDifferences && m_pDiffer
 
 void CMainFrame::ShowDifferences() {
     if (Shown(m_pDifferences->Hwnd())) return;
-    // A third of the window the first time it shows.
+    // Two fifths of the window the first time it shows.
     if (m_nDifferencesHeight == 0) {
         RECT client;
         GetClientRect(m_hWnd, &client);
-        m_nDifferencesHeight = std::max(120, static_cast<int>(client.bottom) / 3);
+        m_nDifferencesHeight = std::max(160, static_cast<int>(client.bottom) * 2 / 5);
     }
+    // Both rows give up room in proportion, so the Slave's stays in sight.
+    const RECT before = GridRect();
     ShowWindow(m_pDifferences->Hwnd(), SW_SHOW);
+    const RECT after = GridRect();
+    if (before.bottom > before.top)
+        m_split.y = MulDiv(m_split.y, after.bottom - after.top, before.bottom - before.top);
     Layout();
 }
 
