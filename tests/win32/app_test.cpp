@@ -259,6 +259,7 @@ TEST_F(Win32AppTest, TreeFileAgainstWinesRegistryComparesListsAndCopies) {
     PumpUntil([&] { return !list.Running() && list.CountsText() == "No differences"; });
     EXPECT_EQ(list.CountsText(), "No differences");
     EXPECT_EQ(list.RowCount(), 0);
+    ui.ExpectAllAnswersUsed();
 }
 
 TEST_F(Win32AppTest, MenusToolBarAcceleratorsLayoutAndVersionComeFromRes) {
@@ -330,6 +331,7 @@ TEST_F(Win32AppTest, MenusToolBarAcceleratorsLayoutAndVersionComeFromRes) {
     DWORD code = 1;
     EXPECT_EQ(Capture("\"" + WinePath(QV_APP_EXE) + "\" --version", code), "quorvane " QV_VERSION "\n");
     EXPECT_EQ(code, 0u);
+    ui.ExpectAllAnswersUsed();
 }
 
 }  // namespace
