@@ -30,7 +30,10 @@ wine wineboot --init >/dev/null 2>&1 </dev/null
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$fonts/"
 
-examples="Z:${PWD//\//\\}\\examples"
+# The examples from a folder of the prefix's own, as a user would keep them.
+mkdir -p "$WINEPREFIX/drive_c/Examples"
+cp examples/master.qvf examples/slave.qvf "$WINEPREFIX/drive_c/Examples/"
+examples='C:\Examples'
 wine explorer /desktop=Quorvane,1024x768 build/mingw/src/quorvane.exe \
   --select 'HKEY_LOCAL_MACHINE\SOFTWARE\Quorvane Demo' --differences "$examples\\master.qvf" "$examples\\slave.qvf" \
   >/dev/null 2>&1 </dev/null &
