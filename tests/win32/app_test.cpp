@@ -327,6 +327,13 @@ TEST_F(Win32AppTest, MenusToolBarAcceleratorsLayoutAndVersionComeFromRes) {
     EXPECT_EQ(app->GetMainFrame()->Split().x, 123);
     EXPECT_EQ(app->GetMainFrame()->Split().y, 87);
 
+    // Recent files newest first, each once, four at most; lists of names whole, in any script.
+    for (const char* path : {"a.qvf", "b.qvf", "a.qvf", "c.qvf", "d.qvf", "e.qvf"}) app->RecentFiles().Add(path);
+    EXPECT_EQ(app->RecentFiles().List(), (std::vector<std::string>{"e.qvf", "d.qvf", "c.qvf", "a.qvf"}));
+    const std::vector<std::string> computers{"регбокс", "host:7787", "[::1]:7788"};
+    app->Settings().SetList("Remote", "Recent", computers);
+    EXPECT_EQ(app->Settings().GetList("Remote", "Recent"), computers);
+
     // --version through a pipe, as a GUI program started from a console or a script.
     DWORD code = 1;
     EXPECT_EQ(Capture("\"" + WinePath(QV_APP_EXE) + "\" --version", code), "quorvane " QV_VERSION "\n");
