@@ -231,7 +231,11 @@ bool CQuorvaneApp::SaveScreenshot(const std::string& path) const {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    const bool drawn = PrintWindow(hwnd, memory, 0) != FALSE;
+    // What the screen shows of the window (it is on top once the command
+    // line has run); PrintWindow draws next to nothing of it under Wine.
+    SetForegroundWindow(hwnd);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const bool drawn = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT) != FALSE;
     GdiFlush();
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     const DWORD size = stride * static_cast<DWORD>(height);

@@ -57,7 +57,7 @@ public:
     // Selects the key at `path` ("HKEY_LOCAL_MACHINE\SOFTWARE", names in any
     // case) in both trees, loading levels on the way.
     void SelectKey(const std::string& path);
-    // Writes the frame's picture to `path` as a 24-bit .bmp file.
+    // Writes the window as the screen shows it to `path`, a 24-bit .bmp file.
     bool SaveScreenshot(const std::string& path) const;
 
     CMainFrame* GetMainFrame() const { return m_pFrame.get(); }
