@@ -36,8 +36,10 @@ inline std::vector<HWND> ThreadDialogs() {
 }
 
 // Runs its steps one per tick of a thread timer, that is inside whatever
-// modal loop runs meanwhile. Should the steps leave a window up, the test
-// fails and the window is closed, so that no test hangs.
+// modal loop runs meanwhile, each once a dialog box of this thread shows
+// (the dialog manager shows a box once its queue first runs empty). Should
+// the steps leave a window up, the test fails and the window is closed, so
+// that no test hangs.
 class TimerScript {
 public:
     explicit TimerScript(std::vector<std::function<void()>> steps) : m_steps(std::move(steps)) {
@@ -59,6 +61,10 @@ private:
         if (self == nullptr || self->m_bBusy) return;  // a step's own modal loop ticks too
         self->m_bBusy = true;
         if (self->m_next < self->m_steps.size()) {
+            if (ThreadDialogs().empty()) {
+                self->m_bBusy = false;
+                return;
+            }
             self->m_steps[self->m_next++]();
         } else if (++self->m_idle == 250) {
             ADD_FAILURE() << "a window stayed up after the script";
