@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <commdlg.h>
+#include <dlgs.h>
 #include <winspool.h>
 
 #include <algorithm>
@@ -229,6 +230,31 @@ TEST(Win32ModalUI, TheDataWindowShowsTheTextAndCopiesItOrTheRegLine) {
         }});
         ui.ShowData(view);
         EXPECT_TRUE(script.Done());
+    }
+}
+
+// A name typed without an extension gets the request's, and comes back as
+// a full path; Cancel gives nothing.
+TEST(Win32ModalUI, TheFileDialogAddsTheExtensionAndGivesTheFullPath) {
+    CWin32ModalUI ui;
+    for (bool ok : {true, false}) {
+        TimerScript script({[&] {
+            const HWND box = ThreadDialogs().front();
+            // The name box starts with the pattern, the type list with the one file type.
+            EXPECT_EQ(WindowText(::GetDlgItem(box, cmb13)), L"*.qvf");
+            EXPECT_EQ(WindowText(::GetDlgItem(box, cmb1)), L"qvf (*.qvf)");
+            ::SetDlgItemTextW(box, cmb13, L"tree");
+            ::PostMessageW(box, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
+        }});
+        std::string path = "unchanged";
+        EXPECT_EQ(ui.GetFileName(TreeFileRequest(false), path), ok);
+        EXPECT_TRUE(script.Done());
+        if (ok) {
+            EXPECT_EQ(path.substr(1, 2), ":\\") << path;
+            EXPECT_EQ(path.substr(path.size() - 9), "\\tree.qvf") << path;
+        } else {
+            EXPECT_EQ(path, "unchanged");
+        }
     }
 }
 

@@ -367,7 +367,10 @@ void CWin32ModalUI::RunWithProgress(const std::string& text, const std::function
     // goes first.
     struct Busy {
         CWin32ModalUI& ui;
-        ~Busy() { ui.EndWaitCursor(); }
+        ~Busy() {
+            ui.SetWaitCursorIfBusy();  // the window's busy arrow goes with it
+            ui.EndWaitCursor();
+        }
     } busy{*this};
     BeginWaitCursor();
     CWin32Progress progress(Owner(), text, m_progressDelay);
