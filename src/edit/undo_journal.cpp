@@ -427,7 +427,7 @@ bool CUndoJournal::Open(const std::string& folder, std::string& error) {
     std::vector<std::int64_t> numbers;
     std::int64_t number = 0;
     for (fs::directory_iterator it(where, failed), end; !failed && it != end; it.increment(failed))
-        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number)) numbers.push_back(number);
+        if (it->path().extension() == ".entry" && ParseNumber(Utf8FromPath(it->path().stem()), number)) numbers.push_back(number);
     std::sort(numbers.begin(), numbers.end());
     m_next = numbers.empty() ? 1 : numbers.back() + 1;
     for (std::size_t i = 0; i + kKeptEntries < numbers.size(); ++i)
@@ -670,7 +670,7 @@ std::vector<CUndoJournal::Entry> CUndoJournal::Unfinished() const {
     std::int64_t number = 0;
     for (fs::directory_iterator it(PathFromUtf8(m_folder), failed), end; !failed && it != end; it.increment(failed)) {
         Entry entry;
-        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number) &&
+        if (it->path().extension() == ".entry" && ParseNumber(Utf8FromPath(it->path().stem()), number) &&
             ReadEntry(number, entry) && entry.state == "begun" && (!m_open || m_open->number != number))
             found.push_back(entry);
     }

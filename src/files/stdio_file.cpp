@@ -1,7 +1,5 @@
 #include "files/stdio_file.h"
 
-#include "files/file_names.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -17,6 +15,8 @@
 #else
 #include <unistd.h>
 #endif
+
+#include "files/file_names.h"
 
 namespace qv {
 

@@ -68,10 +68,10 @@ BackendUnderTest MakeBackendUnderTest() {
 namespace qv {
 namespace {
 
-// `\\computer` through the mount router reaches Windows' own remote
-// registry: this computer by its own name opens (Wine serves no other), a
-// name no computer has is refused with "The network path was not found.",
-// in ASCII and in Cyrillic alike, and no handle is left open either way.
+// A computer's name (`\\computer` or bare) through the mount router reaches
+// Windows' own remote registry: this computer by its own name opens (Wine
+// serves no other), a name no computer has is refused with "The network path
+// was not found.", in ASCII and in Cyrillic alike, and no handle is left open.
 TEST(Win32ComputerNames, ThisComputerByNameOpensOthersAreRefused) {
     wchar_t own[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
@@ -88,6 +88,7 @@ TEST(Win32ComputerNames, ThisComputerByNameOpensOthersAreRefused) {
     };
     const Case cases[] = {
         {"\\\\" + ownName, ERROR_SUCCESS},
+        {ownName, ERROR_SUCCESS},  // as the document passes it
         {"\\\\qv-no-such-computer", ERROR_BAD_NETPATH},
         {"\\\\Нет-такого-компьютера", ERROR_BAD_NETPATH},
     };
