@@ -101,8 +101,7 @@ step "quorvane-reg.exe"
 # .qvf association), the installed quorvane-reg.exe runs and finds the
 # uninstall entry, and uninstalling takes all of it away again.
 msi_check() {
-  local pf="$WINEPREFIX/drive_c/Program Files/Quorvane" msi out lnk='*/Start Menu/Programs/Quorvane.lnk'
-  msi=$(ls -t "$build_dir"/packaging/windows/quorvane-*-x64.msi | head -n 1)
+  local pf="$WINEPREFIX/drive_c/Program Files/Quorvane" out lnk='*/Start Menu/Programs/Quorvane.lnk'
   wine msiexec /i "$msi" /qn
   [[ -f "$pf/quorvane-reg.exe" ]]
   out=$(wine 'C:\Program Files\Quorvane\quorvane-reg.exe' query \
@@ -123,11 +122,14 @@ msi_check() {
   if wine reg query 'HKCR\.qvf' >/dev/null 2>&1; then echo ".qvf is still associated"; return 1; fi
 }
 cmake --build --preset mingw --target quorvane_msi
+msi=$(ls -t "$build_dir"/packaging/windows/quorvane-*-x64.msi | head -n 1)
 (set -e; msi_check) </dev/null >"$build_dir/msi.txt" 2>&1 &
 if wait $!; then
   cat "$build_dir/msi.txt"
   echo "wine-tests: the .msi installs and uninstalls"
 else
+  # Not left installed for the next run.
+  wine msiexec /x "$msi" /qn >>"$build_dir/msi.txt" 2>&1 </dev/null || true
   cat "$build_dir/msi.txt" >&2
   echo "wine-tests: the .msi failed" >&2
   status=1
