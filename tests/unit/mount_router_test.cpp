@@ -15,19 +15,20 @@
 namespace qv {
 namespace {
 
-// The value names of HKCU\Software\Routed on `computer`, through `registry`.
+// The value names of HKCU\Software\Routed on `computer`.
 std::string RoutedValues(IRegistry& registry, const char* computer) {
     HKEY root = nullptr, key = nullptr;
-    if (registry.RegConnectRegistryA(computer, HKEY_CURRENT_USER, &root) != ERROR_SUCCESS) return "no root";
-    std::string names = registry.RegOpenKeyExA(root, "Software\\Routed", 0, KEY_READ, &key) == ERROR_SUCCESS ? "" : "no key";
-    for (DWORD i = 0; key != nullptr; ++i) {
+    std::string names;
+    if (registry.RegConnectRegistryA(computer, HKEY_CURRENT_USER, &root) == ERROR_SUCCESS &&
+        registry.RegOpenKeyExA(root, "Software\\Routed", 0, KEY_READ, &key) == ERROR_SUCCESS) {
         char name[64];
-        DWORD size = sizeof name;
-        if (registry.RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names += (names.empty() ? "" : " ") + std::string(name, size);
+        for (DWORD i = 0, size = sizeof name;
+             registry.RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+             ++i, size = sizeof name)
+            names += std::string(name, size) + " ";
+        registry.RegCloseKey(key);
     }
-    if (key != nullptr) registry.RegCloseKey(key);
-    registry.RegCloseKey(root);
+    if (root != nullptr) registry.RegCloseKey(root);
     return names;
 }
 
@@ -42,68 +43,49 @@ TEST(MountRouter, RoutesEachNameAndClosesEveryHandle) {
     {
         CMountRouter router(local);
         router.Mount(kSide, std::make_unique<CCountingRegistry>(static_cast<IRegistry&>(mounted)));
-        struct Case {
+        // A mount is found by its name exactly; any other name is this
+        // computer's back end's to answer (a file registry refuses them).
+        const struct {
             const char* computer;
             CCountingRegistry* reaches;
             LONG status;
-        };
-        const Case cases[] = {
-            {nullptr, &local, ERROR_SUCCESS},
-            {"", &local, ERROR_SUCCESS},
-            {kSide, &mounted, ERROR_SUCCESS},
-            // A mount is found by its name exactly; any other name is this
-            // computer's back end's to answer (a file registry refuses them).
-            {"c:\\SIDES\\side.reg", &local, ERROR_BAD_NETPATH},
-            {"\\\\elsewhere", &local, ERROR_BAD_NETPATH},
-        };
+        } cases[] = {{nullptr, &local, 0}, {"", &local, 0}, {kSide, &mounted, 0},
+                     {"c:\\SIDES\\side.reg", &local, ERROR_BAD_NETPATH}, {"\\\\elsewhere", &local, ERROR_BAD_NETPATH}};
         std::set<HKEY> handles;
         HKEY mountedKey = nullptr;
-        int row = 0;
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             SCOPED_TRACE(c.computer != nullptr ? c.computer : "(null)");
             const std::size_t before = c.reaches->Calls(RegCall::Connect);
             HKEY root = nullptr, key = nullptr;
             EXPECT_EQ(router.RegConnectRegistryA(c.computer, HKEY_CURRENT_USER, &root), c.status);
             EXPECT_EQ(c.reaches->Calls(RegCall::Connect), before + 1);
-            if (c.status != ERROR_SUCCESS) {
-                EXPECT_EQ(root, nullptr);
-                continue;
-            }
-            ASSERT_EQ(router.RegCreateKeyExA(root, "Software\\Routed", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                             nullptr),
-                      ERROR_SUCCESS);
-            const std::string name = "row" + std::to_string(row++);
-            EXPECT_EQ(router.RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
-                      ERROR_SUCCESS);
-            // The mounted registry's root is a handle of its own, never
-            // this computer's predefined one; no handle is handed out twice.
+            if (c.status != ERROR_SUCCESS) continue;
+            ASSERT_EQ(router.RegCreateKeyExA(root, "Software\\Routed", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+            const std::string name = "row" + std::to_string(handles.size());
+            EXPECT_EQ(router.RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), 0);
+            // The mounted root is a handle of its own, never this computer's
+            // predefined one; no handle is handed out twice.
             EXPECT_EQ(root == HKEY_CURRENT_USER, c.reaches == &local);
-            for (HKEY handle : {root, key}) {
-                if (handle != HKEY_CURRENT_USER) {
-                    EXPECT_TRUE(handles.insert(handle).second);
-                }
-            }
+            EXPECT_TRUE(handles.insert(key).second);
             if (c.reaches == &mounted) {
+                EXPECT_TRUE(handles.insert(root).second);
                 mountedKey = key;  // left open for Unmount to close
                 continue;
             }
             EXPECT_EQ(router.RegCloseKey(key), ERROR_SUCCESS);
-            EXPECT_EQ(router.RegCloseKey(root), ERROR_SUCCESS);
         }
-        // What was written reached its own registry and no other.
-        EXPECT_EQ(RoutedValues(router, nullptr), "row0 row1");
-        EXPECT_EQ(RoutedValues(router, kSide), "row2");
-        EXPECT_EQ(RoutedValues(localFiles, nullptr), "row0 row1");
+        EXPECT_EQ(RoutedValues(router, nullptr), "row0 row1 ");
+        EXPECT_EQ(RoutedValues(router, kSide), "row2 ");
+        EXPECT_EQ(RoutedValues(localFiles, nullptr), "row0 row1 ");
 
-        // Failures on the way leave no handle: a refused open, an unknown handle.
-        const std::size_t open = router.OpenHandleCount();
+        // Failures leave no handle: a refused open, an unknown handle.
         mounted.FailCall(RegCall::OpenKey, 1, ERROR_ACCESS_DENIED);
         HKEY none = nullptr;
         EXPECT_EQ(router.RegOpenKeyExA(mountedKey, "", 0, KEY_READ, &none), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(none, nullptr);
         EXPECT_EQ(router.RegOpenKeyExA(reinterpret_cast<HKEY>(0x7ff0), "x", 0, KEY_READ, &none), ERROR_INVALID_HANDLE);
         EXPECT_EQ(router.RegCloseKey(reinterpret_cast<HKEY>(0x7ff0)), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(router.OpenHandleCount(), open);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_EQ(router.OpenHandleCount(), 2u);
 
         // Unmounting closes what is still open there; its handles are then unknown.
         EXPECT_EQ(mounted.OpenHandles(), 1u);  // the key; its root is predefined there
@@ -118,8 +100,7 @@ TEST(MountRouter, RoutesEachNameAndClosesEveryHandle) {
         EXPECT_EQ(local.OpenHandles(), 1u);
     }
     EXPECT_EQ(local.OpenHandles(), 0u);
-    EXPECT_TRUE(local.Errors().empty()) << local.Errors().front();
-    EXPECT_TRUE(mounted.Errors().empty()) << mounted.Errors().front();
+    EXPECT_TRUE(local.Errors().empty() && mounted.Errors().empty());
 }
 
 }  // namespace
