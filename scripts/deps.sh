@@ -12,8 +12,9 @@ run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 l
 package_pkgs=("${run_pkgs[@]}" librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils
               shared-mime-info libglib2.0-bin systemd man-db)
 # wine64 is the 64-bit loader only; the wine and wineserver commands come with wine.
+# wixl (built from msitools) makes the Windows installer.
 test_pkgs=("${package_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
-           clang libclang-rt-14-dev openssl libssl-dev registry-tools libwin-hivex-perl)
+           clang libclang-rt-14-dev openssl libssl-dev registry-tools libwin-hivex-perl wixl)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;

@@ -106,6 +106,46 @@ else
 fi
 step "quorvane-reg.exe"
 
+# The installer puts both programs in Program Files\Quorvane (quorvane.exe
+# only when this build makes it, and with it the Start menu entry and the
+# .qvf association), the installed quorvane-reg.exe runs and finds the
+# uninstall entry, and uninstalling takes all of it away again.
+msi_check() {
+  local pf="$WINEPREFIX/drive_c/Program Files/Quorvane" out lnk='*/Start Menu/Programs/Quorvane.lnk'
+  wine msiexec /i "$msi" /qn
+  [[ -f "$pf/quorvane-reg.exe" ]]
+  out=$(wine 'C:\Program Files\Quorvane\quorvane-reg.exe' query \
+          'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r')
+  grep -q 'DisplayName *REG_SZ *Quorvane$' <<<"$out"
+  if [[ -f "$build_dir/packaging/windows/msi/quorvane.exe" ]]; then
+    [[ -f "$pf/quorvane.exe" ]]
+    out=$(wine reg query 'HKCR\.qvf' /ve | tr -d '\r')
+    grep -q 'REG_SZ *Quorvane.TreeFile$' <<<"$out"
+    out=$(wine reg query 'HKCR\Quorvane.TreeFile\shell\open\command' /ve | tr -d '\r')
+    grep -qF '"C:\Program Files\Quorvane\quorvane.exe" "%1"' <<<"$out"
+    [[ -n $(find "$WINEPREFIX/drive_c" -path "$lnk") ]]
+  else
+    echo "this build makes no quorvane.exe: the installer holds quorvane-reg.exe alone"
+  fi
+  wine msiexec /x "$msi" /qn
+  [[ ! -e "$pf" && -z $(find "$WINEPREFIX/drive_c" -path "$lnk") ]]
+  if wine reg query 'HKCR\.qvf' >/dev/null 2>&1; then echo ".qvf is still associated"; return 1; fi
+}
+cmake --build --preset mingw --target quorvane_msi
+msi=$(ls -t "$build_dir"/packaging/windows/quorvane-*-x64.msi | head -n 1)
+(set -e; msi_check) </dev/null >"$build_dir/msi.txt" 2>&1 &
+if wait $!; then
+  cat "$build_dir/msi.txt"
+  echo "wine-tests: the .msi installs and uninstalls"
+else
+  # Not left installed for the next run.
+  wine msiexec /x "$msi" /qn >>"$build_dir/msi.txt" 2>&1 </dev/null || true
+  cat "$build_dir/msi.txt" >&2
+  echo "wine-tests: the .msi failed" >&2
+  status=1
+fi
+step ".msi"
+
 # The prefix's own files, opened as quorvane-reg opens them, hold what
 # Wine's reg.exe exports for the same keys. The server is stopped first so
 # the files hold everything; each export starts one that reads them again.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/file_names.h"
 #include "framework/document.h"
 
 namespace qv {
@@ -31,12 +32,12 @@ std::string ReadSide(const std::string& arg, int& kind, std::string& name) {
     }
     // The Open dialog hands over full paths; so does the command line.
     std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(arg, error);
-    if (error) path = arg;
+    std::filesystem::path path = std::filesystem::absolute(PathFromUtf8(arg), error);
+    if (error) path = PathFromUtf8(arg);
     path = path.lexically_normal();
     if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();  // "dir/" is "dir"
     kind = kSourceFile;
-    name = path.string();
+    name = Utf8FromPath(path);
     return "";
 }
 

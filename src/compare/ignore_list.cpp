@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "files/file_names.h"
 #include "files/stdio_file.h"
 
 #include "model/key_node.h"
@@ -33,11 +34,16 @@ std::string LongRoots(std::string pattern) {
 }  // namespace
 
 std::string DefaultIgnoreListPath() {
+#ifdef _WIN32
+    const std::string roaming = EnvironmentUtf8("APPDATA");
+    return roaming.empty() ? std::string() : roaming + "\\Quorvane\\ignore.txt";
+#else
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/')
         return std::string(config) + "/quorvane/ignore.txt";
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return std::string(home) + "/.config/quorvane/ignore.txt";
     return {};
+#endif
 }
 
 bool WildcardMatch(std::string_view pattern, std::string_view text) {
@@ -63,7 +69,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view text) {
 bool CIgnoreList::Load(std::string path, std::string& error) {
     if (path.empty()) path = DefaultIgnoreListPath();
     std::error_code missing;
-    if (path.empty() || !std::filesystem::exists(path, missing)) {
+    if (path.empty() || !std::filesystem::exists(PathFromUtf8(path), missing)) {
         *this = CIgnoreList();
         return true;
     }
@@ -91,7 +97,7 @@ bool CIgnoreList::Load(std::string path, std::string& error) {
 
 bool CIgnoreList::Save(const std::string& path, std::string& error) const {
     std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::filesystem::create_directories(PathFromUtf8(path).parent_path(), ignored);
     return ReplaceFileContents(path,
                                "# Left out of every compare: \"key PATTERN\" or \"value PATTERN\", * and ? as wildcards.\n" +
                                    Text(),

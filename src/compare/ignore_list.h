@@ -20,7 +20,8 @@ namespace qv {
 bool WildcardMatch(std::string_view pattern, std::string_view text);
 
 // Where the program keeps its ignore list: $XDG_CONFIG_HOME/quorvane/ignore.txt
-// (~/.config/...); empty when neither variable is set.
+// (~/.config/...), on Windows %APPDATA%\Quorvane\ignore.txt; empty when
+// neither variable is set.
 std::string DefaultIgnoreListPath();
 
 class CIgnoreList {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "files/file_names.h"
 #include "files/stdio_file.h"
 #include "model/loader.h"
 #include "model/open_key.h"
@@ -56,7 +57,7 @@ std::uint64_t Checksum(std::string_view bytes) {
 }
 
 bool ReadFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
@@ -402,43 +403,49 @@ struct CUndoJournal::Snapshot {
 };
 
 std::string CUndoJournal::DefaultFolder() {
+#ifdef _WIN32
+    const std::string local = EnvironmentUtf8("LOCALAPPDATA");
+    return local.empty() ? std::string() : local + "\\Quorvane\\journal";
+#else
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
         return std::string(state) + "/quorvane/journal";
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return std::string(home) + "/.local/state/quorvane/journal";
     return {};
+#endif
 }
 
 bool CUndoJournal::Open(const std::string& folder, std::string& error) {
     std::error_code failed;
-    fs::create_directories(folder, failed);
-    if (failed || !fs::is_directory(folder, failed)) {
+    const fs::path where = PathFromUtf8(folder);
+    fs::create_directories(where, failed);
+    if (failed || !fs::is_directory(where, failed)) {
         error = "Cannot keep the undo journal in " + folder + ": " + failed.message() + ".";
         return false;
     }
     m_folder = folder;
     std::vector<std::int64_t> numbers;
     std::int64_t number = 0;
-    for (fs::directory_iterator it(folder, failed), end; !failed && it != end; it.increment(failed))
-        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number)) numbers.push_back(number);
+    for (fs::directory_iterator it(where, failed), end; !failed && it != end; it.increment(failed))
+        if (it->path().extension() == ".entry" && ParseNumber(Utf8FromPath(it->path().stem()), number)) numbers.push_back(number);
     std::sort(numbers.begin(), numbers.end());
     m_next = numbers.empty() ? 1 : numbers.back() + 1;
     for (std::size_t i = 0; i + kKeptEntries < numbers.size(); ++i)
-        for (const char* suffix : {".entry", ".before.reg", ".after.reg"}) fs::remove(Path(numbers[i], suffix), failed);
+        for (const char* suffix : {".entry", ".before.reg", ".after.reg"}) fs::remove(PathFromUtf8(Path(numbers[i], suffix)), failed);
     return true;
 }
 
 std::string CUndoJournal::Path(std::int64_t number, const char* suffix) const {
     char name[48];
     std::snprintf(name, sizeof name, "%06lld%s", static_cast<long long>(number), suffix);
-    return (fs::path(m_folder) / name).string();
+    return Utf8FromPath(PathFromUtf8(m_folder) / name);
 }
 
 std::string CUndoJournal::FileNames(std::int64_t number) const {
     std::string names;
     std::error_code failed;
     for (const char* suffix : {".entry", ".before.reg", ".after.reg"})
-        if (fs::exists(Path(number, suffix), failed)) names += (names.empty() ? "" : ", ") + Path(number, suffix);
+        if (fs::exists(PathFromUtf8(Path(number, suffix)), failed)) names += (names.empty() ? "" : ", ") + Path(number, suffix);
     return names;
 }
 
@@ -661,9 +668,9 @@ std::vector<CUndoJournal::Entry> CUndoJournal::Unfinished() const {
     std::vector<Entry> found;
     std::error_code failed;
     std::int64_t number = 0;
-    for (fs::directory_iterator it(m_folder, failed), end; !failed && it != end; it.increment(failed)) {
+    for (fs::directory_iterator it(PathFromUtf8(m_folder), failed), end; !failed && it != end; it.increment(failed)) {
         Entry entry;
-        if (it->path().extension() == ".entry" && ParseNumber(it->path().stem().string(), number) &&
+        if (it->path().extension() == ".entry" && ParseNumber(Utf8FromPath(it->path().stem()), number) &&
             ReadEntry(number, entry) && entry.state == "begun" && (!m_open || m_open->number != number))
             found.push_back(entry);
     }

@@ -39,7 +39,8 @@ public:
         Record before, after;
     };
 
-    // $XDG_STATE_HOME/quorvane/journal, else ~/.local/state/quorvane/journal.
+    // $XDG_STATE_HOME/quorvane/journal, else ~/.local/state/quorvane/journal;
+    // on Windows %LOCALAPPDATA%\Quorvane\journal.
     static std::string DefaultFolder();
 
     // Uses `folder`, made when missing; keeps the last entries of earlier

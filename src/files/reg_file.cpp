@@ -1,5 +1,7 @@
 #include "files/reg_file.h"
 
+#include "files/file_names.h"
+
 #include "model/key_node.h"
 #include "model/text_encoding.h"
 
@@ -605,8 +607,9 @@ namespace {
 bool ImportFileSize(const std::string& path, std::uintmax_t& size, std::string& reason) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    size = ec ? 0 : fs::is_regular_file(status) ? fs::file_size(path, ec) : 0;
+    const fs::path name = PathFromUtf8(path);
+    const fs::file_status status = fs::status(name, ec);
+    size = ec ? 0 : fs::is_regular_file(status) ? fs::file_size(name, ec) : 0;
     if (ec) reason = ec.message();
     else if (!fs::is_regular_file(status)) reason = "not a regular file";
     else if (size > kMaxImportFileBytes)
@@ -619,7 +622,7 @@ bool ImportFileSize(const std::string& path, std::uintmax_t& size, std::string& 
 bool ReadImportFile(const std::string& path, std::string& bytes, std::string& reason) {
     std::uintmax_t size = 0;
     if (!ImportFileSize(path, size, reason)) return false;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (in) {
         bytes.resize(static_cast<std::size_t>(size));
         in.read(bytes.data(), static_cast<std::streamsize>(size));
@@ -637,7 +640,7 @@ bool ReadRegFileBytes(const std::string& path, std::string& bytes, std::string& 
     // is refused at once, not after a gigabyte is read.
     std::string start(256, '\0');
     {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(PathFromUtf8(path), std::ios::binary);
         in.read(start.data(), static_cast<std::streamsize>(start.size()));
         start.resize(static_cast<std::size_t>(in.gcount()));
     }

@@ -16,11 +16,22 @@
 #include <unistd.h>
 #endif
 
+#include "files/file_names.h"
+
 namespace qv {
 
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
+
+// stat() taking a UTF-8 name.
+#ifdef _WIN32
+using FileStat = struct _stat64;
+int StatUtf8(const std::string& name, FileStat& st) { return ::_wstat64(PathFromUtf8(name).c_str(), &st); }
+#else
+using FileStat = struct stat;
+int StatUtf8(const std::string& name, FileStat& st) { return ::stat(name.c_str(), &st); }
+#endif
 
 CFileException::Cause CauseOf(int osError) {
     switch (osError) {
@@ -69,8 +80,8 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     if (fileName.empty()) return fail(CFileException(CFileException::badPath, ENOENT, fileName));
     // Only regular files are read: a directory, a pipe or a device would
     // block or never end.
-    struct stat st {};
-    if (!m_bWrite && stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    FileStat st {};
+    if (!m_bWrite && StatUtf8(fileName, st) == 0 && !S_ISREG(st.st_mode))
         return fail(CFileException(CFileException::badPath, 0, fileName, "not a regular file"));
     if (m_bWrite && (openFlags & modeCreate) && (openFlags & modeReplace)) {
         if (!OpenReplacing(error)) return false;
@@ -81,7 +92,7 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     }
     const char* mode = m_bWrite ? ((openFlags & modeCreate) ? "wb" : "r+b") : "rb";
     errno = 0;
-    m_file = std::fopen(fileName.c_str(), mode);
+    m_file = OpenFileUtf8(fileName, mode);
     if (m_file == nullptr) {
         const int osError = errno != 0 ? errno : EIO;
         return fail(CFileException(CauseOf(osError), osError, fileName));
@@ -127,13 +138,13 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
     namespace fs = std::filesystem;
     std::error_code ec;
     // A link is followed: the file it names is the one replaced.
-    fs::path target = m_strFileName;
+    fs::path target = PathFromUtf8(m_strFileName);
     if (fs::is_symlink(target, ec)) {
         const fs::path real = fs::weakly_canonical(target, ec);
         if (!ec) target = real;
     }
-    struct stat st {};
-    const bool exists = stat(target.string().c_str(), &st) == 0;
+    FileStat st {};
+    const bool exists = StatUtf8(Utf8FromPath(target), st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
         if (error != nullptr)
             *error = CFileException(CFileException::badPath, 0, m_strFileName, "not a regular file");
@@ -142,7 +153,7 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
 #ifndef _WIN32
     // A rename would replace a file its owner made read-only: refuse as
     // writing into it would.
-    if (exists && ::access(target.string().c_str(), W_OK) != 0) {
+    if (exists && ::access(Utf8FromPath(target).c_str(), W_OK) != 0) {
         if (error != nullptr) *error = CFileException(CauseOf(errno), errno, m_strFileName);
         return false;
     }
@@ -151,15 +162,15 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = ".";
-        name += target.filename().string();
+        name += Utf8FromPath(target.filename());
         name += ".tmp";
         name += std::to_string(static_cast<unsigned long>(::getpid()));
         name += '-';
         name += std::to_string(counter++);
-        const std::string temp = (folder / name).string();
+        const std::string temp = Utf8FromPath(folder / PathFromUtf8(name));
         errno = 0;
 #ifdef _WIN32
-        const int fd = ::_open(temp.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        const int fd = ::_wopen(PathFromUtf8(temp).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
         const int fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
 #endif
@@ -177,12 +188,12 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
         if (m_file == nullptr) {
             const int osError = errno != 0 ? errno : EIO;
             ::close(fd);
-            std::remove(temp.c_str());
+            RemoveFileUtf8(temp);
             if (error != nullptr) *error = CFileException(CauseOf(osError), osError, m_strFileName);
             return false;
         }
         m_strTempName = temp;
-        m_strTarget = target.string();
+        m_strTarget = Utf8FromPath(target);
         return true;
     }
     if (error != nullptr) *error = CFileException(CFileException::generic, EEXIST, m_strFileName);
@@ -200,14 +211,14 @@ void CStdioFile::FinishReplacing() {
     errno = 0;
     if (std::fclose(f) != 0) {
         const int osError = errno != 0 ? errno : EIO;
-        std::remove(m_strTempName.c_str());
+        RemoveFileUtf8(m_strTempName);
         m_strTempName.clear();
         ThrowError(osError);
     }
     std::error_code ec;
-    std::filesystem::rename(m_strTempName, m_strTarget, ec);
+    std::filesystem::rename(PathFromUtf8(m_strTempName), PathFromUtf8(m_strTarget), ec);
     if (ec) {
-        std::remove(m_strTempName.c_str());
+        RemoveFileUtf8(m_strTempName);
         m_strTempName.clear();
         ThrowError(ec.value() != 0 ? ec.value() : EIO);
     }
@@ -229,7 +240,7 @@ void CStdioFile::Abort() {
         m_file = nullptr;
     }
     if (!m_strTempName.empty()) {
-        std::remove(m_strTempName.c_str());
+        RemoveFileUtf8(m_strTempName);
         m_strTempName.clear();
     }
     m_nPos = m_nEnd = 0;

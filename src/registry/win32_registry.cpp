@@ -1,9 +1,21 @@
 #include "registry/win32_registry.h"
 
+#include <string>
+
 namespace qv {
 
+// The computer's name is the program's UTF-8, widened here rather than left
+// to the process's code page: the result is then the same in every program
+// (the tests have no UTF-8 manifest) and on Windows versions that ignore the
+// manifest's code page.
 LONG CWin32Registry::RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) {
-    return ::RegConnectRegistryA(lpMachineName, hKey, phkResult);
+    if (lpMachineName == nullptr || *lpMachineName == '\0') return ::RegConnectRegistryW(nullptr, hKey, phkResult);
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpMachineName, -1, nullptr, 0);
+    // Bytes that are not UTF-8 name no computer.
+    if (length <= 0) return ERROR_BAD_NETPATH;
+    std::wstring name(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpMachineName, -1, name.data(), length);
+    return ::RegConnectRegistryW(name.c_str(), hKey, phkResult);
 }
 
 LONG CWin32Registry::RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "files/file_names.h"
 #include "model/key_node.h"
 #include "model/loader.h"
 #include "model/open_key.h"
@@ -23,7 +24,7 @@ constexpr const char* kReadOnlyFiles = "a .reg file or Wine's registry files are
 fs::path FindIgnoringCase(const fs::path& folder, const std::string& name) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (SameName(it->path().filename().string(), name)) return it->path();
+        if (SameName(Utf8FromPath(it->path().filename()), name)) return it->path();
     return {};
 }
 
@@ -36,7 +37,7 @@ fs::path FindPath(fs::path at, std::initializer_list<const char*> names) {
 }
 
 std::string FirstBytes(const std::string& path, std::size_t count) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::string bytes(count, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(count));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
@@ -78,7 +79,7 @@ bool MountWindowsFolder(CFileRegistry& registry, const fs::path& folder, bool wr
     for (const Hive& hive : kHives) {
         const fs::path file = FindIgnoringCase(config, hive.file);
         if (file.empty()) continue;
-        if (!registry.MountHive(hive.root, hive.path, file.string(), writable, error)) return false;
+        if (!registry.MountHive(hive.root, hive.path, Utf8FromPath(file), writable, error)) return false;
         ++mounted;
     }
     // Each profile's own hive, under the profile's folder name.
@@ -92,10 +93,11 @@ bool MountWindowsFolder(CFileRegistry& registry, const fs::path& folder, bool wr
     for (const fs::path& profile : profiles) {
         const fs::path file = FindIgnoringCase(profile, "NTUSER.DAT");
         if (file.empty() || !fs::is_regular_file(file, ignored)) continue;
-        if (!registry.MountHive(HKEY_USERS, profile.filename().string(), file.string(), writable, error)) return false;
+        if (!registry.MountHive(HKEY_USERS, Utf8FromPath(profile.filename()), Utf8FromPath(file), writable, error))
+            return false;
         ++mounted;
     }
-    if (mounted == 0) error = folder.string() + ": Windows/System32/config holds no hive.";
+    if (mounted == 0) error = Utf8FromPath(folder) + ": Windows/System32/config holds no hive.";
     return mounted != 0;
 }
 
@@ -103,9 +105,9 @@ bool MountWindowsFolder(CFileRegistry& registry, const fs::path& folder, bool wr
 
 SourceFormat DetectSource(const std::string& path) {
     std::error_code error;
-    if (fs::is_directory(path, error)) {
-        if (!FindIgnoringCase(path, "system.reg").empty()) return SourceFormat::kWinePrefix;
-        if (!FindPath(path, {"Windows", "System32", "config"}).empty()) return SourceFormat::kWindowsFolder;
+    if (const fs::path folder = PathFromUtf8(path); fs::is_directory(folder, error)) {
+        if (!FindIgnoringCase(folder, "system.reg").empty()) return SourceFormat::kWinePrefix;
+        if (!FindPath(folder, {"Windows", "System32", "config"}).empty()) return SourceFormat::kWindowsFolder;
         return SourceFormat::kUnusableFolder;
     }
     const std::string head = FirstBytes(path, 80);
@@ -130,14 +132,14 @@ SourceFormat DetectSource(const std::string& path) {
 }
 
 bool IsHiveFileName(const std::string& file) {
-    const fs::path name = fs::path(file).filename();
+    const fs::path name = PathFromUtf8(file).filename();
     for (const char* known : {"SOFTWARE", "SYSTEM", "SAM", "SECURITY", "DEFAULT", "NTUSER.DAT", "UsrClass.dat"})
-        if (SameName(name.string(), known)) return true;
-    return SameName(name.extension().string(), ".hiv");
+        if (SameName(Utf8FromPath(name), known)) return true;
+    return SameName(Utf8FromPath(name.extension()), ".hiv");
 }
 
 void HiveMountPoint(const std::string& file, HKEY& root, std::string& path) {
-    const std::string name = fs::path(file).filename().string();
+    const std::string name = Utf8FromPath(PathFromUtf8(file).filename());
     root = HKEY_LOCAL_MACHINE;
     path = name;
     if (SameName(name, "DEFAULT")) {
@@ -167,7 +169,7 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
         break;
     }
     case SourceFormat::kWindowsFolder:
-        ok = MountWindowsFolder(*registry, path, writable, error);
+        ok = MountWindowsFolder(*registry, PathFromUtf8(path), writable, error);
         break;
     case SourceFormat::kRegFile:
     case SourceFormat::kWineFile:
@@ -176,8 +178,8 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
     case SourceFormat::kWinePrefix:
         ok = true;
         for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
-            const fs::path file = FindIgnoringCase(path, name);
-            if (!file.empty() && !ReadRegInto(*registry, file.string(), error)) ok = false;
+            const fs::path file = FindIgnoringCase(PathFromUtf8(path), name);
+            if (!file.empty() && !ReadRegInto(*registry, Utf8FromPath(file), error)) ok = false;
             if (!ok) break;
         }
         break;

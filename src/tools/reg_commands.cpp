@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "files/file_names.h"
 #include "files/tree_file.h"
 #include "model/loader.h"
 #include "tools/reg_access.h"
@@ -347,7 +348,7 @@ private:
         if (const LONG status = opened.Open(key, KEY_READ); status != ERROR_SUCCESS)
             return StatusError(status, InFile(key));
         std::error_code ignored;
-        if (fs::exists(file, ignored))
+        if (fs::exists(PathFromUtf8(file), ignored))
             return Confirm("File " + file + " already exists, overwrite(Yes/No)?", m_args->Has("y"), "/y");
         return -1;
     }
@@ -454,7 +455,7 @@ private:
         if (m_args->Has("noignore")) return true;
         const std::string path = m_args->Get("ignore");
         std::error_code missing;
-        if (m_args->Has("ignore") && !fs::is_regular_file(path, missing)) return Error(path + ": no such file."), false;
+        if (m_args->Has("ignore") && !fs::is_regular_file(PathFromUtf8(path), missing)) return Error(path + ": no such file."), false;
         std::string error;
         if (!list.Load(path, error)) return Error(error), false;
         return true;

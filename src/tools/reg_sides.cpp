@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "files/file_names.h"
 #include "files/tree_file.h"
 #include "model/loader.h"
 #include "tools/reg_access.h"
@@ -22,7 +23,7 @@ std::string SourceOf(const std::string& text, std::string& keyText) {
 
 bool IsTreeFilePath(const std::string& text) {
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(text, ignored)) return true;
+    if (std::filesystem::is_regular_file(PathFromUtf8(text), ignored)) return true;
     return text.size() > 4 && SameName(std::string_view(text).substr(text.size() - 4), ".qvf");
 }
 

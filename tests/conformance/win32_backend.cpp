@@ -1,8 +1,11 @@
 // The conformance suite against the Windows registry through CWin32Registry,
-// run on Windows or (in CI) under Wine. Scratch keys go below
+// run on Windows or (in CI) under Wine, and other computers' names through
+// the mount router. Scratch keys go below
 // HKEY_CURRENT_USER\Software\QuorvaneConformance and are removed afterwards.
 #include <string>
 
+#include "model/registry_errors.h"
+#include "registry/mount_router.h"
 #include "registry/win32_registry.h"
 #include "tests/conformance/conformance.h"
 
@@ -61,3 +64,52 @@ BackendUnderTest MakeBackendUnderTest() {
 }
 
 }  // namespace qv::conformance
+
+namespace qv {
+namespace {
+
+// A computer's name (`\\computer` or bare) through the mount router reaches
+// Windows' own remote registry: this computer by its own name opens (Wine
+// serves no other), a name no computer has is refused with "The network path
+// was not found.", in ASCII and in Cyrillic alike, and no handle is left open.
+TEST(Win32ComputerNames, ThisComputerByNameOpensOthersAreRefused) {
+    wchar_t own[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(::GetComputerNameW(own, &length));
+    std::string ownName(static_cast<std::size_t>(length) * 3, '\0');
+    ownName.resize(static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, own, static_cast<int>(length),
+                                                                  ownName.data(), static_cast<int>(ownName.size()),
+                                                                  nullptr, nullptr)));
+    CWin32Registry win32;
+    CMountRouter router(win32);
+    struct Case {
+        std::string computer;
+        LONG status;
+    };
+    const Case cases[] = {
+        {"\\\\" + ownName, ERROR_SUCCESS},
+        {ownName, ERROR_SUCCESS},  // as the document passes it
+        {"\\\\qv-no-such-computer", ERROR_BAD_NETPATH},
+        {"\\\\Нет-такого-компьютера", ERROR_BAD_NETPATH},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.computer);
+        HKEY root = nullptr, key = nullptr;
+        const LONG status = router.RegConnectRegistryA(c.computer.c_str(), HKEY_LOCAL_MACHINE, &root);
+        EXPECT_EQ(status, c.status) << RegistryErrorText(status);
+        if (status != ERROR_SUCCESS) {
+            EXPECT_EQ(RegistryErrorText(status), "The network path was not found. (status 53)");
+            continue;
+        }
+        EXPECT_EQ(router.RegOpenKeyExA(root, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+        char name[256];
+        DWORD size = sizeof name;
+        EXPECT_EQ(router.RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(router.RegCloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(router.RegCloseKey(root), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(router.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qv

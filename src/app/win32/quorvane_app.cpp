@@ -31,16 +31,6 @@ bool SameName(const std::string& a, const std::string& b) {
            CSTR_EQUAL;
 }
 
-// Where the undo journal is kept: the core's folder where it names one (it
-// goes by HOME and XDG_STATE_HOME), else the user's local application data.
-std::string JournalFolder() {
-    if (std::string folder = CUndoJournal::DefaultFolder(); !folder.empty()) return folder;
-    wchar_t local[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    return Narrow(local) + "\\Quorvane\\journal";
-}
-
 }  // namespace
 
 CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
@@ -90,7 +80,7 @@ void CQuorvaneApp::InitInstance(bool show, const CommandLine& commandLine) {
     // The program on screen keeps the undo journal (tests run it hidden, and
     // keep journals of their own); without one, changes go unrecorded.
     std::string error;
-    const bool journal = show && m_journal.Open(JournalFolder(), error);
+    const bool journal = show && m_journal.Open(CUndoJournal::DefaultFolder(), error);
     if (journal) m_pDoc->m_pJournal = &m_journal;
     // From the message loop, so the window is on screen before a side opens.
     m_pFrame->Post([this, commandLine, journal, error] {
