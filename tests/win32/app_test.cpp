@@ -16,6 +16,7 @@
 #include "app/win32/main_frame.h"
 #include "app/win32/quorvane_app.h"
 #include "app/win32/win32_settings.h"
+#include "compare/ignore_list.h"
 #include "registry/win32_registry.h"
 #include "res/templates.h"
 #include "tests/support/scripted_ui.h"
@@ -333,6 +334,25 @@ TEST_F(Win32AppTest, MenusToolBarAcceleratorsLayoutAndVersionComeFromRes) {
     const std::vector<std::string> computers{"регбокс", "host:7787", "[::1]:7788"};
     app->Settings().SetList("Remote", "Recent", computers);
     EXPECT_EQ(app->Settings().GetList("Remote", "Recent"), computers);
+
+    // Search > Ignore List: the dialog made from its template in memory keeps what is typed on OK.
+    const std::string ignorePath = DefaultIgnoreListPath();
+    DeleteFileW(Widen(ignorePath).c_str());
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        HWND dialog = FindWindowW(L"#32770", L"Ignore List");
+        if (dialog == nullptr) return;
+        KillTimer(nullptr, timer);
+        SetDlgItemTextW(dialog, 100, L"key HKEY_CURRENT_USER\\Software\\Junk*\r\nvalue *.tmp");
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_TRUE(app->GetMainFrame()->ExecuteCommand(ID_IGNORE_LIST));
+    CIgnoreList kept, typed;
+    std::string error;
+    ASSERT_TRUE(typed.Parse("key HKEY_CURRENT_USER\\Software\\Junk*\nvalue *.tmp", error)) << error;
+    EXPECT_TRUE(kept.Load(ignorePath, error)) << error;
+    EXPECT_EQ(kept.Text(), typed.Text());
+    EXPECT_NE(kept.Text(), "");
+    DeleteFileW(Widen(ignorePath).c_str());  // the compares of other tests see none
 
     // --version through a pipe, as a GUI program started from a console or a script.
     DWORD code = 1;
