@@ -1,0 +1,151 @@
+#include "panes/win32/win32_list_ctrl.h"
+
+#include <algorithm>
+
+namespace qv {
+
+namespace {
+
+constexpr int kWidths[CWin32ListCtrl::kColumns] = {100, 400};
+const wchar_t* const kHeadings[CWin32ListCtrl::kColumns] = {L"Key Name", L"Key Value"};
+// Tips are this wide at most before they wrap; their lines are shorter.
+constexpr int kTipWidth = 900;
+
+// Copies `text` into a buffer of `capacity` characters, cut short when it
+// must be (never between the halves of a surrogate pair), zero-terminated.
+void CopyOut(const std::wstring& text, wchar_t* buffer, int capacity) {
+    if (buffer == nullptr || capacity <= 0) return;
+    std::size_t n = std::min(text.size(), static_cast<std::size_t>(capacity - 1));
+    if (n < text.size() && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = L'\0';
+}
+
+}  // namespace
+
+CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
+    INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&init);
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                        LVS_NOSORTHEADER;
+    m_hwnd = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, 0, 0, 0, 0, parent,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                               nullptr);
+    const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
+    ::SendMessageW(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+    for (int column = 0; column < kColumns; ++column) {
+        LVCOLUMNW col{};
+        col.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        col.fmt = LVCFMT_LEFT;
+        col.cx = kWidths[column];
+        col.pszText = const_cast<wchar_t*>(kHeadings[column]);
+        col.iSubItem = column;
+        ::SendMessageW(m_hwnd, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
+    }
+    // Tips hold the data, hex dumps among them: a fixed font keeps their
+    // columns, and a width makes the tip keep its line breaks.
+    if (HWND tips = reinterpret_cast<HWND>(::SendMessageW(m_hwnd, LVM_GETTOOLTIPS, 0, 0))) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof(metrics);
+        const LONG height = ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)
+                                ? metrics.lfStatusFont.lfHeight
+                                : -12;
+        m_tipFont = ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+        if (m_tipFont != nullptr) ::SendMessageW(tips, WM_SETFONT, reinterpret_cast<WPARAM>(m_tipFont), FALSE);
+        ::SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
+    }
+}
+
+CWin32ListCtrl::~CWin32ListCtrl() {
+    m_events = nullptr;
+    if (m_hwnd != nullptr && ::IsWindow(m_hwnd)) ::DestroyWindow(m_hwnd);
+    if (m_tipFont != nullptr) ::DeleteObject(m_tipFont);
+}
+
+void CWin32ListCtrl::DeleteAllItems() {
+    ::SendMessageW(m_hwnd, LVM_DELETEALLITEMS, 0, 0);
+    m_rows.clear();
+}
+
+int CWin32ListCtrl::InsertItem(int row, const std::string& text) {
+    row = std::clamp(row, 0, GetItemCount());
+    m_rows.insert(m_rows.begin() + row, Row{{text, std::string()}, std::string()});
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.pszText = LPSTR_TEXTCALLBACKW;
+    const auto at = static_cast<int>(::SendMessageW(m_hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (at != row) {
+        // The list view refused the row (out of memory): keep both alike.
+        m_rows.erase(m_rows.begin() + row);
+        return -1;
+    }
+    item.iSubItem = 1;
+    ::SendMessageW(m_hwnd, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return row;
+}
+
+void CWin32ListCtrl::SetItemText(int row, int column, const std::string& text) {
+    if (!Has(row) || column < 0 || column >= kColumns) return;
+    m_rows[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)] = text;
+    ::SendMessageW(m_hwnd, LVM_UPDATE, static_cast<WPARAM>(row), 0);
+}
+
+std::string CWin32ListCtrl::GetItemText(int row, int column) const {
+    if (!Has(row) || column < 0 || column >= kColumns) return {};
+    return m_rows[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)];
+}
+
+void CWin32ListCtrl::SetItemTip(int row, const std::string& tip) {
+    if (Has(row)) m_rows[static_cast<std::size_t>(row)].tip = tip;
+}
+
+void CWin32ListCtrl::SelectRow(int row) {
+    if (!Has(row)) return;
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = 0;
+    ::SendMessageW(m_hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(m_hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+    ::SendMessageW(m_hwnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+}
+
+bool CWin32ListCtrl::IsRowSelected(int row) const {
+    return Has(row) && ::SendMessageW(m_hwnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) != 0;
+}
+
+bool CWin32ListCtrl::OnNotify(const NMHDR& header, LRESULT& result) {
+    if (header.hwndFrom != m_hwnd) return false;
+    result = 0;
+    switch (header.code) {
+    case LVN_GETDISPINFOW: {
+        auto& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
+        if ((item.mask & LVIF_TEXT) != 0) {
+            CopyOut(Widen(GetItemText(item.iItem, item.iSubItem)), item.pszText, item.cchTextMax);
+        }
+        return true;
+    }
+    case LVN_GETINFOTIPW: {
+        auto& info = const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header));
+        if (!Has(info.iItem) || m_rows[static_cast<std::size_t>(info.iItem)].tip.empty()) return true;
+        // A tip keeps its line breaks when they are CR LF.
+        std::wstring tip;
+        for (wchar_t c : Widen(m_rows[static_cast<std::size_t>(info.iItem)].tip)) {
+            if (c == L'\n') tip += L'\r';
+            tip += c;
+        }
+        CopyOut(tip, info.pszText, info.cchTextMax);
+        return true;
+    }
+    case NM_DBLCLK:
+        // The handler may open a dialog and refill the list: nothing may follow it.
+        if (m_events != nullptr) m_events->OnDblClick();
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,57 @@
+// The list control of a value pane on Win32: a SysListView32 in report view,
+// two columns, full-row selection, a tip per row.
+//
+// The rows' texts are kept here as given (UTF-8) and read back unchanged;
+// the list view asks for what it shows (LVN_GETDISPINFOW), so filling a key
+// of many values copies each text once.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "framework/win32/win32_api.h"
+#include "panes/list_ctrl.h"
+
+namespace qv {
+
+class CWin32ListCtrl : public IListCtrl {
+public:
+    static constexpr int kColumns = 2;
+
+    CWin32ListCtrl(HWND parent, int id);
+    ~CWin32ListCtrl() override;
+
+    CWin32ListCtrl(const CWin32ListCtrl&) = delete;
+    CWin32ListCtrl& operator=(const CWin32ListCtrl&) = delete;
+
+    HWND Hwnd() const { return m_hwnd; }
+    // The parent window passes on WM_NOTIFY from the control; true when it
+    // was handled, with `result` the message's result.
+    bool OnNotify(const NMHDR& header, LRESULT& result);
+
+    void SetEvents(IListCtrlEvents* events) override { m_events = events; }
+    void DeleteAllItems() override;
+    int InsertItem(int row, const std::string& text) override;
+    void SetItemText(int row, int column, const std::string& text) override;
+    std::string GetItemText(int row, int column) const override;
+    void SetItemTip(int row, const std::string& tip) override;
+    int GetItemCount() const override { return static_cast<int>(m_rows.size()); }
+    // One row selected at a time; the row also gets the focus and is scrolled to.
+    void SelectRow(int row) override;
+    bool IsRowSelected(int row) const override;
+
+private:
+    struct Row {
+        std::array<std::string, kColumns> texts;
+        std::string tip;
+    };
+    bool Has(int row) const { return row >= 0 && row < GetItemCount(); }
+
+    HWND m_hwnd = nullptr;
+    HFONT m_tipFont = nullptr;
+    IListCtrlEvents* m_events = nullptr;
+    std::vector<Row> m_rows;
+};
+
+}  // namespace qv
