@@ -31,6 +31,8 @@ CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
     m_hwnd = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, 0, 0, 0, 0, parent,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
                                nullptr);
+    // Notifications in their wide forms, whatever the parent window is.
+    ::SendMessageW(m_hwnd, LVM_SETUNICODEFORMAT, TRUE, 0);
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
     ::SendMessageW(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
     for (int column = 0; column < kColumns; ++column) {

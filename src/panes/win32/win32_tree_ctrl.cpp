@@ -14,6 +14,8 @@ CWin32TreeCtrl::CWin32TreeCtrl(HWND parent, int id) {
     m_hwnd = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"", style, 0, 0, 0, 0, parent,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
                                nullptr);
+    // Notifications in their wide forms, whatever the parent window is.
+    ::SendMessageW(m_hwnd, TVM_SETUNICODEFORMAT, TRUE, 0);
 }
 
 CWin32TreeCtrl::~CWin32TreeCtrl() {
