@@ -278,6 +278,11 @@ TEST(Win32ListCtrl, RowsTextsSelectionTipsAndTheValuePaneOverThem) {
     EXPECT_FALSE(list.IsRowSelected(1));
     EXPECT_TRUE(list.IsRowSelected(2));
     EXPECT_FALSE(list.IsRowSelected(3));
+    // A row inserted above the selection pushes it down with its row.
+    EXPECT_EQ(list.InsertItem(1, "Вставка"), 1);
+    EXPECT_TRUE(list.IsRowSelected(3));
+    EXPECT_FALSE(list.IsRowSelected(2));
+    EXPECT_EQ(list.GetItemText(3, 0), "Третий");
 
     // The tip as the list view asks for it; a row without one keeps the list's own.
     wchar_t tip[INFOTIPSIZE] = L"as it was";
@@ -289,7 +294,7 @@ TEST(Win32ListCtrl, RowsTextsSelectionTipsAndTheValuePaneOverThem) {
     LRESULT result = 1;
     EXPECT_TRUE(list.OnNotify(ask.hdr, result));
     EXPECT_EQ(std::wstring(tip), L"as it was");
-    ask.iItem = 1;
+    ask.iItem = 2;  // the row below the one inserted
     EXPECT_TRUE(list.OnNotify(ask.hdr, result));
     EXPECT_EQ(std::wstring(tip), Widen("REG_SZ, 12 bytes\r\nЗначение"));
 

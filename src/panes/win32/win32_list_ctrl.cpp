@@ -27,12 +27,13 @@ CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
     INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&init);
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                        LVS_NOSORTHEADER;
+                        LVS_NOSORTHEADER | LVS_OWNERDATA;
     m_hwnd = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", style, 0, 0, 0, 0, parent,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
                                nullptr);
     // Notifications in their wide forms, whatever the parent window is.
     ::SendMessageW(m_hwnd, LVM_SETUNICODEFORMAT, TRUE, 0);
+    ::SetWindowSubclass(m_hwnd, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
     ::SendMessageW(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
     for (int column = 0; column < kColumns; ++column) {
@@ -61,37 +62,54 @@ CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
 
 CWin32ListCtrl::~CWin32ListCtrl() {
     m_events = nullptr;
-    if (m_hwnd != nullptr && ::IsWindow(m_hwnd)) ::DestroyWindow(m_hwnd);
+    if (m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
+        ::RemoveWindowSubclass(m_hwnd, SubclassProc, 1);
+        ::DestroyWindow(m_hwnd);
+    }
     if (m_tipFont != nullptr) ::DeleteObject(m_tipFont);
 }
 
+LRESULT CALLBACK CWin32ListCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                              DWORD_PTR self) {
+    reinterpret_cast<CWin32ListCtrl*>(self)->Flush();
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void CWin32ListCtrl::MarkChanged() {
+    if (m_changed) return;
+    m_changed = true;
+    // One repaint asked for; the paint tells the list view the rows first.
+    ::InvalidateRect(m_hwnd, nullptr, FALSE);
+}
+
+void CWin32ListCtrl::Flush() {
+    if (!m_changed) return;
+    m_changed = false;
+    ::SendMessageW(m_hwnd, LVM_SETITEMCOUNT, static_cast<WPARAM>(m_rows.size()), LVSICF_NOSCROLL);
+}
+
 void CWin32ListCtrl::DeleteAllItems() {
-    ::SendMessageW(m_hwnd, LVM_DELETEALLITEMS, 0, 0);
     m_rows.clear();
+    m_changed = false;
+    ::SendMessageW(m_hwnd, LVM_DELETEALLITEMS, 0, 0);  // the selection goes too
 }
 
 int CWin32ListCtrl::InsertItem(int row, const std::string& text) {
     row = std::clamp(row, 0, GetItemCount());
+    // The list view keeps the states by index: a selection below moves down.
+    const int selected = row < GetItemCount() ? static_cast<int>(::SendMessageW(m_hwnd, LVM_GETNEXTITEM,
+                                                                                static_cast<WPARAM>(-1), LVNI_SELECTED))
+                                              : -1;
     m_rows.insert(m_rows.begin() + row, Row{{text, std::string()}, std::string()});
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.pszText = LPSTR_TEXTCALLBACKW;
-    const auto at = static_cast<int>(::SendMessageW(m_hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    if (at != row) {
-        // The list view refused the row (out of memory): keep both alike.
-        m_rows.erase(m_rows.begin() + row);
-        return -1;
-    }
-    item.iSubItem = 1;
-    ::SendMessageW(m_hwnd, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    MarkChanged();
+    if (selected >= row) SelectRow(selected + 1);
     return row;
 }
 
 void CWin32ListCtrl::SetItemText(int row, int column, const std::string& text) {
     if (!Has(row) || column < 0 || column >= kColumns) return;
     m_rows[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)] = text;
-    ::SendMessageW(m_hwnd, LVM_UPDATE, static_cast<WPARAM>(row), 0);
+    MarkChanged();
 }
 
 std::string CWin32ListCtrl::GetItemText(int row, int column) const {

@@ -1,9 +1,14 @@
 // The list control of a value pane on Win32: a SysListView32 in report view,
 // two columns, full-row selection, a tip per row.
 //
-// The rows' texts are kept here as given (UTF-8) and read back unchanged;
-// the list view asks for what it shows (LVN_GETDISPINFOW), so filling a key
-// of many values copies each text once.
+// The rows' texts are kept here as given (UTF-8) and read back unchanged.
+// The list view is a virtual one (LVS_OWNERDATA): it asks for what it shows
+// (LVN_GETDISPINFOW) and holds only the number of rows and their states.
+// Under Wine every message that changes a shown list costs trips to the
+// server (invalidating, scroll bars), a few milliseconds each on a busy
+// machine, so rows are not told one by one: inserting and changing rows
+// only marks the list, and the new count reaches the list view just before
+// it next handles any message (a paint, a click, a question from here).
 #pragma once
 
 #include <array>
@@ -47,8 +52,15 @@ private:
         std::string tip;
     };
     bool Has(int row) const { return row >= 0 && row < GetItemCount(); }
+    // Something shown changed: the list view is to be told and repainted.
+    void MarkChanged();
+    // Tells the list view the number of rows when it changed.
+    void Flush();
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
 
     HWND m_hwnd = nullptr;
+    bool m_changed = false;
     HFONT m_tipFont = nullptr;
     IListCtrlEvents* m_events = nullptr;
     std::vector<Row> m_rows;

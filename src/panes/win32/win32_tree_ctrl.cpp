@@ -81,6 +81,7 @@ void CWin32TreeCtrl::AppendNodes(Item* item, const std::vector<KeyNode*>& nodes,
         }
     }
     if (item->filled) {
+        Batch batch(*this);
         for (std::size_t i = item->children.size() - nodes.size(); i < item->children.size(); ++i)
             InsertViewItem(item->children[i], item->handle);
     }
@@ -168,6 +169,14 @@ void CWin32TreeCtrl::DeleteViewItem(Item* item) {
         ::SendMessageW(m_hwnd, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item->handle));
 }
 
+CWin32TreeCtrl::Batch::Batch(CWin32TreeCtrl& tree) : m_tree(tree), m_own(!tree.m_redrawOff) {
+    if (m_own) m_tree.SetVisible(false);
+}
+
+CWin32TreeCtrl::Batch::~Batch() {
+    if (m_own) m_tree.SetVisible(true);
+}
+
 // ---- the selection
 
 void CWin32TreeCtrl::Notify() {
@@ -177,15 +186,19 @@ void CWin32TreeCtrl::Notify() {
 void CWin32TreeCtrl::SelectQuietly(Item* item) {
     ++m_quiet;
     HTREEITEM handle = nullptr;
-    if (item != nullptr) {
-        handle = Make(item);
-        // Open the items above it, top down, so it can be seen.
-        std::vector<HTREEITEM> above;
-        for (Item* up = item->parent; up != nullptr; up = up->parent) above.push_back(up->handle);
-        for (auto it = above.rbegin(); it != above.rend(); ++it)
-            ::SendMessageW(m_hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(*it));
+    {
+        Batch batch(*this);
+        if (item != nullptr) {
+            handle = Make(item);
+            // Open the items above it, top down, so it can be seen.
+            std::vector<HTREEITEM> above;
+            for (Item* up = item->parent; up != nullptr; up = up->parent) above.push_back(up->handle);
+            for (auto it = above.rbegin(); it != above.rend(); ++it)
+                ::SendMessageW(m_hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(*it));
+        }
+        ::SendMessageW(m_hwnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(handle));
     }
-    ::SendMessageW(m_hwnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(handle));
+    // Scrolled once the tree view has laid its items out again.
     if (handle != nullptr) ::SendMessageW(m_hwnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(handle));
     m_selected = item;
     --m_quiet;
@@ -207,7 +220,10 @@ void CWin32TreeCtrl::RemoveKeepingSelection(Item* scope, Item* neighbour, bool s
     const bool moves = within && (scopeItself || m_selected != scope);
     ++m_quiet;
     if (moves) m_selected = nullptr;  // about to go
-    remove();
+    {
+        Batch batch(*this);
+        remove();
+    }
     --m_quiet;
     if (!moves) return;
     SelectQuietly(neighbour);
@@ -218,7 +234,10 @@ void CWin32TreeCtrl::RemoveKeepingSelection(Item* scope, Item* neighbour, bool s
 
 void CWin32TreeCtrl::DeleteAllItems() {
     ++m_quiet;
-    ::SendMessageW(m_hwnd, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    {
+        Batch batch(*this);
+        ::SendMessageW(m_hwnd, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    }
     FreeAll();
     m_selected = nullptr;
     --m_quiet;
@@ -291,6 +310,7 @@ void CWin32TreeCtrl::DeleteItem(KeyNode* node) {
 void CWin32TreeCtrl::Expand(KeyNode* node) {
     Item* item = Find(node);
     if (item == nullptr) return;
+    Batch batch(*this);
     Make(item);
     Fill(item);
     ::SendMessageW(m_hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item->handle));
@@ -311,7 +331,11 @@ bool CWin32TreeCtrl::OnNotify(const NMHDR& header, LRESULT& result) {
     case TVN_ITEMEXPANDINGW: {
         const auto& info = reinterpret_cast<const NMTREEVIEWW&>(header);
         if ((info.action & (TVE_EXPAND | TVE_COLLAPSE)) == TVE_EXPAND) {
-            if (Item* item = Find(reinterpret_cast<const KeyNode*>(info.itemNew.lParam))) Fill(item);
+            Item* item = Find(reinterpret_cast<const KeyNode*>(info.itemNew.lParam));
+            if (item != nullptr && !item->filled) {
+                Batch batch(*this);
+                Fill(item);
+            }
         }
         result = FALSE;  // let it open
         return true;

@@ -85,6 +85,20 @@ private:
     void UpdateChildrenFlag(Item* item);
     void DeleteViewItem(Item* item);
 
+    // Drawing held off while it lives (unless the pane holds it off already),
+    // so items made or deleted together cost the tree view one layout.
+    class Batch {
+    public:
+        explicit Batch(CWin32TreeCtrl& tree);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        CWin32TreeCtrl& m_tree;
+        bool m_own;
+    };
+
     // Makes `item` (may be null) the selected one without a notification.
     void SelectQuietly(Item* item);
     void Notify();
