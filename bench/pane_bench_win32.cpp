@@ -112,6 +112,15 @@ int main(int argc, char** argv) {
         ::UpdateWindow(tree.Hwnd());
         std::printf("tree: a key %d levels down selected and painted in %.1f ms; %zu made in the tree view\n",
                     all.back()->Level(), Millis(start), tree.ViewItemCount());
+        // As a walk stops at keys one after another: the deepest ones, in turn.
+        start = Clock::now();
+        const std::size_t stops = std::min<std::size_t>(100, all.size() - 1);
+        for (std::size_t i = 0; i < stops; ++i) {
+            tree.SelectItem(all[all.size() - 2 - i]);
+            ::UpdateWindow(tree.Hwnd());
+        }
+        std::printf("tree: %zu more keys selected one by one, %.1f ms each; %zu made in the tree view\n", stops,
+                    Millis(start) / static_cast<double>(stops), tree.ViewItemCount());
         start = Clock::now();
         tree.DeleteAllItems();
         std::printf("tree: all items deleted in %.1f ms\n", Millis(start));

@@ -33,7 +33,10 @@ CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
                                nullptr);
     // Notifications in their wide forms, whatever the parent window is.
     ::SendMessageW(m_hwnd, LVM_SETUNICODEFORMAT, TRUE, 0);
-    ::SetWindowSubclass(m_hwnd, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    // Subclassed the classic way (SetWindowSubclass wants comctl32 6, that is a manifest).
+    ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_listProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWin32ListCtrl::SubclassProc)));
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP;
     ::SendMessageW(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
     for (int column = 0; column < kColumns; ++column) {
@@ -63,16 +66,17 @@ CWin32ListCtrl::CWin32ListCtrl(HWND parent, int id) {
 CWin32ListCtrl::~CWin32ListCtrl() {
     m_events = nullptr;
     if (m_hwnd != nullptr && ::IsWindow(m_hwnd)) {
-        ::RemoveWindowSubclass(m_hwnd, SubclassProc, 1);
+        ::SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_listProc));
+        ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(m_hwnd);
     }
     if (m_tipFont != nullptr) ::DeleteObject(m_tipFont);
 }
 
-LRESULT CALLBACK CWin32ListCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                              DWORD_PTR self) {
-    reinterpret_cast<CWin32ListCtrl*>(self)->Flush();
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+LRESULT CALLBACK CWin32ListCtrl::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<CWin32ListCtrl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    self->Flush();
+    return ::CallWindowProcW(self->m_listProc, hwnd, message, wParam, lParam);
 }
 
 void CWin32ListCtrl::MarkChanged() {

@@ -56,10 +56,10 @@ private:
     void MarkChanged();
     // Tells the list view the number of rows when it changed.
     void Flush();
-    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND m_hwnd = nullptr;
+    WNDPROC m_listProc = nullptr;  // the list view's own
     bool m_changed = false;
     HFONT m_tipFont = nullptr;
     IListCtrlEvents* m_events = nullptr;

@@ -1,5 +1,6 @@
 #include "panes/win32/win32_tree_ctrl.h"
 
+#include <optional>
 #include <string>
 
 #include "model/key_node.h"
@@ -183,24 +184,32 @@ void CWin32TreeCtrl::Notify() {
     if (m_events != nullptr) m_events->OnSelChanged();
 }
 
+bool CWin32TreeCtrl::IsOpen(const Item* item) const {
+    return item->handle != nullptr &&
+           (::SendMessageW(m_hwnd, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item->handle), TVIS_EXPANDED) &
+            TVIS_EXPANDED) != 0;
+}
+
 void CWin32TreeCtrl::SelectQuietly(Item* item) {
     ++m_quiet;
-    HTREEITEM handle = nullptr;
+    // Making items and opening them is what costs (the tree view measures
+    // every item it shows again): only then is drawing held off, and only
+    // the closed items above it are opened, top down, so it can be seen.
+    std::vector<Item*> closed;
+    if (item != nullptr)
+        for (Item* up = item->parent; up != nullptr; up = up->parent)
+            if (!IsOpen(up)) closed.push_back(up);
     {
-        Batch batch(*this);
-        if (item != nullptr) {
-            handle = Make(item);
-            // Open the items above it, top down, so it can be seen.
-            std::vector<HTREEITEM> above;
-            for (Item* up = item->parent; up != nullptr; up = up->parent) above.push_back(up->handle);
-            for (auto it = above.rbegin(); it != above.rend(); ++it)
-                ::SendMessageW(m_hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(*it));
-        }
+        std::optional<Batch> batch;
+        if (item != nullptr && (item->handle == nullptr || !closed.empty())) batch.emplace(*this);
+        HTREEITEM handle = item != nullptr ? Make(item) : nullptr;
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it)
+            ::SendMessageW(m_hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>((*it)->handle));
         ::SendMessageW(m_hwnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(handle));
+        m_selected = item;
+        // Scrolled to once the tree view lays its items out again.
+        m_scrollPending = m_redrawOff && handle != nullptr;
     }
-    // Scrolled once the tree view has laid its items out again.
-    if (handle != nullptr) ::SendMessageW(m_hwnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(handle));
-    m_selected = item;
     --m_quiet;
 }
 
@@ -214,14 +223,16 @@ void CWin32TreeCtrl::SelectItem(KeyNode* node) {
 }
 
 template <class Remove>
-void CWin32TreeCtrl::RemoveKeepingSelection(Item* scope, Item* neighbour, bool scopeItself, Remove remove) {
+void CWin32TreeCtrl::RemoveKeepingSelection(Item* scope, Item* neighbour, bool scopeItself, bool shown,
+                                            Remove remove) {
     bool within = false;
     for (const Item* up = m_selected; up != nullptr && !within; up = up->parent) within = up == scope;
     const bool moves = within && (scopeItself || m_selected != scope);
     ++m_quiet;
     if (moves) m_selected = nullptr;  // about to go
     {
-        Batch batch(*this);
+        std::optional<Batch> batch;
+        if (shown) batch.emplace(*this);
         remove();
     }
     --m_quiet;
@@ -267,7 +278,7 @@ void CWin32TreeCtrl::InsertItem(KeyNode* node, int image) {
 void CWin32TreeCtrl::DeleteChildItems(KeyNode* node) {
     Item* item = Find(node);
     if (item == nullptr || item->children.empty()) return;
-    RemoveKeepingSelection(item, item, false, [&] {
+    RemoveKeepingSelection(item, item, false, item->filled, [&] {
         std::vector<Item*> gone;
         gone.swap(item->children);
         for (Item* child : gone) {
@@ -292,7 +303,7 @@ void CWin32TreeCtrl::DeleteItem(KeyNode* node) {
         else if (row > 0)
             neighbour = siblings[row - 1];
     }
-    RemoveKeepingSelection(item, neighbour, true, [&] {
+    RemoveKeepingSelection(item, neighbour, true, item->handle != nullptr, [&] {
         DeleteViewItem(item);
         if (parent == nullptr) {
             m_root = nullptr;
@@ -309,7 +320,8 @@ void CWin32TreeCtrl::DeleteItem(KeyNode* node) {
 
 void CWin32TreeCtrl::Expand(KeyNode* node) {
     Item* item = Find(node);
-    if (item == nullptr) return;
+    // An item without children does not open; one open already stays so.
+    if (item == nullptr || item->children.empty() || (item->filled && IsOpen(item))) return;
     Batch batch(*this);
     Make(item);
     Fill(item);
@@ -320,7 +332,11 @@ void CWin32TreeCtrl::SetVisible(bool visible) {
     if (visible == !m_redrawOff) return;
     m_redrawOff = !visible;
     ::SendMessageW(m_hwnd, WM_SETREDRAW, visible ? TRUE : FALSE, 0);
-    if (visible) ::InvalidateRect(m_hwnd, nullptr, TRUE);
+    if (!visible) return;
+    ::InvalidateRect(m_hwnd, nullptr, TRUE);
+    if (m_scrollPending && m_selected != nullptr && m_selected->handle != nullptr)
+        ::SendMessageW(m_hwnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(m_selected->handle));
+    m_scrollPending = false;
 }
 
 // ---- what the tree view tells

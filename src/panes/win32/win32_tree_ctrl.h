@@ -102,8 +102,12 @@ private:
     // Makes `item` (may be null) the selected one without a notification.
     void SelectQuietly(Item* item);
     void Notify();
+    bool IsOpen(const Item* item) const;
+    // Removes items with `remove` (drawing held off when `shown`, some of
+    // them are made); when the selection was in `scope` it moves to
+    // `neighbour`, with one notification.
     template <class Remove>
-    void RemoveKeepingSelection(Item* scope, Item* neighbour, bool scopeItself, Remove remove);
+    void RemoveKeepingSelection(Item* scope, Item* neighbour, bool scopeItself, bool shown, Remove remove);
 
     HWND m_hwnd = nullptr;
     ITreeCtrlEvents* m_events = nullptr;
@@ -111,6 +115,7 @@ private:
     Item* m_selected = nullptr;
     int m_quiet = 0;  // while > 0 the view's selection changes are ours
     bool m_redrawOff = false;
+    bool m_scrollPending = false;  // the selection is to be scrolled to when drawing resumes
     std::size_t m_viewItems = 0;
 
     static constexpr std::size_t kBlockItems = 1024;
