@@ -12,16 +12,27 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-// <windows.h> turns Win32 names into their ...A forms by macro, and the
-// core has its own functions and members called MessageBox, GetDlgItemText,
-// LoadString, GetComputerName, ... It needs no USER32, so leave that out and
-// drop the two names that come from elsewhere.
-#ifndef NOUSER
-#define NOUSER
-#endif
+// The message box types are the program's own (res/resource.h) with the
+// same values as Windows': ours go, so <windows.h> defines them without a
+// clash whichever header came first. <windows.h> also turns Win32 names into
+// their ...A forms by macro, and the program has its own functions and
+// members called MessageBox, GetDlgItemText, LoadString, GetComputerName,
+// TextOut, ...: those macros are undone; Windows code calls the wide forms
+// by their full names.
+#undef MB_OK
+#undef MB_YESNO
+#undef MB_ICONERROR
+#undef MB_ICONQUESTION
+#undef MB_ICONWARNING
+#undef MB_ICONINFORMATION
+#undef MB_TYPEMASK
 #include <windows.h>
-#undef GetComputerName
+#undef MessageBox
 #undef LoadString
+#undef GetDlgItemText
+#undef SetDlgItemText
+#undef GetComputerName
+#undef TextOut
 #else
 
 using LONG = std::int32_t;

@@ -6,7 +6,6 @@
 // application. The differences list docks below the grid once it is used.
 #pragma once
 
-// Before any other header: the core would bring <windows.h> in without USER32.
 #include "framework/win32/win32_api.h"
 
 #include <deque>

@@ -4,7 +4,6 @@
 // modal interface, the settings, the document and the main frame.
 #pragma once
 
-// Before any other header: the core would bring <windows.h> in without USER32.
 #include "framework/win32/win32_api.h"
 
 #include <memory>
