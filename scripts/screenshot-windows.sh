@@ -27,6 +27,8 @@ mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1 </dev/null
 trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
 wine wineboot --init >/dev/null 2>&1 </dev/null
+# The window's place and dividers as on a first run.
+wine reg delete 'HKCU\Software\Quorvane' /f >/dev/null 2>&1 </dev/null || true
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf "$fonts/"
 

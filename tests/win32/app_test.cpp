@@ -237,7 +237,10 @@ TEST_F(Win32AppTest, TreeFileAgainstWinesRegistryComparesListsAndCopies) {
     ASSERT_NE(doc.TreeView(0)->Reveal(kMasterKey), nullptr);
     ASSERT_NE(doc.TreeView(1)->Reveal(slavePath), nullptr);
     ui.AnswerQuestion(IDYES);  // the two keys' own names differ
+    const POINT split = frame->Split();
     ASSERT_TRUE(frame->ExecuteCommand(ID_DIFFERENCES));
+    // The rows give it room in proportion; the divider kept (and saved) stays the same.
+    EXPECT_EQ(frame->Split().y, split.y);
     CDifferencesWindow& list = *frame->Differences();
     PumpUntil([&] { return !list.Running(); });
     EXPECT_EQ(list.CountsText(), "2 difference(s): 1 key only in Master, 1 value only in Master");

@@ -290,7 +290,15 @@ void CMainFrame::CreateAcceleratorTable() {
     m_hAccel = CreateAcceleratorTableW(table.data(), static_cast<int>(table.size()));
 }
 
-RECT CMainFrame::GridRect() const {
+int CMainFrame::RowDivider() const {
+    // Both rows give up room to the differences list in proportion, so the
+    // Slave's stays in sight; the divider kept is the one without the list.
+    const RECT grid = GridRect(), whole = GridRect(false);
+    if (grid.bottom - grid.top == whole.bottom - whole.top || whole.bottom <= whole.top) return m_split.y;
+    return MulDiv(m_split.y, grid.bottom - grid.top, whole.bottom - whole.top);
+}
+
+RECT CMainFrame::GridRect(bool withDifferences) const {
     RECT area;
     GetClientRect(m_hWnd, &area);
     auto height = [](HWND hwnd) {
@@ -301,7 +309,7 @@ RECT CMainFrame::GridRect() const {
     };
     area.top += height(m_hToolBar);
     area.bottom -= height(m_hStatusBar);
-    if (m_pDifferences && Shown(m_pDifferences->Hwnd())) area.bottom -= m_nDifferencesHeight + kBar;
+    if (withDifferences && m_pDifferences && Shown(m_pDifferences->Hwnd())) area.bottom -= m_nDifferencesHeight + kBar;
     area.bottom = std::max(area.bottom, area.top);
     return area;
 }
@@ -322,7 +330,7 @@ void CMainFrame::Layout() {
     const int width = grid.right - grid.left, height = grid.bottom - grid.top;
     // Dividers stay inside the grid, leaving every pane some room.
     const int x = std::clamp(static_cast<int>(m_split.x), std::min(kMinPane, width), std::max(0, width - kBar - kMinPane));
-    const int y = std::clamp(static_cast<int>(m_split.y), std::min(kMinPane, height), std::max(0, height - kBar - kMinPane));
+    const int y = std::clamp(RowDivider(), std::min(kMinPane, height), std::max(0, height - kBar - kMinPane));
     const RECT cells[kRows][kColumns] = {
         {{grid.left, grid.top, grid.left + x, grid.top + y}, {grid.left + x + kBar, grid.top, grid.right, grid.top + y}},
         {{grid.left, grid.top + y + kBar, grid.left + x, grid.bottom},
@@ -348,7 +356,7 @@ bool CMainFrame::OnSetCursor() {
         over = kDragDifferences;
     else if (PtInRect(&grid, at)) {
         if (at.x >= grid.left + m_split.x && at.x < grid.left + m_split.x + kBar) over |= kDragColumn;
-        if (at.y >= grid.top + m_split.y && at.y < grid.top + m_split.y + kBar) over |= kDragRow;
+        if (at.y >= grid.top + RowDivider() && at.y < grid.top + RowDivider() + kBar) over |= kDragRow;
     }
     if (m_nDrag != kNoDrag) over = m_nDrag;
     if (over == kNoDrag) return false;
@@ -363,7 +371,7 @@ void CMainFrame::OnMouseDown(POINT at) {
     if (at.y >= grid.bottom && at.y < grid.bottom + kBar) m_nDrag = kDragDifferences;
     else {
         if (at.x >= grid.left + m_split.x && at.x < grid.left + m_split.x + kBar) m_nDrag |= kDragColumn;
-        if (at.y >= grid.top + m_split.y && at.y < grid.top + m_split.y + kBar) m_nDrag |= kDragRow;
+        if (at.y >= grid.top + RowDivider() && at.y < grid.top + RowDivider() + kBar) m_nDrag |= kDragRow;
     }
     if (m_nDrag != kNoDrag) SetCapture(m_hWnd);
 }
@@ -379,7 +387,10 @@ void CMainFrame::OnMouseMove(POINT at) {
                                           std::max(kMinPane * 2, static_cast<int>(client.bottom) / 4 * 3));
     }
     if (m_nDrag & kDragColumn) m_split.x = at.x - grid.left - kBar / 2;
-    if (m_nDrag & kDragRow) m_split.y = at.y - grid.top - kBar / 2;
+    if (m_nDrag & kDragRow) {
+        const RECT whole = GridRect(false);
+        m_split.y = MulDiv(at.y - grid.top - kBar / 2, whole.bottom - whole.top, std::max(1L, grid.bottom - grid.top));
+    }
     Layout();
 }
 
@@ -601,12 +612,7 @@ void CMainFrame::ShowDifferences() {
         GetClientRect(m_hWnd, &client);
         m_nDifferencesHeight = std::max(160, static_cast<int>(client.bottom) * 2 / 5);
     }
-    // Both rows give up room in proportion, so the Slave's stays in sight.
-    const RECT before = GridRect();
     ShowWindow(m_pDifferences->Hwnd(), SW_SHOW);
-    const RECT after = GridRect();
-    if (before.bottom > before.top)
-        m_split.y = MulDiv(m_split.y, after.bottom - after.top, before.bottom - before.top);
     Layout();
 }
 

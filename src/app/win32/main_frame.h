@@ -143,7 +143,10 @@ private:
     void CreateStatusBar();
     void CreateAcceleratorTable();
     void Layout();
-    RECT GridRect() const;
+    // The grid's rectangle, less the differences list when it shows (and `withDifferences`).
+    RECT GridRect(bool withDifferences = true) const;
+    // The row divider as shown: m_split.y is kept for the grid without the differences list.
+    int RowDivider() const;
     bool HasOpened() const;
     void SetPrompt(const std::string& text);
     void SetCellFocused(HWND control);
