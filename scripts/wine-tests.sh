@@ -47,8 +47,17 @@ if ! wine wineboot --init >>"$wine_log" 2>&1 </dev/null; then
   echo "wine-tests: the Wine prefix did not boot" >&2
   exit 1
 fi
-# Windows and controls without any display: the null graphics driver.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$wine_log" 2>&1 </dev/null
+# Windows and controls without any display: the null graphics driver. The
+# desktop process the boot started keeps the driver it started with, and a
+# window program then waits seconds on it at every start; so a prefix that
+# did not have the setting yet is booted once more with it.
+if ! wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics 2>/dev/null </dev/null | grep -q null; then
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$wine_log" 2>&1 </dev/null
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p >>"$wine_log" 2>&1 </dev/null || true
+  wine wineboot >>"$wine_log" 2>&1 </dev/null
+fi
 step "Wine prefix"
 
 status=0
