@@ -3,6 +3,7 @@
 #   scripts/deps.sh run      what building and running the program needs
 #   scripts/deps.sh package  building and checking the Debian packages (scripts/package.sh)
 #   scripts/deps.sh test     everything the test suite needs as well
+#   scripts/deps.sh screenshot  and what scripts/screenshot-windows.sh needs
 set -euo pipefail
 
 run_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 libgtest-dev
@@ -15,12 +16,15 @@ package_pkgs=("${run_pkgs[@]}" librsvg2-bin dpkg-dev fakeroot file lintian deskt
 # wixl (built from msitools) makes the Windows installer.
 test_pkgs=("${package_pkgs[@]}" googletest xvfb xauth poppler-utils g++-mingw-w64-x86-64 wine wine64
            clang libclang-rt-14-dev openssl libssl-dev registry-tools libwin-hivex-perl wixl)
+# Wine's own Tahoma and Marlett fonts, and ImageMagick's import to grab the screen.
+screenshot_pkgs=("${test_pkgs[@]}" fonts-wine imagemagick)
 
 case "${1:-test}" in
   run) wanted=("${run_pkgs[@]}") ;;
   package) wanted=("${package_pkgs[@]}") ;;
   test) wanted=("${test_pkgs[@]}") ;;
-  *) echo "usage: $0 run|package|test" >&2; exit 2 ;;
+  screenshot) wanted=("${screenshot_pkgs[@]}") ;;
+  *) echo "usage: $0 run|package|test|screenshot" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-docs/quorvane-windows.png}")
+scripts/deps.sh screenshot
 cmake --preset mingw >/dev/null
 cmake --build build/mingw --target quorvane >/dev/null
 
