@@ -23,6 +23,7 @@
 #include "app/qt/differences_dock.h"
 #include "framework/qt/icons.h"
 #include "framework/qt/qt_text.h"
+#include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "res/resource.h"
 #include "res/templates.h"
@@ -48,14 +49,6 @@ protected:
                          fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
     }
 };
-
-// Commands that work on the sides' trees.
-constexpr UINT kNeedSides[] = {
-    ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY, ID_DELETE_VALUE,
-    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE, ID_DIFFERENCES, ID_VIEW_DATA,
-};
-
-bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
 
 // A Qt key sequence for an accelerator of the table.
 QKeySequence KeysOf(const AcceleratorTemplate& accel) {
@@ -315,32 +308,9 @@ void CMainFrame::OnFocusChanged(QWidget* now) {
         }
 }
 
-bool CMainFrame::HasOpened() const {
-    for (const CView* view : m_doc.GetViews())
-        if (view->m_nPane >= 0) return true;
-    return false;
-}
+bool CMainFrame::RouteCmdMsg(UINT id) { return RouteCommand(m_doc, GetActivePane(), *this, m_pApp, id); }
 
-bool CMainFrame::RouteCmdMsg(UINT id) {
-    if (CView* pane = GetActivePane(); pane != nullptr && pane->OnCmdMsg(id)) return true;
-    if (m_doc.OnCmdMsg(id)) return true;
-    if (OnCmdMsg(id)) return true;
-    return m_pApp != nullptr && m_pApp->OnCmdMsg(id);
-}
-
-CCmdUI CMainFrame::QueryCommandState(UINT id) {
-    CCmdUI state(id);
-    // Until an Open there is nothing for the program's commands to work on.
-    if (NeedsSides(id) && !HasOpened()) {
-        state.Enable(false);
-        return state;
-    }
-    CView* pane = GetActivePane();
-    const bool handled = (pane != nullptr && pane->OnUpdateCmdUI(state)) || m_doc.OnUpdateCmdUI(state) ||
-                         OnUpdateCmdUI(state) || (m_pApp != nullptr && m_pApp->OnUpdateCmdUI(state));
-    if (!handled) state.Enable(false);
-    return state;
-}
+CCmdUI CMainFrame::QueryCommandState(UINT id) { return CommandState(m_doc, GetActivePane(), *this, m_pApp, id); }
 
 bool CMainFrame::ExecuteCommand(UINT id) {
     // The shown state may be up to one idle tick old; ask again.

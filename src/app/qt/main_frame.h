@@ -110,8 +110,6 @@ private:
     void CreateAccelerators();
     void CreateGrid();
     void OnFocusChanged(QWidget* now);
-    // Whether the document has accepted an Open: it numbers the panes then.
-    bool HasOpened() const;
 
     CQuorvaneDoc& m_doc;
     CCmdTarget* m_pApp;

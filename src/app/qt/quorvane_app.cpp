@@ -11,11 +11,11 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "dialogs/about_dlg.h"
 #include "framework/qt/icons.h"
 #include "framework/qt/qt_text.h"
 #include "app/qt/main_frame.h"
 #include "framework/qt/qt_modal_ui.h"
+#include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "app/qt/recent_file_list.h"
 #include "panes/qt/qt_tree_ctrl.h"
@@ -175,51 +175,10 @@ void CQuorvaneApp::RunCommandLine(const CommandLine& commandLine) {
     }
 }
 
-void CQuorvaneApp::SelectKey(const std::string& path) {
-    for (int side = 0; side < 2; ++side) {
-        auto* pane = dynamic_cast<CQuorvaneView*>(m_pDoc->GetTreePane(side));
-        KeyNode* node = pane == nullptr ? nullptr : pane->SideRoot();
-        std::size_t start = 0;
-        while (node != nullptr && start <= path.size()) {
-            // Selecting a key of a live side loads its level, as a click does.
-            pane->GetTreeCtrl().SelectItem(node);
-            const std::size_t end = std::min(path.find('\\', start), path.size());
-            const std::string name = path.substr(start, end - start);
-            KeyNode* next = nullptr;
-            for (const auto& child : node->subkeys)
-                if (QString::fromStdString(child->name).compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0)
-                    next = child.get();
-            node = next;
-            start = end + 1;
-        }
-        if (node != nullptr) pane->GetTreeCtrl().SelectItem(node);
-    }
-}
+void CQuorvaneApp::SelectKey(const std::string& path) { SelectKeyInTrees(*m_pDoc, path); }
 
-bool CQuorvaneApp::OnCmdMsg(UINT id) {
-    switch (id) {
-    case ID_APP_ABOUT: {
-        CAboutDlg dlg;
-        m_pUi->DoModal(dlg);
-        return true;
-    }
-    case ID_ABOUT_US: {
-        CAboutUsDlg dlg;
-        m_pUi->DoModal(dlg);
-        return true;
-    }
-    case ID_FILE_PRINT_SETUP: m_pUi->PrintSetup(); return true;
-    default: return false;
-    }
-}
+bool CQuorvaneApp::OnCmdMsg(UINT id) { return AppCommand(*m_pUi, id); }
 
-bool CQuorvaneApp::OnUpdateCmdUI(CCmdUI& cmdUI) {
-    switch (cmdUI.m_nID) {
-    case ID_APP_ABOUT:
-    case ID_ABOUT_US:
-    case ID_FILE_PRINT_SETUP: cmdUI.Enable(true); return true;
-    default: return false;
-    }
-}
+bool CQuorvaneApp::OnUpdateCmdUI(CCmdUI& cmdUI) { return AppCommandState(cmdUI); }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "app/win32/differences_window.h"
 #include "app/win32/win32_settings.h"
@@ -22,14 +23,6 @@ constexpr UINT_PTR kIdleTimer = 1;
 constexpr int kBar = 5;         // a divider's width
 constexpr int kMinPane = 24;    // a pane is never dragged narrower
 constexpr int kCountsWidth = 320;
-
-// Commands that work on the sides' trees.
-constexpr UINT kNeedSides[] = {
-    ID_FILE_SAVE_TREE, ID_FILE_PRINT, ID_ADD_KEY, ID_ADD_VALUE, ID_DELETE_KEY, ID_DELETE_VALUE,
-    ID_DELETE_ALL_VALUES, ID_SYNC, ID_COPY, ID_READ_SUBTREE, ID_FIND, ID_COMPARE, ID_DIFFERENCES, ID_VIEW_DATA,
-};
-
-bool NeedsSides(UINT id) { return std::find(std::begin(kNeedSides), std::end(kNeedSides), id) != std::end(kNeedSides); }
 
 bool IsCheckable(UINT id) {
     const std::vector<UINT>& checkable = CheckableCommands();
@@ -437,32 +430,9 @@ void CMainFrame::SetCellFocused(HWND control) {
             }
 }
 
-bool CMainFrame::HasOpened() const {
-    for (const CView* view : m_doc.GetViews())
-        if (view->m_nPane >= 0) return true;
-    return false;
-}
+bool CMainFrame::RouteCmdMsg(UINT id) { return RouteCommand(m_doc, GetActivePane(), *this, m_pApp, id); }
 
-bool CMainFrame::RouteCmdMsg(UINT id) {
-    if (CView* pane = GetActivePane(); pane != nullptr && pane->OnCmdMsg(id)) return true;
-    if (m_doc.OnCmdMsg(id)) return true;
-    if (OnCmdMsg(id)) return true;
-    return m_pApp != nullptr && m_pApp->OnCmdMsg(id);
-}
-
-CCmdUI CMainFrame::QueryCommandState(UINT id) {
-    CCmdUI state(id);
-    // Until an Open there is nothing for the program's commands to work on.
-    if (NeedsSides(id) && !HasOpened()) {
-        state.Enable(false);
-        return state;
-    }
-    CView* pane = GetActivePane();
-    const bool handled = (pane != nullptr && pane->OnUpdateCmdUI(state)) || m_doc.OnUpdateCmdUI(state) ||
-                         OnUpdateCmdUI(state) || (m_pApp != nullptr && m_pApp->OnUpdateCmdUI(state));
-    if (!handled) state.Enable(false);
-    return state;
-}
+CCmdUI CMainFrame::QueryCommandState(UINT id) { return CommandState(m_doc, GetActivePane(), *this, m_pApp, id); }
 
 bool CMainFrame::ExecuteCommand(UINT id) {
     // The shown state may be up to one idle tick old; ask again.

@@ -147,7 +147,6 @@ private:
     RECT GridRect(bool withDifferences = true) const;
     // The row divider as shown: m_split.y is kept for the grid without the differences list.
     int RowDivider() const;
-    bool HasOpened() const;
     void SetPrompt(const std::string& text);
     void SetCellFocused(HWND control);
     void ShowDifferences();

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "app/win32/main_frame.h"
 #include "app/win32/win32_settings.h"
-#include "dialogs/about_dlg.h"
 #include "framework/win32/win32_images.h"
 #include "framework/win32/win32_modal_ui.h"
 #include "model/key_node.h"
@@ -22,16 +22,6 @@
 #include "sources/registry_source.h"
 
 namespace qv {
-
-namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-    const std::wstring x = Widen(a), y = Widen(b);
-    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
-}  // namespace
 
 CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
     m_pSettings = std::make_unique<CWin32Settings>();
@@ -183,25 +173,7 @@ void CQuorvaneApp::RunCommandLine(const CommandLine& commandLine) {
     m_pFrame->Post(*poll);
 }
 
-void CQuorvaneApp::SelectKey(const std::string& path) {
-    for (int side = 0; side < 2; ++side) {
-        auto* pane = m_pDoc->TreeView(side);
-        KeyNode* node = pane == nullptr ? nullptr : pane->SideRoot();
-        std::size_t start = 0;
-        while (node != nullptr && start <= path.size()) {
-            // Selecting a key of a live side loads its level, as a click does.
-            pane->GetTreeCtrl().SelectItem(node);
-            const std::size_t end = std::min(path.find('\\', start), path.size());
-            const std::string name = path.substr(start, end - start);
-            KeyNode* next = nullptr;
-            for (const auto& child : node->subkeys)
-                if (next == nullptr && SameName(child->name, name)) next = child.get();
-            node = next;
-            start = end + 1;
-        }
-        if (node != nullptr) pane->GetTreeCtrl().SelectItem(node);
-    }
-}
+void CQuorvaneApp::SelectKey(const std::string& path) { SelectKeyInTrees(*m_pDoc, path); }
 
 bool CQuorvaneApp::SaveScreenshot(const std::string& path) const {
     HWND hwnd = m_pFrame->Hwnd();
@@ -249,30 +221,8 @@ bool CQuorvaneApp::SaveScreenshot(const std::string& path) const {
     return written;
 }
 
-bool CQuorvaneApp::OnCmdMsg(UINT id) {
-    switch (id) {
-    case ID_APP_ABOUT: {
-        CAboutDlg dlg;
-        m_pUi->DoModal(dlg);
-        return true;
-    }
-    case ID_ABOUT_US: {
-        CAboutUsDlg dlg;
-        m_pUi->DoModal(dlg);
-        return true;
-    }
-    case ID_FILE_PRINT_SETUP: m_pUi->PrintSetup(); return true;
-    default: return false;
-    }
-}
+bool CQuorvaneApp::OnCmdMsg(UINT id) { return AppCommand(*m_pUi, id); }
 
-bool CQuorvaneApp::OnUpdateCmdUI(CCmdUI& cmdUI) {
-    switch (cmdUI.m_nID) {
-    case ID_APP_ABOUT:
-    case ID_ABOUT_US:
-    case ID_FILE_PRINT_SETUP: cmdUI.Enable(true); return true;
-    default: return false;
-    }
-}
+bool CQuorvaneApp::OnUpdateCmdUI(CCmdUI& cmdUI) { return AppCommandState(cmdUI); }
 
 }  // namespace qv
