@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <iterator>
 
+#include "app/differences_run.h"
 #include "app/quorvane_doc.h"
 #include "dialogs/about_dlg.h"
+#include "files/stdio_file.h"
 #include "model/text_encoding.h"
 #include "panes/tree_pane.h"
 
@@ -73,6 +75,37 @@ bool AppCommandState(CCmdUI& cmdUI) {
     case ID_FILE_PRINT_SETUP: cmdUI.Enable(true); return true;
     default: return false;
     }
+}
+
+void ActOnDifferenceRows(CQuorvaneDoc& doc, const std::unique_ptr<CDifferencesRun>& run,
+                         const std::vector<std::size_t>& selected, bool copy) {
+    const CDifferencesRun* acted = run.get();
+    std::vector<const DiffRow*> rows;
+    for (std::size_t i : selected) rows.push_back(&run->Rows().at(i));
+    const std::vector<std::size_t> done = doc.ActOnDifferences(rows, copy, run->MasterName(), run->SlaveName());
+    // A message box after the change runs the event loop, and with it
+    // perhaps the list again: the rows are then the new run's.
+    if (run.get() != acted) return;
+    std::vector<std::size_t> gone;
+    for (std::size_t d : done) gone.push_back(selected.at(d));
+    run->Remove(gone);
+}
+
+void SaveDifferences(IModalUI& ui, const CDifferencesRun& run, bool patch) {
+    FileDialogRequest request;
+    request.bOpen = false;
+    request.bOverwritePrompt = true;
+    request.defaultExtension = patch ? "reg" : "txt";
+    request.filterName = patch ? "Registry patch" : "Report";
+    request.filterPattern = patch ? "*.reg" : "*.txt";
+    std::string path;
+    if (!ui.GetFileName(request, path)) return;
+    std::string bytes, error;
+    if (patch ? !run.Patch(bytes, error) : (bytes = run.Report(), false)) {
+        ui.MessageBox("Can't write the patch: " + error + ".", MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (!ReplaceFileContents(path, bytes, error)) ui.MessageBox(error, MB_OK | MB_ICONERROR);
 }
 
 void SelectKeyInTrees(CQuorvaneDoc& doc, const std::string& path) {

@@ -3,13 +3,17 @@
 // selecting a key by its path as the command line asks.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/cmd_target.h"
 #include "res/resource.h"
 
 namespace qv {
 
+class CDifferencesRun;
 class CQuorvaneDoc;
 class CView;
 class IModalUI;
@@ -24,6 +28,15 @@ CCmdUI CommandState(CQuorvaneDoc& doc, CView* activePane, CCmdTarget& frame, CCm
 // About, About Us and Print Setup, which belong to no window.
 bool AppCommand(IModalUI& ui, UINT id);
 bool AppCommandState(CCmdUI& cmdUI);
+
+// The differences list's actions on the rows `selected` (indices into the
+// run's rows): Copy to Slave (`copy`) or Delete from Slave, through the
+// document. The rows acted on leave the run, unless the list ran again
+// meanwhile (`run` is then another run, or null).
+void ActOnDifferenceRows(CQuorvaneDoc& doc, const std::unique_ptr<CDifferencesRun>& run,
+                         const std::vector<std::size_t>& selected, bool copy);
+// Saves the run's report, or its patch (`patch`), where the user chooses.
+void SaveDifferences(IModalUI& ui, const CDifferencesRun& run, bool patch);
 
 // Selects the key at `path` ("HKEY_LOCAL_MACHINE\SOFTWARE", names in any
 // case) in both trees where it is in memory; a live side's levels on the way

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/differences_run.h"
+#include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "compare/data_text.h"
 #include "compare/diff_output.h"
@@ -365,33 +366,12 @@ std::vector<std::size_t> CDifferencesWindow::SelectedRows() const {
 
 void CDifferencesWindow::Act(bool copy) {
     if (!m_run || Running()) return;
-    const std::vector<std::size_t> selected = SelectedRows();
-    std::vector<const DiffRow*> rows;
-    for (std::size_t i : selected) rows.push_back(&m_run->Rows().at(i));
-    const std::vector<std::size_t> done = m_doc.ActOnDifferences(rows, copy, m_run->MasterName(), m_run->SlaveName());
-    std::vector<std::size_t> gone;
-    for (std::size_t d : done) gone.push_back(selected.at(d));
-    if (!m_run) return;  // the change ran the list again already
-    m_run->Remove(gone);
-    Refilter();
+    ActOnDifferenceRows(m_doc, m_run, SelectedRows(), copy);
+    if (m_run) Refilter();
 }
 
 void CDifferencesWindow::Save(bool patch) {
-    if (!m_run || Running()) return;
-    FileDialogRequest request;
-    request.bOpen = false;
-    request.bOverwritePrompt = true;
-    request.defaultExtension = patch ? "reg" : "txt";
-    request.filterName = patch ? "Registry patch" : "Report";
-    request.filterPattern = patch ? "*.reg" : "*.txt";
-    std::string path;
-    if (!m_ui.GetFileName(request, path)) return;
-    std::string bytes, error;
-    if (patch ? !m_run->Patch(bytes, error) : (bytes = m_run->Report(), false)) {
-        m_ui.MessageBox("Can't write the patch: " + error + ".", MB_OK | MB_ICONERROR);
-        return;
-    }
-    if (!ReplaceFileContents(path, bytes, error)) m_ui.MessageBox(error, MB_OK | MB_ICONERROR);
+    if (m_run && !Running()) SaveDifferences(m_ui, *m_run, patch);
 }
 
 void CDifferencesWindow::ShowState() {
