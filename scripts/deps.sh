@@ -70,7 +70,7 @@ for p in "${missing[@]}"; do
   fi
   for pidfile in /run/samba/{smbd,nmbd,samba-dcerpcd,winbindd}.pid; do
     pid=$(cat "$pidfile" 2>/dev/null || true)
-    [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null || continue
+    if ! [[ $pid =~ ^[0-9]+$ ]] || ! kill -0 "$pid" 2>/dev/null; then continue; fi
     echo "deps.sh: the samba package started $(basename "$pidfile" .pid) (pid $pid); stopping it" >&2
     "${sudo[@]}" kill "$pid"
   done

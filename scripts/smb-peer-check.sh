@@ -28,6 +28,7 @@ finish() {
     failures=$((failures + 1))
   fi
   ((own_dir)) && rm -rf "$dir"
+  [[ -n ${cycle_start:-} ]] && echo "start, checks and stop took $(since "$cycle_start") s"
   if ((failures)); then echo "smb-peer-check: $failures check(s) failed"; exit 1; fi
   echo "smb-peer-check: all checks passed"
   exit 0
@@ -51,6 +52,7 @@ check() {  # check NAME EXPECTED ACTUAL
 }
 
 start=$(date +%s.%N)
+cycle_start=$start
 "$peer" start "$dir" || { failures=$((failures + 1)); exit 1; }
 "$peer" start "$dir" >/dev/null || failures=$((failures + 1))  # a second start only reports
 echo "started in $(since "$start") s"
@@ -80,6 +82,14 @@ check "value at the bottom of the 50-deep chain" 'Value      = 50' \
 check "subkeys of Wide" 1000 "$(rreg enumerate "$key\\Wide" | grep -c '^Keyname')"
 check "a named REG_SZ read singly" 'Value      = "Привет, мир"' \
   "$(rreg getvalue "$key" Text | grep '^Value')"
+
+# Everything the peer's processes listen on (smbd, samba-dcerpcd and its helpers, running now)
+# is on loopback.
+pids=$(pgrep -d'|' -f -- "$dir/smb.conf")
+listeners=$(ss -Hltunp 2>/dev/null | grep -E "pid=($pids)," | awk '{ print $5 }' | sort -u)
+check "smbd listens on port $port" yes "$(grep -qE ":$port\$" <<<"$listeners" && echo yes)"
+check "nothing listens beyond loopback" "" \
+  "$(grep -vE '^(127\.0\.0\.1|\[::1\]|\[::ffff:127\.0\.0\.1\]):' <<<"$listeners")"
 
 # Writing: a new value and a changed one, read back.
 rreg setvalue "$key" Written sz 'written through winreg' >/dev/null

@@ -25,6 +25,16 @@
 # - `smbd -D -s CONF` forks; the first winreg call makes it start samba-dcerpcd (and its
 #   rpcd_winreg helper), which keeps its own pid file in the pid directory and outlives smbd
 #   unless stopped too.
+# - net registry import drops the file's last key when nothing follows its [key] line, so the
+#   seed ends with a blank line.
+# - The rpcd_* helpers and samba-dcerpcd write their start-up banner to /var/log/samba before
+#   they read the configuration; the client tools (net rpc without -s) keep their messaging
+#   sockets in /run/samba. Nothing listens there; everything else stays under DIR.
+# - Asked for a value that is not there, net rpc registry getvalue says NT_STATUS_NO_SUCH_DEVICE.
+# - Timings on a loaded 2-core machine: start 2.8-4.4 s (most of it smbpasswd, the import of
+#   1,053 keys and smbd coming up), stop 1.3-2 s, scripts/smb-peer-check.sh whole about 21 s.
+#   `net rpc registry export` of Wide (1,000 subkeys, no values) takes 1.6-3.2 s, about 0.4 s of
+#   it the client's own CPU.
 # - Try it by hand: net rpc registry enumerate 'HKLM\Software\Quorvane Test' \
 #     -S 127.0.0.1 -p 4450 -U qv-rrp%PASSWORD      (getvalue, setvalue, export likewise)
 # - Samba differs from Windows where a client must cope: EnumKey with a NULL class buffer gets
@@ -105,14 +115,14 @@ stop_peer() {
     pids=()
     for pid in $(pgrep -f -- "$conf" || true); do pids+=("$pid"); done
     [[ ${#pids[@]} -eq 0 ]] && break
-    ((i == 30)) && kill -TERM "${pids[@]}" 2>/dev/null || true
+    if ((i == 30)); then kill -TERM "${pids[@]}" 2>/dev/null || true; fi
     sleep 0.1
   done
   if [[ ${#pids[@]} -gt 0 ]]; then
     echo "smb-peer: still running for $dir: ${pids[*]}" >&2
     return 1
   fi
-  [[ ${#pids[@]} -eq 0 ]] && rm -f "$dir"/pid/*.pid
+  rm -f "$dir"/pid/*.pid
   return 0
 }
 
