@@ -27,7 +27,7 @@ const std::vector<DialogTemplate>& DialogTemplates() {
              {K::RadioButton, IDC_SLAVE_LOCAL, "local", 19, 76, 39, 10, csGroup | csTabStop},
              {K::RadioButton, IDC_SLAVE_NETWORK, "network", 19, 90, 39, 10, csNone},
              {K::RadioButton, IDC_SLAVE_FILE, "file", 19, 103, 39, 10, csNone},
-             {K::Static, -1, "Enter Slave Machine Name...", 77, 67, 94, 8, csGroup},
+             {K::Static, -1, "Enter Slave Machine Name...", 77, 67, 107, 8, csGroup},
              {K::Edit, IDC_SLAVE_NAME, "", 76, 83, 116, 13, kEdit},
              {K::PushButton, IDC_SLAVE_BROWSE, "...", 192, 83, 11, 14, kButton},
              {K::PushButton, IDOK, "&Ok", 153, 113, 50, 14, kDefButton},
