@@ -33,12 +33,13 @@ const std::vector<DialogTemplate>& DialogTemplates() {
              {K::PushButton, IDOK, "&Ok", 153, 113, 50, 14, kDefButton},
              {K::PushButton, IDCANCEL, "&Cancel", 85, 113, 50, 14, kButton},
          }},
-        {IDD_ABOUTBOX, "About Quorvane", 0, 0, 190, 70,
+        {IDD_ABOUTBOX, "About Quorvane", 0, 0, 190, 82,
          {
              {K::Static, IDC_ABOUT_PRODUCT, "", 12, 10, 166, 8, csNone},
              {K::Static, IDC_ABOUT_VERSION, "", 12, 22, 166, 8, csNone},
              {K::Static, -1, "Copyright (C) 2000 Quorvane Software", 12, 34, 166, 8, csNone},
-             {K::PushButton, IDOK, "OK", 128, 50, 50, 14, kDefButton | csGroup},
+             {K::Static, -1, "Free software under the GNU GPL, version 3 or later.", 12, 46, 166, 8, csNone},
+             {K::PushButton, IDOK, "OK", 128, 62, 50, 14, kDefButton | csGroup},
          }},
         {IDD_ABOUT_US, "About Us", 0, 0, 190, 78,
          {
