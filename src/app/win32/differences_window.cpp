@@ -53,25 +53,11 @@ HWND MakeControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD sty
     return hwnd;
 }
 
-void RegisterClassOnce() {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = DefWindowProcW;  // set per window at creation
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 CDifferencesWindow::CDifferencesWindow(HWND parent, int id, CQuorvaneDoc& doc, IRegistry& registry, IModalUI& ui)
     : m_doc(doc), m_registry(registry), m_ui(ui) {
-    RegisterClassOnce();
+    RegisterWindowClass(kClassName);
     m_hWnd = CreateWindowExW(0, kClassName, L"Differences", WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

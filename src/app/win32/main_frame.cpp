@@ -41,24 +41,10 @@ bool Shown(HWND hwnd) { return hwnd != nullptr && (GetWindowLongW(hwnd, GWL_STYL
 
 bool KeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 
-void RegisterClassOnce() {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = DefWindowProcW;  // set per window at creation
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvaneDoc& doc, CCmdTarget* app) : m_doc(doc), m_pApp(app) {
-    RegisterClassOnce();
+    RegisterWindowClass(kClassName);
     const std::string title = LoadString(IDR_MAINFRAME);
     // The size first asked for: at most nine tenths of the work area.
     RECT work{0, 0, 1000, 700};

@@ -21,4 +21,9 @@ namespace qv {
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 
+// Registers the program's window class `name` (arrow cursor, dialog-coloured
+// background), whose windows set their own procedure once created. A class
+// already registered stays as it is.
+void RegisterWindowClass(const wchar_t* name);
+
 }  // namespace qv

@@ -20,4 +20,15 @@ std::string Narrow(std::wstring_view utf16) {
     return out;
 }
 
+void RegisterWindowClass(const wchar_t* name) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = DefWindowProcW;  // set per window at creation
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);  // fails harmlessly when it exists
+}
+
 }  // namespace qv
