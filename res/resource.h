@@ -125,6 +125,7 @@ using UINT = unsigned int;
 #define IDD_MODIFY_NUMBER 762
 #define IDD_FIND_RESULT 763
 #define IDD_NET_BROWSER 770
+#define IDD_LOGON 771
 
 // Controls.
 #define IDC_MASTER_NAME 1000
@@ -141,6 +142,12 @@ using UINT = unsigned int;
 #define IDC_NET_RECENT 1031
 #define IDC_NET_CHECK 1032
 #define IDC_NET_STATUS 1033
+#define IDC_NET_KIND_SERVICE 1034
+#define IDC_NET_KIND_WINDOWS 1035
+#define IDC_LOGON_PROMPT 1060
+#define IDC_LOGON_USER 1061
+#define IDC_LOGON_DOMAIN 1062
+#define IDC_LOGON_PASSWORD 1063
 // Eight buttons for the computers reached before: 1050..1057.
 #define IDC_NET_RECENT_FIRST 1050
 #define IDC_ABOUT_PRODUCT 1040

@@ -21,6 +21,7 @@ enum ControlStyle : unsigned {
     csBorder = 1u << 4,
     csAutoHScroll = 1u << 5,
     csReadOnly = 1u << 6,
+    csPassword = 1u << 7,    // an edit that shows bullets for what is typed
 };
 
 struct ControlTemplate {

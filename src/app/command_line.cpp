@@ -7,6 +7,7 @@
 
 #include "files/file_names.h"
 #include "framework/document.h"
+#include "model/registry.h"
 
 namespace qv {
 
@@ -20,9 +21,10 @@ std::string ReadSide(const std::string& arg, int& kind, std::string& name) {
         name.clear();
         return "";
     }
-    if (arg.starts_with("\\\\")) {
-        // As the network browser takes a typed name: without blanks around it.
-        const auto first = arg.find_first_not_of(" \t", 2);
+    if (arg.starts_with("\\\\") || IsRemoteRegistryName(arg)) {
+        // As the network browser takes a typed name: without blanks around
+        // it. A Windows computer's name (smb://host) needs no backslashes.
+        const auto first = arg.find_first_not_of(" \t", IsRemoteRegistryName(arg) ? 0 : 2);
         const auto last = arg.find_last_not_of(" \t");
         name = first == std::string::npos ? std::string() : arg.substr(first, last - first + 1);
         if (name.empty()) return "a network side needs the computer's name after \\\\";

@@ -1,6 +1,7 @@
 #include "files/key_name.h"
 
 #include "model/key_node.h"
+#include "model/registry.h"
 
 namespace qv {
 
@@ -34,9 +35,12 @@ const char* LongRootName(std::string_view name, HKEY* handle) {
 
 bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer) {
     key = RegKeyName{};
-    if (text.substr(0, 2) == "\\\\") {
+    // A Windows computer's name holds "//" and so may stand without the
+    // leading backslashes: smb://host\HKLM\Software.
+    const bool bareComputer = IsRemoteRegistryName(text);
+    if (text.substr(0, 2) == "\\\\" || bareComputer) {
         if (!allowComputer) return false;
-        text.remove_prefix(2);
+        if (!bareComputer) text.remove_prefix(2);
         const std::size_t slash = text.find('\\');
         if (slash == 0 || slash == std::string_view::npos) return false;
         key.computer.assign(text.substr(0, slash));

@@ -21,6 +21,8 @@ struct RegKeyName {
 };
 
 // Reads [\\computer\]ROOT[\path]. Root names are long or short, in any case.
+// A Windows computer's name (smb://host) may also come without the
+// backslashes before it.
 bool ParseKeyName(std::string_view text, RegKeyName& key, bool allowComputer = true);
 
 // Long root name for a short or long one in any case; null when unknown.

@@ -2,6 +2,8 @@
 
 #include "model/key_node.h"
 
+#include <cctype>
+
 namespace qv {
 
 LONG OpenKey(IRegistry& registry, const std::string& computer, HKEY root, HKEY& key, HKEY& base,
@@ -92,6 +94,13 @@ LONG SplitKeyPath(const char* path, std::vector<std::string_view>& parts, NameLi
         rest.remove_prefix(cut + 1);
     }
     return ERROR_SUCCESS;
+}
+
+bool IsRemoteRegistryName(std::string_view computer) {
+    if (computer.size() < kRemoteRegistryScheme.size()) return false;
+    for (std::size_t i = 0; i < kRemoteRegistryScheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(computer[i])) != kRemoteRegistryScheme[i]) return false;
+    return true;
 }
 
 bool IsPredefinedKey(HKEY hKey) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "model/registry_types.h"
 
@@ -48,5 +49,13 @@ public:
 
 // True for the seven predefined root handles.
 bool IsPredefinedKey(HKEY hKey);
+
+// How another computer is named. "smb://host" or "smb://host:port" reaches
+// the computer's own Remote Registry service (Windows' winreg, over SMB);
+// any other name ("host", "host:port") reaches its quorvane-regd, as saved
+// lists of computers and scripts expect.
+inline constexpr std::string_view kRemoteRegistryScheme = "smb://";
+// Whether `computer` starts with that scheme, in any case.
+bool IsRemoteRegistryName(std::string_view computer);
 
 }  // namespace qv

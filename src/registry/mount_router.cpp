@@ -7,10 +7,17 @@ CMountRouter::CMountRouter(IRegistry& local) : m_local(local), m_others(&local) 
 CMountRouter::CMountRouter(IRegistry& local, std::unique_ptr<IRegistry> others)
     : m_local(local), m_ownedOthers(std::move(others)), m_others(m_ownedOthers.get()) {}
 
-CMountRouter::~CMountRouter() {
+CMountRouter::~CMountRouter() { CloseAll(); }
+
+void CMountRouter::CloseAll() {
     // What callers left open goes back to its back end, before any mounted
     // registry or the other computers' back end goes.
-    for (const auto& [id, route] : m_routes) route.backend->RegCloseKey(route.inner);
+    std::unordered_map<std::uintptr_t, Route> routes;
+    {
+        std::lock_guard lock(m_mutex);
+        routes.swap(m_routes);
+    }
+    for (const auto& [id, route] : routes) route.backend->RegCloseKey(route.inner);
 }
 
 bool CMountRouter::Resolve(HKEY handle, Route& route) const {

@@ -58,6 +58,11 @@ protected:
     // (the network back end, on Linux). The router owns it.
     CMountRouter(IRegistry& local, std::unique_ptr<IRegistry> others);
     IRegistry& Others() const { return *m_others; }
+    // Hands out a router handle for a back end's new handle.
+    HKEY Adopt(IRegistry& backend, HKEY inner);
+    // Closes every handle callers left open; for a derived router whose
+    // own back ends go before this base does.
+    void CloseAll();
 
 private:
     struct Route {
@@ -66,8 +71,6 @@ private:
     };
     // The back end and its handle for `handle`; false for an unknown one.
     bool Resolve(HKEY handle, Route& route) const;
-    // Hands out a router handle for a back end's new handle.
-    HKEY Adopt(IRegistry& backend, HKEY inner);
 
     IRegistry& m_local;
     std::unique_ptr<IRegistry> m_ownedOthers;

@@ -1,6 +1,7 @@
 #include "registry/win32_registry.h"
 
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -10,6 +11,13 @@ namespace qv {
 // manifest's code page.
 LONG CWin32Registry::RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, HKEY* phkResult) {
     if (lpMachineName == nullptr || *lpMachineName == '\0') return ::RegConnectRegistryW(nullptr, hKey, phkResult);
+    // Windows reaches every other computer through its Remote Registry
+    // service, so "smb://host" is "\\host"; that service takes no port.
+    if (IsRemoteRegistryName(lpMachineName)) {
+        lpMachineName += kRemoteRegistryScheme.size();
+        if (*lpMachineName == '\0' || std::string_view(lpMachineName).find_first_of(":/\\") != std::string_view::npos)
+            return ERROR_BAD_NETPATH;
+    }
     const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, lpMachineName, -1, nullptr, 0);
     // Bytes that are not UTF-8 name no computer.
     if (length <= 0) return ERROR_BAD_NETPATH;

@@ -17,6 +17,13 @@ std::string DisplayKey(const RegKeyName& key) {
 std::string SourceOf(const std::string& text, std::string& keyText) {
     const std::size_t cut = text.rfind("::");
     if (cut == std::string::npos || cut == 0) return {};
+    // "::" inside a computer's name is an IPv6 address (\\[::1]:7787\HKLM),
+    // not the end of a file's name.
+    const bool bare = IsRemoteRegistryName(text);
+    if (bare || text.starts_with("\\\\")) {
+        const std::size_t computerEnd = text.find('\\', bare ? 0 : 2);
+        if (computerEnd == std::string::npos || cut < computerEnd) return {};
+    }
     keyText = text.substr(cut + 2);
     return text.substr(0, cut);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "tools/reg_args.h"
+#include "tools/reg_sides.h"
 
 namespace qv {
 namespace {
@@ -22,7 +23,17 @@ TEST(RegArgs, KeyNamesTakeEveryRootSpellingAndAComputer) {
     ASSERT_TRUE(ParseKeyName("\\\\server\\HKU\\.DEFAULT", key));
     EXPECT_EQ(key.computer, "server");
     EXPECT_EQ(key.Full(), "HKEY_USERS\\.DEFAULT");
-    for (const char* bad : {"HKXX\\a", "Software\\Vendor", "\\\\server", "\\\\\\HKLM", "HKLM\\\\a", ""})
+    // A Windows computer's name may stand without backslashes before it.
+    for (const char* name : {"\\\\smb://[::1]:4450\\HKLM\\Software", "SMB://[::1]:4450\\HKLM\\Software"}) {
+        ASSERT_TRUE(ParseKeyName(name, key)) << name;
+        EXPECT_EQ(key.computer, std::string(name).substr(name[0] == '\\' ? 2 : 0, 16)) << name;
+        EXPECT_EQ(key.Full(), "HKEY_LOCAL_MACHINE\\Software");
+        std::string keyText;
+        EXPECT_EQ(SourceOf(name, keyText), "") << "an IPv6 address is no FILE::KEY";
+    }
+    std::string keyText;
+    EXPECT_EQ(SourceOf("\\\\server\\share\\SOFTWARE::HKLM\\x", keyText), "\\\\server\\share\\SOFTWARE");
+    for (const char* bad : {"HKXX\\a", "Software\\Vendor", "\\\\server", "\\\\\\HKLM", "HKLM\\\\a", "", "smb://h"})
         EXPECT_FALSE(ParseKeyName(bad, key)) << bad;
     EXPECT_FALSE(ParseKeyName("\\\\server\\HKLM", key, false)) << "no computers inside .reg files";
 }

@@ -31,6 +31,11 @@ TEST(CommandLine, SidesAreLocalNetworkOrFilesWithFullPaths) {
     EXPECT_EQ(c.select, "HKEY_LOCAL_MACHINE\\SOFTWARE");
     EXPECT_EQ(c.screenshot, "s.png");
 
+    c = ParseCommandLine({"smb://win:4450", "\\\\smb://win"});
+    EXPECT_EQ(c.master, "smb://win:4450");
+    EXPECT_EQ(c.slaveKind, kSourceNetwork);
+    EXPECT_EQ(c.slave, "smb://win");
+
     c = ParseCommandLine({"--", "--select"});
     EXPECT_EQ(c.sides, 1);
     EXPECT_EQ(c.master, here("--select"));

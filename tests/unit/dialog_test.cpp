@@ -58,7 +58,8 @@ TEST(DialogTemplates, EveryControlIdIsUniqueWithinItsDialog) {
     }
 }
 
-// Unused recent buttons are off; Check says whether a computer answers.
+// Unused recent buttons are off; Check says whether a computer answers; the
+// kind chosen (or a typed "smb://") makes a Windows computer's name.
 TEST(NetBrowser, CheckShowsReachableOrTheReason) {
     CScriptedUI ui;
     CKAVONetBrowser browser(3);
@@ -67,8 +68,9 @@ TEST(NetBrowser, CheckShowsReachableOrTheReason) {
         asked.push_back(name);
         return name == "up" ? ERROR_SUCCESS : ERROR_BAD_NETPATH;
     };
-    browser.m_recentComputers = {"only"};
+    browser.m_recentComputers = {"SMB://only"};
     ui.AnswerDialog([](CDialog& dlg, CDialogDriver& d) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST), "SMB://only");
         for (int i = 1; i < CKAVONetBrowser::kRecentButtons; ++i) {
             EXPECT_FALSE(d.IsDlgItemEnabled(IDC_NET_RECENT_FIRST + i)) << i;
             EXPECT_EQ(d.GetDlgItemText(IDC_NET_RECENT_FIRST + i), "") << i;
@@ -83,12 +85,19 @@ TEST(NetBrowser, CheckShowsReachableOrTheReason) {
         d.Type(IDC_NET_COMPUTER, "down:1");
         d.Click(IDC_NET_CHECK);
         EXPECT_EQ(d.GetDlgItemText(IDC_NET_STATUS), "Not reachable: The network path was not found. (status 53)");
+        d.Type(IDC_NET_COMPUTER, " smb://up ");
+        d.Click(IDC_NET_CHECK);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_COMPUTER), "up");
+        d.Click(IDC_NET_KIND_SERVICE);
+        d.Click(IDC_NET_RECENT_FIRST);
+        EXPECT_EQ(d.GetDlgItemText(IDC_NET_COMPUTER), "only");
+        d.Type(IDC_NET_COMPUTER, "win:4450");
         EXPECT_FALSE(d.Ended());
         d.Click(IDOK);
     });
     EXPECT_EQ(ui.DoModal(browser), IDOK);
-    EXPECT_EQ(asked, (Names{"up", "down:1"}));
-    EXPECT_EQ(browser.GetComputerName(), "down:1");
+    EXPECT_EQ(asked, (Names{"up", "down:1", "smb://up"}));
+    EXPECT_EQ(browser.GetComputerName(), "smb://win:4450");
     EXPECT_EQ(ui.waitDepth, 0);
 }
 

@@ -185,6 +185,7 @@ void CQtDialogHost::CreateControls() {
             auto* edit = new QLineEdit(window);
             edit->setFrame((c.style & csBorder) != 0);
             edit->setReadOnly((c.style & csReadOnly) != 0);
+            if (c.style & csPassword) edit->setEchoMode(QLineEdit::Password);
             w = edit;
             break;
         }

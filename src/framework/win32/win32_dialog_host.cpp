@@ -77,6 +77,7 @@ Win32ControlStyle ControlStyleOf(const ControlTemplate& c) {
     case ControlKind::CheckBox: return {CDialogTemplateWriter::kButton, style | BS_AUTOCHECKBOX};
     case ControlKind::Edit:
         if (c.style & csAutoHScroll) style |= ES_AUTOHSCROLL;
+        if (c.style & csPassword) style |= ES_PASSWORD;
         if (c.style & csReadOnly) style |= ES_READONLY;
         return {CDialogTemplateWriter::kEdit, style | ES_LEFT};
     case ControlKind::PushButton:
