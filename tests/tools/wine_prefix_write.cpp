@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     if (status == ERROR_SUCCESS) {
         const std::string text = "\xD0\x97\xD0\xBD\xD0\xB0\xD1\x87\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5";  // Значение
         const std::string bytes("\x01\x02\xff", 3);
-        const std::string multi("one\0\xD0\xB4\xD0\xB2\xD0\xB0\0\0", 11);  // one, два
+        const std::string multi("one\0\xD0\xB4\xD0\xB2\xD0\xB0\0\0", 12);  // one, два
         const struct {
             const char* name;
             DWORD type;
