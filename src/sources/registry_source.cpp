@@ -181,7 +181,8 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
         break;
     case SourceFormat::kWineFile: {
         // A lone file's prefix is the folder it is in (a wineserver may serve it).
-        const fs::path folder = fs::absolute(PathFromUtf8(path)).parent_path();
+        std::error_code ignored;
+        const fs::path folder = fs::absolute(PathFromUtf8(path), ignored).parent_path();
         ok = MountWineFile(*registry, path, Utf8FromPath(folder), writable, error);
         break;
     }
