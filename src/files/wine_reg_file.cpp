@@ -216,11 +216,12 @@ bool ReadWineRegText(std::string_view bytes, WineRegText& text, std::string& err
     const auto takeOthers = [&](std::size_t until, WineRegText::Block* block) {
         for (; next < until && next < lines.size(); ++next) {
             if (block == nullptr) text.header += lines[next];
-            else block->lines.push_back({std::string(lines[next]), false, false, {}});
+            else block->lines.push_back({std::string(lines[next]), false, false, false, {}});
         }
     };
-    // Where each value name was last set, to mark the line a reader keeps.
-    std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> lastLine;
+    // Where each value name was set while its key did not hold it: where a
+    // reader puts it.
+    std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> firstLine;
     WineRegText::Block* block = nullptr;
     std::string folded;
     for (const RegFileOp& op : content.ops) {
@@ -252,8 +253,10 @@ bool ReadWineRegText(std::string_view bytes, WineRegText& text, std::string& err
                                        [&](const RegValue& v) { return FoldNameAnyScript(v.name) == name; });
         if (op.kind == RegFileOp::kDeleteValue) {
             if (same != values.end()) values.erase(same);
-            lastLine.erase(folded + '\n' + name);
-            block->lines.push_back(std::move(line));  // kept as written; Wine ignores it
+            firstLine.erase(folded + '\n' + name);
+            line.deletes = true;
+            line.value = op.value;
+            block->lines.push_back(std::move(line));
             continue;
         }
         if (same != values.end()) {
@@ -261,14 +264,14 @@ bool ReadWineRegText(std::string_view bytes, WineRegText& text, std::string& err
             same->data = op.value.data;
         } else {
             values.push_back(op.value);
+            firstLine[folded + '\n' + name] = {static_cast<std::size_t>(block - text.blocks.data()), block->lines.size()};
         }
         line.isValue = true;
         line.value = op.value;
-        lastLine[folded + '\n' + name] = {static_cast<std::size_t>(block - text.blocks.data()), block->lines.size()};
         block->lines.push_back(std::move(line));
     }
     takeOthers(lines.size(), block);
-    for (const auto& [key, where] : lastLine) text.blocks[where.first].lines[where.second].last = true;
+    for (const auto& [key, where] : firstLine) text.blocks[where.first].lines[where.second].first = true;
     if (text.root == nullptr) {
         // No key: the header alone says where the file belongs.
         const std::string folded = FoldNameAnyScript(text.header);
@@ -298,26 +301,19 @@ bool BuildWineKeys(const WineRegText& text, KeyNode& base, std::string& error) {
             node = child;
         }
         for (const WineRegText::Line& line : block.lines) {
-            if (!line.isValue) continue;
+            if (!line.isValue && !line.deletes) continue;
             const std::string name = FoldNameAnyScript(line.value.name);
-            ValueEntry* same = nullptr;
-            for (const auto& v : node->values)
-                if (FoldNameAnyScript(v->name) == name) same = v.get();
-            if (same != nullptr) {
-                same->type = line.value.type;
-                same->data = line.value.data;
+            const auto same = std::find_if(node->values.begin(), node->values.end(), [&](const auto& v) {
+                return FoldNameAnyScript(v->name) == name;
+            });
+            if (line.deletes) {
+                if (same != node->values.end()) node->values.erase(same);
+            } else if (same != node->values.end()) {
+                (*same)->type = line.value.type;
+                (*same)->data = line.value.data;
             } else {
                 node->AppendValue(std::make_unique<ValueEntry>(line.value.name, line.value.type, line.value.data));
             }
-        }
-        // A value deleted further down the file ("name"=-) is gone here too.
-        const auto loaded = text.loaded.find(block.folded);
-        if (loaded != text.loaded.end() && loaded->second.size() != node->values.size()) {
-            std::erase_if(node->values, [&](const std::unique_ptr<ValueEntry>& v) {
-                const std::string name = FoldNameAnyScript(v->name);
-                return std::none_of(loaded->second.begin(), loaded->second.end(),
-                                    [&](const RegValue& kept) { return FoldNameAnyScript(kept.name) == name; });
-            });
         }
     }
     return true;
@@ -355,11 +351,14 @@ bool RenderWineRegText(const WineRegText& text, const KeyNode& base, std::uint64
 
     bytes = text.header;
     std::unordered_set<std::string> withBlock;
+    std::unordered_map<std::string, std::size_t> lastBlock;  // of each key, where its new values go
+    for (std::size_t i = 0; i < text.blocks.size(); ++i) lastBlock[text.blocks[i].folded] = i;
     for (const WineRegText::Block& block : text.blocks) {
         const auto found = byFolded.find(block.folded);
         if (found == byFolded.end()) continue;  // deleted
         const KeyNode& node = *keys[found->second].node;
-        const bool first = withBlock.insert(block.folded).second;
+        withBlock.insert(block.folded);
+        const bool last = &block == &text.blocks[lastBlock[block.folded]];
         const auto loaded = text.loaded.find(block.folded);
         if (SameValues(node, loaded->second)) {
             bytes += block.keyLine;
@@ -368,7 +367,8 @@ bool RenderWineRegText(const WineRegText& text, const KeyNode& base, std::uint64
         }
         bytes += RestampedKeyLine(block.keyLine, now);
         // Blank lines at the end of the block stay after the values added.
-        // Values the file did not have go into the key's first block.
+        // Values the file did not have go at the end of the key's last block,
+        // where a reader puts them after the others.
         const auto appendNew = [&] {
             for (const auto& v : node.values) {
                 const std::string name = FoldNameAnyScript(v->name);
@@ -381,18 +381,19 @@ bool RenderWineRegText(const WineRegText& text, const KeyNode& base, std::uint64
         while (body > 0 && !block.lines[body - 1].isValue && Trimmed(block.lines[body - 1].raw).empty()) --body;
         for (std::size_t i = 0; i < block.lines.size(); ++i) {
             const WineRegText::Line& line = block.lines[i];
-            if (i == body && first) appendNew();
+            if (i == body && last) appendNew();
+            if (line.deletes) continue;  // the lines written say all the key holds
             if (!line.isValue) {
                 bytes += Trimmed(line.raw).substr(0, 6) == "#time=" ? TimeLine(now, text.newline) : line.raw;
                 continue;
             }
-            if (!line.last) continue;  // a reader kept a later line for this name
+            if (!line.first) continue;  // written where the value first stands
             const ValueEntry* held = FindValue(node, FoldNameAnyScript(line.value.name));
             if (held == nullptr) continue;  // deleted
             const RegValue current{held->name, held->type, held->data};
             bytes += current == line.value ? line.raw : WineValueLine(current, text.newline);
         }
-        if (body == block.lines.size() && first) appendNew();
+        if (body == block.lines.size() && last) appendNew();
     }
     // New keys at the end, as Wine writes a key: those with values or no
     // subkeys (the others are made on the way to their subkeys).

@@ -24,8 +24,9 @@ struct WineRegText {
     struct Line {
         std::string raw;  // as read, line ends included
         bool isValue = false;
-        bool last = false;  // the key's last line for this value name: the one a reader keeps
-        RegValue value;     // when isValue
+        bool deletes = false;  // "name"=-, which Wine does not write
+        bool first = false;    // where a reader puts this value in its key (its last setting holds)
+        RegValue value;        // when isValue
     };
     // A "[key] time" line and what follows it up to the next key.
     struct Block {
