@@ -182,6 +182,7 @@ step "prefix against reg export"
 cmake --build --preset default --target qv-wine-prefix-write >/dev/null
 wine_write_check() {
   local key='HKCU\Software\Quorvane Wine Тест' out
+  wine reg delete "$key" /f >/dev/null 2>&1 || true  # what an earlier run wrote
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
   build/default/tests/tools/qv-wine-prefix-write "$WINEPREFIX"
