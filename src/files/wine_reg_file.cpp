@@ -366,7 +366,6 @@ bool RenderWineRegText(const WineRegText& text, const KeyNode& base, std::uint64
             continue;
         }
         bytes += RestampedKeyLine(block.keyLine, now);
-        // Blank lines at the end of the block stay after the values added.
         // Values the file did not have go at the end of the key's last block,
         // where a reader puts them after the others.
         const auto appendNew = [&] {
@@ -377,6 +376,7 @@ bool RenderWineRegText(const WineRegText& text, const KeyNode& base, std::uint64
                     bytes += WineValueLine({v->name, v->type, v->data}, text.newline);
             }
         };
+        // Blank lines at the end of the block stay after the values added.
         std::size_t body = block.lines.size();
         while (body > 0 && !block.lines[body - 1].isValue && Trimmed(block.lines[body - 1].raw).empty()) --body;
         for (std::size_t i = 0; i < block.lines.size(); ++i) {
