@@ -175,5 +175,36 @@ for key in 'HKCU\Control Panel' 'HKLM\Software\Classes\CLSID' 'HKLM\System\Curre
 done
 step "prefix against reg export"
 
+# The prefix as a writable Slave: the Linux build writes a key with a
+# Cyrillic name and value, binary and multi-string data into user.reg while
+# no wineserver runs, and Wine's reg.exe reads them back (its export is
+# UTF-16, so nothing is lost to a code page).
+cmake --build --preset default --target qv-wine-prefix-write >/dev/null
+wine_write_check() {
+  local key='HKCU\Software\Quorvane Wine Тест' out
+  wine reg delete "$key" /f >/dev/null 2>&1 || true  # what an earlier run wrote
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  build/default/tests/tools/qv-wine-prefix-write "$WINEPREFIX"
+  wine reg export "$key" "$build_dir/wine-write.reg" /y
+  out=$(iconv -f UTF-16 -t UTF-8 "$build_dir/wine-write.reg" | tr -d '\r')
+  printf '%s\n' "$out"
+  grep -Fx '"Ключ"="Значение"' <<<"$out"
+  grep -Fx '"Bytes"=hex:01,02,ff' <<<"$out"
+  grep -Fx '"Multi"=hex(7):6f,00,6e,00,65,00,00,00,34,04,32,04,30,04,00,00,00,00' <<<"$out"
+  [[ -f "$WINEPREFIX/user.reg.quorvane-bak" ]]
+}
+(set -e; wine_write_check) </dev/null >"$build_dir/wine-write.txt" 2>&1 &
+if wait $!; then
+  cat "$build_dir/wine-write.txt"
+  echo "wine-tests: a key written into the prefix's files is read back by Wine's reg.exe"
+else
+  cat "$build_dir/wine-write.txt" >&2
+  echo "wine-tests: writing the prefix's files failed, or Wine's reg.exe did not read it back" >&2
+  status=1
+fi
+rm -f "$WINEPREFIX/user.reg.quorvane-bak"
+step "prefix written"
+
 printf 'wine-tests: %d s from configure to summary (ctest status %d)\n%s' "$SECONDS" "$status" "$timings"
 exit "$status"

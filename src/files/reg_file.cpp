@@ -131,7 +131,14 @@ bool ReadWineQuoted(std::string_view& text, std::string& out) {
             put(digits == 0 ? 'x' : unit);
             continue;
         }
-        static constexpr std::string_view kLetters = "0abefnrtv", kCodes("\0\a\b\x1b\f\n\r\t\v", 9);
+        if (e >= '0' && e <= '7') {  // octal, up to three digits: how Wine writes other control characters
+            std::uint32_t unit = static_cast<std::uint32_t>(e - '0');
+            for (int digits = 1; digits < 3 && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '7'; ++digits)
+                unit = unit * 8 + static_cast<std::uint32_t>(text[++i] - '0');
+            put(unit);
+            continue;
+        }
+        static constexpr std::string_view kLetters = "abefnrtv", kCodes("\a\b\x1b\f\n\r\t\v", 8);
         const std::size_t at = kLetters.find(e);
         put(static_cast<unsigned char>(at == std::string_view::npos ? e : kCodes[at]));
     }
@@ -249,8 +256,13 @@ private:
         }
         if (close == std::string_view::npos) return Fail(LineNo(), "a key line must end with ']'");
         // The path is written as a quoted string would be, without the quotes.
+        // Wine leaves a quote in a key's name as it is.
         std::string quoted = "\"";
-        quoted += line.substr(1, close - 1);
+        for (std::size_t i = 1; i < close; ++i) {
+            if (line[i] == '"') quoted += '\\';
+            quoted += line[i];
+            if (line[i] == '\\' && i + 1 < close) quoted += line[++i];
+        }
         quoted += '"';
         std::string_view view = quoted;
         std::string path;

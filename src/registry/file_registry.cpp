@@ -61,6 +61,33 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
     return true;
 }
 
+bool CFileRegistry::MountMemoryFile(HKEY root, const std::string& path, const std::string& file,
+                                    CMemoryFileHooks hooks, std::string readOnlyReason, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    if (!IsPredefinedKey(root)) {
+        error = "no root key to mount " + file + " at";
+        return false;
+    }
+    KeyNode* base = m_impl->MemoryKey(root, path);
+    if (m_impl->fileMounts.count(base) != 0 || m_impl->mounts.count(base) != 0 || base->IsLoaded()) {
+        error = file + ": its keys would go where another file's are.";
+        return false;
+    }
+    auto mounted = std::make_unique<Impl::MemoryFile>();
+    mounted->file = file;
+    mounted->hooks = std::move(hooks);
+    mounted->base = base;
+    mounted->writable = readOnlyReason.empty();
+    mounted->readOnlyReason = std::move(readOnlyReason);
+    if (!mounted->hooks.read(*base, error)) {
+        base->Clear();
+        return false;
+    }
+    m_impl->fileMounts[base] = mounted.get();
+    m_impl->files.push_back(std::move(mounted));
+    return true;
+}
+
 std::string CFileRegistry::Damage() const {
     std::lock_guard lock(m_mutex);
     return m_impl->lastDamage;
@@ -78,10 +105,12 @@ void CFileRegistry::Seal(std::string reason) {
 
 std::string CFileRegistry::ReadOnlyReason() const {
     std::lock_guard lock(m_mutex);
-    // With hives, the keys in memory are only the way to them.
-    if (m_impl->hives.empty()) return m_impl->sealed;
+    // With hives or files, the keys in memory are only the way to them.
+    if (m_impl->hives.empty() && m_impl->files.empty()) return m_impl->sealed;
     for (const auto& hive : m_impl->hives)
         if (!hive->writable) return hive->readOnlyReason;
+    for (const auto& file : m_impl->files)
+        if (!file->writable) return file->readOnlyReason;
     return {};
 }
 
@@ -163,7 +192,9 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
         if (const LONG status = impl.MayWrite(at); status != ERROR_SUCCESS) return status;
         for (std::size_t i = reached; i < parts.size(); ++i) {
             if (at.mem != nullptr) {
-                at = impl.Enter(at.mem->AppendSubkey(std::make_unique<KeyNode>(std::string(parts[i]))), at.depth + 1);
+                at = impl.Enter(at.mem->AppendSubkey(std::make_unique<KeyNode>(std::string(parts[i]))), at.depth + 1,
+                                at.file);
+                if (at.file != nullptr) impl.Changed(*at.file);
                 continue;
             }
             const hive_node_h node = hivex_node_add_child(at.hive->h, at.node, std::string(parts[i]).c_str());
@@ -178,7 +209,7 @@ LONG CFileRegistry::RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved
     }
     *phkResult = impl.AddHandle(at, samDesired);
     if (lpdwDisposition) *lpdwDisposition = disposition;
-    return ERROR_SUCCESS;
+    return ERROR_SUCCESS;  // written back when the handle closes
 }
 
 LONG CFileRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
@@ -289,15 +320,17 @@ LONG CFileRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserv
     std::string data(reinterpret_cast<const char*>(lpData), lpData != nullptr ? cbData : 0);
 
     if (at.mem != nullptr) {
-        for (auto& entry : at.mem->values) {
-            if (SameKeyName(entry->name, name)) {
-                entry->type = dwType;
-                entry->data = std::move(data);
-                return ERROR_SUCCESS;
-            }
+        const auto same = std::find_if(at.mem->values.begin(), at.mem->values.end(),
+                                       [&](const auto& entry) { return SameKeyName(entry->name, name); });
+        if (same != at.mem->values.end()) {
+            (*same)->type = dwType;
+            (*same)->data = std::move(data);
+        } else {
+            at.mem->AppendValue(std::make_unique<ValueEntry>(name, dwType, std::move(data)));
         }
-        at.mem->AppendValue(std::make_unique<ValueEntry>(name, dwType, std::move(data)));
-        return ERROR_SUCCESS;
+        if (at.file == nullptr) return ERROR_SUCCESS;
+        impl.Changed(*at.file);
+        return impl.WriteBackIfIdle(*at.file);
     }
     if (IsTextType(dwType)) {
         std::string wide;
@@ -344,7 +377,9 @@ LONG CFileRegistry::RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
                                        [&](const auto& v) { return SameKeyName(v->name, name); });
         if (same == values.end()) return ERROR_FILE_NOT_FOUND;
         values.erase(same);
-        return ERROR_SUCCESS;
+        if (at.file == nullptr) return ERROR_SUCCESS;
+        impl.Changed(*at.file);
+        return impl.WriteBackIfIdle(*at.file);
     }
     std::vector<Impl::RawValue> values;
     if (const LONG status = Impl::RawValues(at.hive->h, at.node, values); status != ERROR_SUCCESS) return status;
@@ -377,12 +412,16 @@ LONG CFileRegistry::RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (at.mem != nullptr) {
         // Only a key of its own: the root keys and the keys on the way to a
         // hive stay.
+        // A file's base key stays too.
         KeyNode* parent = at.mem->parent;
-        if (parent == nullptr || !at.mem->subkeys.empty()) return ERROR_ACCESS_DENIED;
+        if (parent == nullptr || !at.mem->subkeys.empty() || impl.fileMounts.count(at.mem) != 0)
+            return ERROR_ACCESS_DENIED;
         for (auto& [value, handle] : impl.handles)
             if (handle.at.mem == at.mem) handle.deleted = true;
         parent->DetachSubkey(at.mem);
-        return ERROR_SUCCESS;
+        if (at.file == nullptr) return ERROR_SUCCESS;
+        impl.Changed(*at.file);
+        return impl.WriteBackIfIdle(*at.file);
     }
     Impl::Hive& hive = *at.hive;
     if (at.node == hivex_root(hive.h) || hivex_node_nr_children(hive.h, at.node) != 0) return ERROR_ACCESS_DENIED;
@@ -402,10 +441,17 @@ LONG CFileRegistry::RegCloseKey(HKEY hKey) {
         const auto found = m_impl->handles.find(reinterpret_cast<std::uintptr_t>(hKey));
         if (found == m_impl->handles.end()) return ERROR_INVALID_HANDLE;
         Impl::Hive* hive = found->second.at.hive;
+        Impl::MemoryFile* file = found->second.at.file;
         m_impl->handles.erase(found);
-        if (hive == nullptr) return ERROR_SUCCESS;
-        --hive->openHandles;
-        status = m_impl->WriteBackIfIdle(*hive);
+        if (hive != nullptr) {
+            --hive->openHandles;
+            status = m_impl->WriteBackIfIdle(*hive);
+        } else if (file != nullptr) {
+            --file->openHandles;
+            status = m_impl->WriteBackIfIdle(*file);
+        } else {
+            return ERROR_SUCCESS;
+        }
     }
     ReportWriteFailure();
     return status;
@@ -435,6 +481,8 @@ LONG CFileRegistry::CommitBatch() {
         if (m_impl->batchDepth > 0 && --m_impl->batchDepth > 0) return ERROR_SUCCESS;
         for (auto& hive : m_impl->hives)
             if (const LONG status = m_impl->WriteBackIfIdle(*hive); status != ERROR_SUCCESS) result = status;
+        for (auto& file : m_impl->files)
+            if (const LONG status = m_impl->WriteBackIfIdle(*file); status != ERROR_SUCCESS) result = status;
     }
     ReportWriteFailure();
     return result;
@@ -445,6 +493,9 @@ void CFileRegistry::RollbackBatch() {
     m_impl->batchDepth = 0;
     for (auto& hive : m_impl->hives)
         if (hive->dirty) m_impl->Revert(*hive);
+    std::string ignored;  // the files were read once; a second reading fails only if they went meanwhile
+    for (auto& file : m_impl->files)
+        if (file->dirty) m_impl->Revert(*file, ignored);
 }
 
 }  // namespace qv

@@ -9,6 +9,11 @@
 // flushed and renamed over the hive, so a crash leaves either the old file or
 // the new one. Before the first write of an opening, the untouched file is
 // copied to "<file>.quorvane-bak".
+//
+// A file whose keys are held in memory (Wine's registry files) is mounted
+// with hooks that read it and make its new bytes; it is written back on the
+// same terms: when the last handle into it closes, through a temporary file
+// renamed over it, after the same backup copy.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +28,22 @@
 #include "registry/registry_batch.h"
 
 namespace qv {
+
+class KeyNode;
+
+// What a file whose keys are held in memory is read and written with.
+struct CMemoryFileHooks {
+    // Makes the file's keys below `base` (empty) from the file as it is on
+    // disk; false with a message.
+    std::function<bool(KeyNode& base, std::string& error)> read;
+    // The file's new bytes for the keys below `base`; false with the reason.
+    std::function<bool(const KeyNode& base, std::string& bytes, std::string& error)> render;
+    // Told the bytes once they replaced the file.
+    std::function<void(const std::string& bytes)> written;
+    // Why the file may not be written now (another program would write
+    // over it), or empty; asked before every write-back.
+    std::function<std::string()> busy;
+};
 
 class CFileRegistry : public IRegistry, public IRegistryBatch {
 public:
@@ -39,6 +60,12 @@ public:
     // naming the file, when it is no hive or is damaged.
     bool MountHive(HKEY root, const std::string& path, const std::string& file, bool writable,
                    std::string& error);
+    // Mounts a file whose keys are held in memory as the key `path` below
+    // `root`, read at once through `hooks.read`. Its keys take writes unless
+    // `readOnlyReason` says why not. False, with the message, when it cannot
+    // be read or another file is mounted there.
+    bool MountMemoryFile(HKEY root, const std::string& path, const std::string& file, CMemoryFileHooks hooks,
+                         std::string readOnlyReason, std::string& error);
     // What the user should be told of the hives mounted: those Windows left
     // unfinished, which may show older data and are never written.
     std::vector<std::string> Notices() const;
@@ -49,12 +76,13 @@ public:
     std::string Damage() const;
     // From now on the keys held in memory refuse every write, for `reason`.
     void Seal(std::string reason);
-    // Why the registry cannot be written: the first read-only hive's reason,
-    // or without hives the reason the keys in memory were sealed for; empty
-    // when it can. (Keys in memory above hives refuse writes all the same.)
+    // Why the registry cannot be written: the first read-only hive's or
+    // file's reason, or without either the reason the keys in memory were
+    // sealed for; empty when it can. (Keys in memory above hives and files
+    // refuse writes all the same.)
     std::string ReadOnlyReason() const;
-    // Called with a message when writing a hive back failed; the change is
-    // then dropped and the hive is as it was on disk.
+    // Called with a message when writing a hive or file back failed; the
+    // change is then dropped and the hive or file is as it was on disk.
     void OnWriteFailure(std::function<void(const std::string&)> report);
     // The largest file a hive is written as: 2 GiB, past which Windows will
     // not load one (and hivex's offsets wrap at 4). hivex never reuses the

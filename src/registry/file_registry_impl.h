@@ -147,7 +147,19 @@ struct CFileRegistry::Impl {
         bool checked = false;  // its whole tree was looked over for a first write
     };
 
-    // Where a key is: in memory, or a node of a hive.
+    // A file whose keys are held in memory below `base`.
+    struct MemoryFile {
+        std::string file;
+        CMemoryFileHooks hooks;
+        KeyNode* base = nullptr;
+        bool writable = false;
+        std::string readOnlyReason;
+        bool backedUp = false;
+        bool dirty = false;
+        std::size_t openHandles = 0;
+    };
+
+    // Where a key is: in memory (perhaps a memory file's), or a node of a hive.
     struct Location {
         KeyNode* mem = nullptr;
         Hive* hive = nullptr;
@@ -157,6 +169,7 @@ struct CFileRegistry::Impl {
         // A hive key's nodes from the hive's root down to it: a damaged
         // hive's list can lead back to one of them, and a walk would be endless.
         std::vector<hive_node_h> trail;
+        MemoryFile* file = nullptr;
     };
 
     struct Handle {
@@ -172,6 +185,8 @@ struct CFileRegistry::Impl {
     std::array<std::unique_ptr<KeyNode>, 7> roots;
     std::unordered_map<const KeyNode*, Hive*> mounts;
     std::vector<std::unique_ptr<Hive>> hives;
+    std::unordered_map<const KeyNode*, MemoryFile*> fileMounts;
+    std::vector<std::unique_ptr<MemoryFile>> files;
     std::unordered_map<std::uintptr_t, Handle> handles;
     std::uintptr_t nextHandle = 0x1000;
     std::string sealed;  // why memory keys refuse writes; empty while they take them
@@ -187,12 +202,20 @@ struct CFileRegistry::Impl {
             if (hive->dirty) WriteBack(*hive);
             hivex_close(hive->h);
         }
+        for (auto& file : files)
+            if (file->dirty) WriteBack(*file);
     }
 
-    // A mount point is the root of its hive.
-    Location Enter(KeyNode* node, std::size_t depth) const {
+    // A mount point is the root of its hive; a memory file's keys are its
+    // from its base down (`within`: the file of the key above).
+    Location Enter(KeyNode* node, std::size_t depth, MemoryFile* within = nullptr) const {
         const auto mount = mounts.find(node);
-        if (mount == mounts.end()) return {node, nullptr, 0, depth, false, {}};
+        if (mount == mounts.end()) {
+            const auto file = fileMounts.find(node);
+            Location at{node, nullptr, 0, depth, false, {}};
+            at.file = file != fileMounts.end() ? file->second : within;
+            return at;
+        }
         const hive_node_h root = hivex_root(mount->second->h);
         return {nullptr, mount->second, root, depth, false, {root}};
     }
@@ -268,7 +291,7 @@ struct CFileRegistry::Impl {
         if (at.mem != nullptr) {
             for (const auto& sub : at.mem->subkeys) {
                 if (SameKeyName(sub->name, name)) {
-                    child = Enter(sub.get(), at.depth + 1);
+                    child = Enter(sub.get(), at.depth + 1, at.file);
                     return true;
                 }
             }
@@ -377,11 +400,13 @@ struct CFileRegistry::Impl {
         handle.at.predefined = false;
         handle.access = EffectiveAccess(access);
         if (at.hive != nullptr) ++at.hive->openHandles;
+        if (at.file != nullptr) ++at.file->openHandles;
         return reinterpret_cast<HKEY>(value);
     }
 
     // Why a write to `at` is refused, or 0 when it may go ahead.
     LONG MayWrite(const Location& at) {
+        if (at.hive == nullptr && at.file != nullptr) return at.file->writable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
         if (at.hive == nullptr) return sealed.empty() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
         Hive& hive = *at.hive;
         if (!hive.writable) return ERROR_ACCESS_DENIED;
@@ -464,23 +489,39 @@ struct CFileRegistry::Impl {
         return WriteBack(hive);
     }
 
+    // The untouched `file` copied to "<file>.quorvane-bak" (through
+    // `temporary`) once per opening. Empty, or what went wrong.
+    static std::string KeepBackup(const std::string& file, const std::string& temporary, bool& backedUp) {
+        if (backedUp) return {};
+        std::error_code error;
+        const std::string backup = file + ".quorvane-bak";
+        std::filesystem::copy_file(file, temporary, std::filesystem::copy_options::overwrite_existing, error);
+        if (!error && SyncPath(temporary, O_RDONLY))
+            std::filesystem::rename(temporary, backup, error);
+        else if (!error)
+            error = std::error_code(errno, std::generic_category());
+        if (error) return "cannot keep a copy of it in " + backup + ": " + error.message();
+        backedUp = true;
+        return {};
+    }
+
+    // `temporary`, written, flushed, given `mode` and renamed over `file`.
+    static std::string ReplaceWith(const std::string& temporary, const std::string& file, mode_t mode) {
+        if (!SyncPath(temporary, O_RDONLY) || ::chmod(temporary.c_str(), mode & 07777) != 0 ||
+            ::rename(temporary.c_str(), file.c_str()) != 0)
+            return Reason(errno);
+        const std::string folder = std::filesystem::path(file).parent_path().string();
+        SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+        return {};
+    }
+
     // The hive's file as hivex holds it now, through a temporary file.
     LONG WriteBack(Hive& hive) {
         std::string failure;
         const std::string temporary = hive.file + ".quorvane-tmp";
         struct stat original {};
         if (::stat(hive.file.c_str(), &original) != 0) failure = "cannot read " + hive.file + ": " + Reason(errno);
-        if (failure.empty() && !hive.backedUp) {
-            std::error_code error;
-            const std::string backup = hive.file + ".quorvane-bak";
-            std::filesystem::copy_file(hive.file, temporary, std::filesystem::copy_options::overwrite_existing, error);
-            if (!error && SyncPath(temporary, O_RDONLY))
-                std::filesystem::rename(temporary, backup, error);
-            else if (!error)
-                error = std::error_code(errno, std::generic_category());
-            if (error) failure = "cannot keep a copy of it in " + backup + ": " + error.message();
-            else hive.backedUp = true;
-        }
+        if (failure.empty()) failure = KeepBackup(hive.file, temporary, hive.backedUp);
         if (failure.empty()) failure = Commit(hive, temporary, original.st_mode);
         if (failure.empty()) {
             hive.dirty = false;
@@ -504,12 +545,63 @@ struct CFileRegistry::Impl {
         if (static_cast<std::uint64_t>(written.st_size) > largestHive)
             return "it would grow to " + std::to_string(written.st_size) + " bytes, more than the " +
                    std::to_string(largestHive) + " a hive may hold";
-        if (!SyncPath(temporary, O_RDONLY) || ::chmod(temporary.c_str(), mode & 07777) != 0 ||
-            ::rename(temporary.c_str(), hive.file.c_str()) != 0)
-            return Reason(errno);
-        const std::string folder = std::filesystem::path(hive.file).parent_path().string();
-        SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
-        return {};
+        return ReplaceWith(temporary, hive.file, mode);
+    }
+
+    void Changed(MemoryFile& file) { file.dirty = true; }
+
+    LONG WriteBackIfIdle(MemoryFile& file) {
+        if (!file.dirty || file.openHandles != 0 || batchDepth != 0) return ERROR_SUCCESS;
+        return WriteBack(file);
+    }
+
+    // The memory file's keys rendered into its file, through a temporary
+    // file; refused whole while its hooks say the file is busy.
+    LONG WriteBack(MemoryFile& file) {
+        std::string failure = file.hooks.busy ? file.hooks.busy() : std::string();
+        std::string bytes;
+        if (failure.empty() && !file.hooks.render(*file.base, bytes, failure) && failure.empty())
+            failure = "its keys cannot be written in its format";
+        const std::string temporary = file.file + ".quorvane-tmp";
+        struct stat original {};
+        if (failure.empty() && ::stat(file.file.c_str(), &original) != 0)
+            failure = "cannot read " + file.file + ": " + Reason(errno);
+        if (failure.empty()) failure = KeepBackup(file.file, temporary, file.backedUp);
+        if (failure.empty()) {
+            const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            bool whole = fd >= 0;
+            for (std::size_t done = 0; whole && done < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                whole = n > 0;
+                if (whole) done += static_cast<std::size_t>(n);
+            }
+            if (!whole) failure = Reason(errno);
+            if (fd >= 0 && ::close(fd) != 0 && failure.empty()) failure = Reason(errno);
+            if (failure.empty()) failure = ReplaceWith(temporary, file.file, original.st_mode);
+        }
+        if (failure.empty()) {
+            file.dirty = false;
+            if (file.hooks.written) file.hooks.written(bytes);
+            return ERROR_SUCCESS;
+        }
+        ::unlink(temporary.c_str());
+        std::string reread;
+        Revert(file, reread);
+        pendingFailure = "Can't write " + file.file + ": " + failure +
+                         ". The last change was not saved; Load Subtree shows the file as it is." + reread;
+        return kErrorRegistryIoFailed;
+    }
+
+    // Drops what was changed since the file was last written: its keys are
+    // read from it again, and every handle into them is gone.
+    void Revert(MemoryFile& file, std::string& problem) {
+        for (auto& [value, handle] : handles)
+            if (handle.at.file == &file) handle.deleted = true;
+        file.base->Clear();
+        std::string error;
+        if (!file.hooks.read(*file.base, error)) problem = " Reading it again failed: " + error;
+        file.dirty = false;
     }
 
     // hivex refused a change and may have left its image of the hive half

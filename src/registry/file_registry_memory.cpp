@@ -90,6 +90,31 @@ bool CFileRegistry::MountHive(HKEY, const std::string&, const std::string& file,
     return false;
 }
 
+// The file's keys are read; this build never writes them (the keys in
+// memory are sealed by whoever opened it).
+bool CFileRegistry::MountMemoryFile(HKEY root, const std::string& path, const std::string& file,
+                                    CMemoryFileHooks hooks, std::string, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    if (!IsPredefinedKey(root)) {
+        error = "no root key to mount " + file + " at";
+        return false;
+    }
+    std::unique_ptr<KeyNode>& slot = m_impl->roots[RootSlot(root)];
+    if (!slot) slot = std::make_unique<KeyNode>(std::string());
+    KeyNode* base = slot.get();
+    std::vector<std::string_view> parts;
+    SplitKeyPath(path.c_str(), parts, NameLimit::kNone);
+    for (const std::string_view part : parts) {
+        KeyNode* next = Impl::Child(base, part);
+        base = next != nullptr ? next : base->AppendSubkey(std::make_unique<KeyNode>(std::string(part)));
+    }
+    if (base->IsLoaded()) {
+        error = file + ": its keys would go where another file's are.";
+        return false;
+    }
+    return hooks.read(*base, error);
+}
+
 std::vector<std::string> CFileRegistry::Notices() const { return {}; }
 std::string CFileRegistry::Damage() const { return {}; }
 

@@ -10,6 +10,7 @@
 #include "model/loader.h"
 #include "model/open_key.h"
 #include "model/registry_errors.h"
+#include "sources/wine_prefix.h"
 
 namespace qv {
 
@@ -17,7 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
 constexpr const char* kReadOnlyFiles = "a .reg file or Wine's registry files are only read, never written";
+#else
+constexpr const char* kReadOnlyFiles = "a .reg file is only read, never written";
+#endif
 
 // The entry of `folder` called `name` in any case (a Windows disk mounted on
 // Linux keeps the case its names were made with); empty when there is none.
@@ -172,14 +177,20 @@ std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool 
         ok = MountWindowsFolder(*registry, PathFromUtf8(path), writable, error);
         break;
     case SourceFormat::kRegFile:
-    case SourceFormat::kWineFile:
         ok = ReadRegInto(*registry, path, error);
         break;
+    case SourceFormat::kWineFile: {
+        // A lone file's prefix is the folder it is in (a wineserver may serve it).
+        std::error_code ignored;
+        const fs::path folder = fs::absolute(PathFromUtf8(path), ignored).parent_path();
+        ok = MountWineFile(*registry, path, Utf8FromPath(folder), writable, error);
+        break;
+    }
     case SourceFormat::kWinePrefix:
         ok = true;
         for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
             const fs::path file = FindIgnoringCase(PathFromUtf8(path), name);
-            if (!file.empty() && !ReadRegInto(*registry, Utf8FromPath(file), error)) ok = false;
+            if (!file.empty() && !MountWineFile(*registry, Utf8FromPath(file), path, writable, error)) ok = false;
             if (!ok) break;
         }
         break;

@@ -40,16 +40,17 @@ bool IsHiveFileName(const std::string& file);
 // other name below HKEY_LOCAL_MACHINE.
 void HiveMountPoint(const std::string& file, HKEY& root, std::string& path);
 
-// Opens the registry at `path`. Hives are writable when `writable` and the
-// files allow it; .reg files and Wine's files are always read-only. Null,
-// with a message naming the file, when it cannot be read.
+// Opens the registry at `path`. Hives and Wine's files are writable when
+// `writable` and the files allow it (Wine's not while a wineserver serves
+// their prefix: sources/wine_prefix.h); .reg files are always read-only.
+// Null, with a message naming the file, when it cannot be read.
 std::unique_ptr<CFileRegistry> OpenRegistrySource(const std::string& path, bool writable, std::string& error);
 
 // What a document asks of a file side: false when `path` is a tree file;
-// else true, with the registry opened (hives writable where the files allow
-// it, `readOnly` saying why not) or null with `error`. `report` shows a
-// message: at once for a hive Windows left unfinished, later for a failure to
-// write a hive back.
+// else true, with the registry opened (hives and Wine's files writable where
+// the files allow it, `readOnly` saying why not) or null with `error`.
+// `report` shows a message: at once for a hive Windows left unfinished, later
+// for a failure to write a hive or Wine's file back.
 bool OpenRegistryFileSide(const std::string& path, std::unique_ptr<IRegistry>& registry, std::string& readOnly,
                           std::string& error, std::function<void(const std::string&)> report);
 

@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the .reg reader. What it accepts is applied as an
 // import would to a tree of its own, each root written in both formats, and
-// the written file must read back to the same tree.
+// the written file must read back to the same tree. A Wine file accepted is
+// also written back: unchanged it must come out byte for byte, and with a
+// value added to every key it must read back to the changed tree.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "files/reg_file.h"
+#include "files/wine_reg_file.h"
 #include "model/key_node.h"
 
 namespace {
@@ -105,6 +108,52 @@ bool Same(const RegTree& a, const RegTree& b) {
     return true;
 }
 
+bool SameKeys(const qv::KeyNode& a, const qv::KeyNode& b) {
+    std::vector<std::pair<const qv::KeyNode*, const qv::KeyNode*>> pending{{&a, &b}};
+    while (!pending.empty()) {
+        const auto [x, y] = pending.back();
+        pending.pop_back();
+        if (x->name != y->name || x->values.size() != y->values.size() || x->subkeys.size() != y->subkeys.size())
+            return false;
+        for (std::size_t i = 0; i < x->values.size(); ++i)
+            if (x->values[i]->name != y->values[i]->name || x->values[i]->type != y->values[i]->type ||
+                x->values[i]->data != y->values[i]->data)
+                return false;
+        for (std::size_t i = 0; i < x->subkeys.size(); ++i) pending.emplace_back(x->subkeys[i].get(), y->subkeys[i].get());
+    }
+    return true;
+}
+
+void WineRoundTrip(std::string_view input) {
+    qv::WineRegText text;
+    std::string error, bytes;
+    if (!qv::ReadWineRegText(input, text, error)) return;
+    qv::KeyNode base("");
+    if (!qv::BuildWineKeys(text, base, error)) return;
+    if (!qv::RenderWineRegText(text, base, 0, bytes, error)) Fail(("cannot write an unchanged file: " + error).c_str());
+    if (bytes != input) Fail("an unchanged file changed");
+    // Each key gets a copy of its first value under a name of its own.
+    std::vector<qv::KeyNode*> pending{&base};
+    while (!pending.empty()) {
+        qv::KeyNode* node = pending.back();
+        pending.pop_back();
+        for (const auto& sub : node->subkeys) pending.push_back(sub.get());
+        if (node->values.empty()) continue;
+        const qv::ValueEntry& first = *node->values.front();
+        const std::string name = first.name + "\xC3\xA9~";
+        const bool taken = std::any_of(node->values.begin(), node->values.end(), [&](const auto& v) {
+            return qv::FoldNameAnyScript(v->name) == qv::FoldNameAnyScript(name);
+        });
+        if (!taken) node->AppendValue(std::make_unique<qv::ValueEntry>(name, first.type, first.data));
+    }
+    if (!qv::RenderWineRegText(text, base, 0, bytes, error)) Fail(("cannot write a changed file: " + error).c_str());
+    qv::WineRegText again;
+    qv::KeyNode reread("");
+    if (!qv::ReadWineRegText(bytes, again, error) || !qv::BuildWineKeys(again, reread, error))
+        Fail(("cannot read its own Wine file: " + error).c_str());
+    if (!SameKeys(base, reread)) Fail("the Wine file's content changed");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qv::RegFileContent content;
     std::string error;
     if (!qv::ParseRegFile({reinterpret_cast<const char*>(data), size}, content, error)) return 0;
+    if (content.format == RegFileFormat::kWine) WineRoundTrip({reinterpret_cast<const char*>(data), size});
     RegTree top;
     if (!Apply(content.ops, top)) return 0;
 

@@ -3,7 +3,10 @@
 // a reader of its own), read-only sides, damaged hives; and quorvane-reg on
 // the same files.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,12 +14,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <thread>
 
 #include "dialogs/edit_dialogs.h"
 #include "edit/undo_journal.h"
 #include "registry/registry_router.h"
 #include "registry/store_registry.h"
 #include "sources/registry_source.h"
+#include "sources/wine_prefix.h"
 #include "tests/support/document_fixture.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/tool_runner.h"
@@ -475,6 +481,227 @@ TEST_F(RegistryFiles, DamagedHiveListsAreToldOfByFileAndKeyAndNeverWritten) {
     Spit(hive, "");
     EXPECT_EQ(Tool({"compare", hive.string(), "HKLM\\SOFTWARE\\Top"}), 1);
     EXPECT_NE(out.find(hive.string() + ": not a hive file"), std::string::npos) << out;
+}
+
+// What Wine's files hold beyond the registry calls: time stamps, #time,
+// #class, #link with its hex(6) value continued over lines, #arch, comments,
+// octal escapes; each block here is a key the test leaves alone.
+const std::string kWineHeader =
+    "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n;; kept as it is\n\n#arch=win64\n";
+const std::string kLinkBlock =
+    "\n[Software\\\\Classes\\\\Wow6432Node\\\\AppId] 1796662404\n#time=1dd866b7937a290\n#link\n"
+    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,\\\n  65,00\n";
+const std::string kKeepBlock =
+    "\n[Software\\\\Keep \\[1\\]] 1796609608\n#time=1dd85f08c500014\n#class=\"Klass\"\n"
+    "\"Sz\"=\"C:\\\\windows\\\\\\\"q\\\"\"\n\"Exp\"=str(2):\"%ProgramFiles%\\\\x\"\n\"Multi\"=str(7):\"a\\0b\\0\"\n"
+    "\"Q\"=hex(b):01,02,03,04,05,06,07,08\n\"Dw\"=dword:0000002a\n\"None\"=hex(0):\n"
+    "\"\\x418\\x43c\\x44f\"=\"\\x417\\x43d \\x4e2d\\x6587 \\xd83d\\xde00\"\n\"Ctl\"=\"\\001\\0017\\e\"\n";
+const std::string kChangeBlock =
+    "\n[Software\\\\Change\\\\\\x41f\\x443\\x441\\x442\\x43e] 1796609608\n#time=1dd85f08c500014\n#class=\"C\"\n"
+    "\"Old\"=\"1\"\n\"Edit\"=dword:00000001\n\"Gone\"=\"x\"\n";
+const std::string kDoomedBlock = "\n[Software\\\\Doomed] 1796609608\n#time=1dd85f08c500014\n\"V\"=\"1\"\n";
+const std::string kTailBlock = "\n[Software\\\\Tail] 1796609610\n#time=1dd85f08c500099\n\"T\"=\"t\"\n";
+
+// Every value of a key: name -> type and bytes.
+std::map<std::string, std::pair<DWORD, std::string>> ValuesOf(IRegistry& registry, HKEY root, const std::string& path) {
+    std::map<std::string, std::pair<DWORD, std::string>> values;
+    HKEY key = nullptr;
+    if (registry.RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != 0) return values;
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD nameSize = sizeof name, type = 0, size = 4096;
+        std::string data(size, '\0');
+        if (registry.RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                                   &size) != 0)
+            break;
+        data.resize(size);
+        values[name] = {type, data};
+    }
+    registry.RegCloseKey(key);
+    return values;
+}
+
+TEST_F(RegistryFiles, AWinePrefixSlaveIsWrittenInWinesFormatKeepingWhatItDoesNotModel) {
+    const fs::path prefix = dir / "prefix";
+    const std::string system = kWineHeader + kLinkBlock + kKeepBlock + kChangeBlock + kDoomedBlock + kTailBlock;
+    Spit(prefix / "system.reg", system);
+    Spit(prefix / "userdef.reg", kUserDefReg);
+    Spit(prefix / "user.reg", kUserReg);
+    std::string error;
+    auto wine = OpenRegistrySource(prefix.string(), true, error);
+    ASSERT_TRUE(wine) << error;
+    EXPECT_EQ(wine->ReadOnlyReason(), "");
+    const std::string change = "Software\\Change\\\xD0\x9F\xD1\x83\xD1\x81\xD1\x82\xD0\xBE";  // Пусто
+
+    // Each value set, and the line Wine itself would write for it.
+    struct Case {
+        std::string key, name;
+        DWORD type;
+        std::string data, line;
+    };
+    const std::string bytes40(40, '\x5a');
+    std::string row;  // Wine breaks a hex line after the comma past column 76
+    for (int i = 0; i < 22; ++i) row += "5a,";
+    const std::vector<Case> cases = {
+        {change, "Edit", REG_DWORD, "\2\0\0\0"s, "\"Edit\"=dword:00000002"},
+        {change, "Esc", REG_SZ, "q\"b\\s\t\x01" "7\xD0\x96" "1"s + '\0', "\"Esc\"=\"q\\\"b\\\\s\\t\\0017\\x04161\""},
+        {change, "Mehr \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80", REG_MULTI_SZ, "a\0\xD0\x96\0\0"s,
+         "\"Mehr \\x4e2d\\x6587 \\xd83d\\xde00\"=str(7):\"a\\0\\x416\\0\""},
+        {change, "", REG_EXPAND_SZ, "%X%"s + '\0', "@=str(2):\"%X%\""},
+        {change, "NoNul", REG_SZ, "ab", "\"NoNul\"=hex(1):61,00,62,00"},
+        {change, "Q", REG_QWORD, "\x89\x67\x45\x23\x01\0\0\0"s, "\"Q\"=hex(b):89,67,45,23,01,00,00,00"},
+        {change, "Long", REG_BINARY, bytes40, "\"Long\"=hex:" + row + "\\\n  5a,"},
+        {"Software\\New\\\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87[1]", "V", REG_DWORD, "\7\0\0\0"s,
+         "[Software\\\\New\\\\\\x41a\\x43b\\x44e\\x447\\[1\\]] "},
+        {"Software\\Empty", "", REG_NONE, "", ""},  // a key made with no value
+    };
+    for (const Case& c : cases) {
+        HKEY key = nullptr;
+        ASSERT_EQ(wine->RegCreateKeyExA(HKEY_LOCAL_MACHINE, c.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                        nullptr), 0) << c.key;
+        if (!c.line.empty()) {
+            EXPECT_EQ(wine->RegSetValueExA(key, c.name.c_str(), 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                                           static_cast<DWORD>(c.data.size())), 0) << c.name;
+        }
+        EXPECT_EQ(wine->RegCloseKey(key), 0);
+    }
+    HKEY changed = nullptr;
+    ASSERT_EQ(wine->RegOpenKeyExA(HKEY_LOCAL_MACHINE, change.c_str(), 0, KEY_ALL_ACCESS, &changed), 0);
+    EXPECT_EQ(wine->RegDeleteValueA(changed, "Gone"), 0);
+    EXPECT_EQ(wine->RegCloseKey(changed), 0);
+    EXPECT_EQ(wine->RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Doomed"), 0);
+    // userdef.reg is written too; user.reg, untouched, is left alone.
+    HKEY environment = nullptr;
+    ASSERT_EQ(wine->RegOpenKeyExA(HKEY_USERS, ".Default\\Environment", 0, KEY_ALL_ACCESS, &environment), 0);
+    EXPECT_EQ(wine->RegSetValueExA(environment, "TMP", 0, REG_SZ, reinterpret_cast<const BYTE*>("t"), 2), 0);
+    EXPECT_EQ(wine->RegCloseKey(environment), 0);
+    EXPECT_EQ(wine->OpenHandleCount(), 0u);
+
+    const std::string written = Slurp(prefix / "system.reg");
+    EXPECT_TRUE(Slurp(prefix.string() + "/system.reg.quorvane-bak") == system);
+    EXPECT_FALSE(fs::exists(prefix.string() + "/system.reg.quorvane-tmp"));
+    EXPECT_TRUE(Slurp(prefix.string() + "/userdef.reg.quorvane-bak") == kUserDefReg);
+    EXPECT_NE(Slurp(prefix / "userdef.reg").find("\"TMP\"=\"t\"\n"), std::string::npos) << Slurp(prefix / "userdef.reg");
+    EXPECT_FALSE(fs::exists(prefix.string() + "/user.reg.quorvane-bak")) << "an untouched file is left alone";
+    EXPECT_TRUE(Slurp(prefix / "user.reg") == kUserReg);
+    for (const std::string& kept : {kWineHeader + kLinkBlock + kKeepBlock, kTailBlock})
+        EXPECT_NE(written.find(kept), std::string::npos) << kept << "\n---\n" << written;
+    EXPECT_EQ(written.find("Doomed"), std::string::npos);
+    // The changed key keeps its class and its unchanged value; its time is new.
+    const std::size_t at = written.find("[Software\\\\Change\\\\");
+    ASSERT_NE(at, std::string::npos);
+    const std::string block = written.substr(at, written.find("\n[", at) - at);
+    EXPECT_NE(block.find("\n#class=\"C\"\n\"Old\"=\"1\"\n"), std::string::npos) << block;
+    EXPECT_EQ(block.find("1796609608"), std::string::npos) << block;
+    EXPECT_EQ(block.find("#time=1dd85f08c500014"), std::string::npos) << block;
+    EXPECT_EQ(block.find("Gone"), std::string::npos) << block;
+    EXPECT_NE(written.find("\n[Software\\\\Empty] "), std::string::npos) << written;
+
+    // Read again: every change is there, byte for byte.
+    auto again = OpenRegistrySource(prefix.string(), true, error);
+    ASSERT_TRUE(again) << error;
+    for (const Case& c : cases) {
+        if (c.line.empty()) continue;
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(written.find(c.line), std::string::npos) << written;
+        const auto values = ValuesOf(*again, HKEY_LOCAL_MACHINE, c.key);
+        ASSERT_EQ(values.count(c.name), 1u);
+        EXPECT_EQ(values.at(c.name).first, c.type);
+        EXPECT_TRUE(values.at(c.name).second == c.data);
+    }
+    EXPECT_EQ(ValuesOf(*again, HKEY_LOCAL_MACHINE, change).count("Gone"), 0u);
+    EXPECT_EQ(ValuesOf(*again, HKEY_LOCAL_MACHINE, "Software\\Keep [1]").size(), 8u);
+    HKEY gone = nullptr;
+    EXPECT_EQ(again->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Doomed", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(again->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Empty", 0, KEY_READ, &gone), 0);
+    again->RegCloseKey(gone);
+}
+
+// A change to a Wine prefix Slave is undone in its file, through the document.
+TEST_F(RegistryFiles, AChangeToAWinePrefixIsUndoneInItsFile) {
+    const fs::path prefix = dir / "prefix";
+    Spit(prefix / "system.reg", kSystemReg);
+    Open(kSourceFile, prefix.string(), kSourceFile, prefix.string());
+    ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
+    CUndoJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.Open((dir / "journal").string(), error)) << error;
+    doc->m_pJournal = &journal;
+    ASSERT_NE(Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_LOCAL_MACHINE", "Software", "Wine"}), nullptr);
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_DELETE_KEY);
+    EXPECT_EQ(Slurp(prefix / "system.reg").find("[Software\\\\Wine"), std::string::npos)
+        << ::testing::PrintToString(ui.Messages());
+    ui.AnswerQuestion(IDYES);
+    doc->OnCmdMsg(ID_EDIT_UNDO);
+    const std::string undone = Slurp(prefix / "system.reg");
+    EXPECT_NE(undone.find("\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"), std::string::npos) << undone;
+    EXPECT_NE(undone.find("\"List\"=str(7):\"a\\0b\\0\"\n"), std::string::npos) << undone;
+    EXPECT_EQ(ui.Messages().size(), 2u) << ::testing::PrintToString(ui.Messages());  // the two questions
+    doc->m_pJournal = nullptr;
+}
+
+// A wineserver serving the prefix keeps it read-only, and one started after
+// the prefix was opened makes the next write-back fail whole.
+TEST_F(RegistryFiles, AWinePrefixServedByAWineserverIsNotWritten) {
+    if (std::system("command -v wineserver >/dev/null 2>&1") != 0) GTEST_SKIP() << "wineserver is not installed";
+    const fs::path prefix = dir / "prefix";
+    Spit(prefix / "system.reg", kSystemReg);
+    const std::string original = Slurp(prefix / "system.reg");
+    std::string error, told;
+    auto before = OpenRegistrySource(prefix.string(), true, error);
+    ASSERT_TRUE(before) << error;
+    before->OnWriteFailure([&told](const std::string& message) { told = message; });
+    // In the foreground, so that it is ended by its pid on every way out.
+    const std::string env = "WINEPREFIX=" + prefix.string();
+    char* args[] = {const_cast<char*>("wineserver"), const_cast<char*>("-f"), const_cast<char*>("-p5"), nullptr};
+    char* envp[] = {const_cast<char*>(env.c_str()), const_cast<char*>("WINEDEBUG=-all"),
+                    const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+    pid_t server = 0;
+    ASSERT_EQ(posix_spawnp(&server, "wineserver", nullptr, nullptr, args, envp), 0);
+    struct Stop {
+        pid_t pid;
+        fs::path prefix;
+        ~Stop() {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            // Debian's Wine leaves its server folder, named in the prefix, behind.
+            std::ifstream named(prefix / "wineserver");
+            std::string folder;
+            std::error_code ignored;
+            if (std::getline(named, folder) && !folder.empty() && folder.find('/') == std::string::npos)
+                fs::remove_all(fs::path("/tmp") / folder, ignored);
+        }
+    } stopper{server, prefix};
+    std::string reason;
+    for (int i = 0; i < 100 && reason.empty(); ++i) {
+        reason = WineServerReason(prefix.string());
+        if (reason.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(reason.find("process " + std::to_string(server) + ")"), std::string::npos) << reason;
+    const std::string stop = "stop it with `WINEPREFIX=" + prefix.string() + " wineserver -k`";
+
+    HKEY key = nullptr;
+    ASSERT_EQ(before->RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Late", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                      nullptr), 0);
+    EXPECT_NE(before->RegCloseKey(key), 0);
+    EXPECT_NE(told.find("Can't write " + (prefix / "system.reg").string() + ": a wineserver"), std::string::npos) << told;
+    EXPECT_NE(told.find(stop), std::string::npos) << told;
+    EXPECT_TRUE(Slurp(prefix / "system.reg") == original);
+    EXPECT_FALSE(fs::exists(prefix.string() + "/system.reg.quorvane-bak"));
+    EXPECT_EQ(before->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Late", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+
+    auto during = OpenRegistrySource(prefix.string(), true, error);
+    ASSERT_TRUE(during) << error;
+    EXPECT_NE(during->ReadOnlyReason().find(stop), std::string::npos) << during->ReadOnlyReason();
+    EXPECT_EQ(during->RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Late", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                      nullptr), ERROR_ACCESS_DENIED);
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    stopper.pid = 0;
+    EXPECT_EQ(WineServerReason(prefix.string()), "") << "the lock goes with the server";
 }
 
 }  // namespace
