@@ -10,7 +10,7 @@ cd "${1:-$(dirname "$0")/..}"
 declare -A allowed=(
   [res]=""
   [model]="res"
-  [registry]="model res"
+  [registry]="files model res"
   [files]="model res"
   [compare]="model files res"
   [edit]="compare model files res"

@@ -4,6 +4,104 @@
 
 namespace qv {
 
+namespace {
+
+// "3 log entries from SOFTWARE.LOG1 and SOFTWARE.LOG2 were applied", or sectors.
+std::string Applied(const HiveLogReplay& report) {
+    std::string what = std::to_string(report.applied);
+    if (report.format == HiveLogReplay::Format::kOld) what += report.applied == 1 ? " changed sector" : " changed sectors";
+    else what += report.applied == 1 ? " log entry" : " log entries";
+    for (std::size_t i = 0; i < report.used.size(); ++i)
+        what += (i == 0 ? " from " : " and ") + std::filesystem::path(report.used[i]).filename().string();
+    return what + (report.applied == 1 ? " was applied" : " were applied");
+}
+
+// Why the logs were not applied whole: the replay's stop and the logs
+// that could not be used, or empty.
+std::string Trouble(const HiveLogReplay& report) {
+    std::string trouble = report.stopped;
+    for (const std::string& unusable : report.unusable) trouble += (trouble.empty() ? "" : "; ") + unusable;
+    return trouble;
+}
+
+// A copy of `bytes` in a private file (mode 0600) of the temporary folder:
+// its path, or empty with `failure`.
+std::string PrivateCopy(const std::string& bytes, std::string& failure) {
+    std::error_code error;
+    std::string path = (std::filesystem::temp_directory_path(error) / "quorvane-hive-XXXXXX").string();
+    if (error) path = "/tmp/quorvane-hive-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+        failure = Reason(errno);
+        return {};
+    }
+    bool whole = true;
+    for (std::size_t done = 0; whole && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        whole = n > 0;
+        if (whole) done += static_cast<std::size_t>(n);
+    }
+    if (!whole) failure = Reason(errno);
+    if (::close(fd) != 0 && failure.empty()) failure = Reason(errno);
+    if (failure.empty()) return path;
+    ::unlink(path.c_str());
+    return {};
+}
+
+}  // namespace
+
+// The hive and its logs stay as they are. The hive may be written only when
+// every entry that follows it was applied: its write-back is then what
+// Windows would load, marked written whole.
+std::string CFileRegistry::Impl::ApplyLogs(Hive& hive, std::string& readOnly) const {
+    const std::uint64_t largest = largestHive;
+    const std::string& file = hive.file;
+    const std::string unclean = file + " was not closed cleanly by Windows";
+    const std::string told = unclean + " (it was running, hibernated or shut down with Fast Startup)";
+    const std::string fileAlone = "it shows what the hive file alone holds, which may be older data, and is only read.";
+    const std::vector<std::string> paths = HiveLogPaths(file);
+    if (paths.empty()) {
+        readOnly = unclean + " and its .LOG1 and .LOG2 files are missing";
+        return told + " and its .LOG1 and .LOG2 files, which hold its latest changes, are missing: " + fileAlone;
+    }
+    std::string bytes, failure;
+    std::vector<HiveLogFile> logs;
+    failure = ReadWhole(file, largest, bytes);
+    for (std::size_t i = 0; failure.empty() && i < paths.size(); ++i) {
+        logs.push_back({paths[i], {}});
+        if (const std::string why = ReadWhole(paths[i], largest, logs.back().bytes); !why.empty())
+            failure = "cannot read " + paths[i] + ": " + why;
+    }
+    HiveLogReplay report;
+    std::string replayed;
+    if (failure.empty()) ReplayHiveLogs(bytes, logs, replayed, report, largest);
+    bytes.clear();
+    const bool changed = failure.empty() && (report.applied != 0 || report.baseBlockRestored);
+    if (changed) {
+        // Written whole past every entry Windows logged, so that hivex's own
+        // write-back (one number higher) is never taken for an older state.
+        MarkHiveWritten(replayed, std::max(report.sequence, report.highestSequence));
+        hive.copy = PrivateCopy(replayed, failure);
+    }
+    if (!failure.empty()) {
+        readOnly = unclean + " and its logs could not be applied";
+        return told + ", and its logs could not be applied (" + failure + "): " + fileAlone;
+    }
+    const std::string trouble = Trouble(report);
+    if (!changed) {
+        readOnly = unclean + (trouble.empty() ? " and its logs hold no change newer than it" : " and its logs are damaged");
+        return told + (trouble.empty() ? ", and its logs hold no change newer than the file: "
+                                       : ", and its logs cannot be applied (" + trouble + "): ") + fileAlone;
+    }
+    hive.logs = paths;
+    std::string notice = told + ": " + Applied(report) + " to a copy (the files are left as they are)";
+    if (trouble.empty()) return notice + ", so it shows what Windows would load.";
+    readOnly = unclean + " and its logs are damaged";
+    return notice + ", then the replay stopped: " + trouble +
+           ". Later changes are not shown, and the hive is only read.";
+}
+
 CFileRegistry::CFileRegistry() : m_impl(std::make_unique<Impl>()) {}
 CFileRegistry::~CFileRegistry() = default;
 
@@ -30,14 +128,6 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
     } else {
         hive->readOnlyReason = file + " is opened read-only";
     }
-    if (HiveLeftDirty(file)) {
-        m_impl->notices.push_back(file + " was not closed cleanly by Windows (it was running, hibernated or shut "
-                                  "down with Fast Startup): its latest changes wait in its .LOG1 and .LOG2 files, "
-                                  "which are not applied here, so it may show older data.");
-        // Writing it would mark it clean, and Windows would then drop the logs.
-        if (hive->writable) hive->readOnlyReason = file + " was not closed cleanly by Windows";
-        hive->writable = false;
-    }
     // The base block and one page of keys: anything shorter is no hive.
     constexpr off_t kSmallestHive = 0x2000;
     if (struct stat held {}; ::stat(file.c_str(), &held) == 0 && S_ISREG(held.st_mode) && held.st_size < kSmallestHive) {
@@ -45,10 +135,20 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
                 std::to_string(kSmallestHive) + ").";
         return false;
     }
+    std::string notice;  // told once the hive opened: a damaged one says so instead
+    if (HiveLeftDirty(file)) {
+        std::string readOnly;
+        notice = m_impl->ApplyLogs(*hive, readOnly);
+        if (!readOnly.empty()) {
+            if (hive->writable) hive->readOnlyReason = readOnly;
+            hive->writable = false;
+        }
+    }
     errno = 0;
-    hive->h = hivex_open(file.c_str(), hive->writable ? HIVEX_OPEN_WRITE : 0);
+    hive->h = hivex_open(Impl::Source(*hive).c_str(), hive->writable ? HIVEX_OPEN_WRITE : 0);
     if (hive->h == nullptr) {
         const int why = errno;
+        if (!hive->copy.empty()) ::unlink(hive->copy.c_str());
         error = file + ": " + (why == ENOTSUP || why == EINVAL || why == 0 ? "not a hive file, or a damaged one"
                                                                            : Reason(why)) + ".";
         return false;
@@ -58,6 +158,7 @@ bool CFileRegistry::MountHive(HKEY root, const std::string& path, const std::str
     KeyNode* at = m_impl->MemoryKey(root, path);
     m_impl->mounts[at] = hive.get();
     m_impl->hives.push_back(std::move(hive));
+    if (!notice.empty()) m_impl->notices.push_back(std::move(notice));
     return true;
 }
 

@@ -57,7 +57,11 @@ public:
     // on the way are made in memory). With `writable`, opens it for writing
     // when the file and its folder allow it; else, or when they do not, the
     // hive is read-only and ReadOnlyReason() says why. False, with a message
-    // naming the file, when it is no hive or is damaged.
+    // naming the file, when it is no hive or is damaged. A hive Windows left
+    // unfinished is read with the logs beside it applied (files/hive_log.h)
+    // to a private copy; it is writable only when they applied whole, and
+    // its first write-back marks it written whole and moves the logs beside
+    // the backup.
     bool MountHive(HKEY root, const std::string& path, const std::string& file, bool writable,
                    std::string& error);
     // Mounts a file whose keys are held in memory as the key `path` below
@@ -66,8 +70,10 @@ public:
     // be read or another file is mounted there.
     bool MountMemoryFile(HKEY root, const std::string& path, const std::string& file, CMemoryFileHooks hooks,
                          std::string readOnlyReason, std::string& error);
-    // What the user should be told of the hives mounted: those Windows left
-    // unfinished, which may show older data and are never written.
+    // What the user should be told of the hives mounted, one message each:
+    // those Windows left unfinished, read with their logs applied to a
+    // private copy (how much, from which logs), or, with their logs missing
+    // or damaged, as far as the logs go and never written.
     std::vector<std::string> Notices() const;
     // The last damage a call ran into in a hive (a key list leading back up,
     // a key deeper than a registry may be, keys sharing a subkey, a list

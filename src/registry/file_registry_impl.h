@@ -28,6 +28,7 @@
 #include "model/open_key.h"
 #include "model/text_encoding.h"
 
+#include "files/hive_log.h"
 #include "registry/file_registry.h"
 #include "registry/hive_lists.h"
 
@@ -70,16 +71,62 @@ inline bool SameKeyName(std::string_view a, std::string_view b) {
 }
 
 // Whether Windows left the hive in `file` unfinished: its base block's two
-// sequence numbers differ until a write to the file completes, and the
-// changes since wait in <file>.LOG1/.LOG2 (a system that was running,
-// hibernated, or shut down with Fast Startup). hivex does not apply those.
+// sequence numbers differ (or its checksum is wrong) until a write to the
+// file completes, and the changes since wait in <file>.LOG1/.LOG2 (a system
+// that was running, hibernated, shut down with Fast Startup, or any Windows
+// since 8.1, which writes the logs first and the hive later).
 inline bool HiveLeftDirty(const std::string& file) {
-    unsigned char header[12] = {};
+    char header[512] = {};
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool read = ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
     ::close(fd);
-    return read && std::memcmp(header + 4, header + 8, 4) != 0;
+    return read && HiveIsDirty(std::string_view(header, sizeof header));
+}
+
+// The whole of `file` into `bytes`, when it is no larger than `largest`.
+// Empty, or what went wrong.
+inline std::string ReadWhole(const std::string& file, std::uint64_t largest, std::string& bytes) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Reason(errno);
+    struct stat held {};
+    std::string failure;
+    if (::fstat(fd, &held) != 0) failure = Reason(errno);
+    else if (static_cast<std::uint64_t>(held.st_size) > largest)
+        failure = "it is larger than the " + std::to_string(largest) + " bytes a hive may hold";
+    if (failure.empty()) {
+        bytes.resize(static_cast<std::size_t>(held.st_size));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        bytes.resize(done);  // a file that shrank while read is read as it ended
+    }
+    ::close(fd);
+    return failure;
+}
+
+// The logs Windows keeps beside the hive `file` (<file>.LOG1, .LOG2, and the
+// single .LOG of older systems), their names in any case, in that order.
+inline std::vector<std::string> HiveLogPaths(const std::string& file) {
+    const std::filesystem::path path(file);
+    const std::string name = path.filename().string();
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    std::vector<std::string> entries;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        entries.push_back(it->path().filename().string());
+    std::vector<std::string> logs;
+    for (const char* suffix : {".LOG1", ".LOG2", ".LOG"})
+        for (const std::string& entry : entries)
+            if (SameName(entry, name + suffix)) {
+                logs.push_back((path.parent_path() / entry).string());
+                break;
+            }
+    return logs;
 }
 
 inline std::size_t RootSlot(HKEY root) {
@@ -124,6 +171,13 @@ using namespace filereg;
 struct CFileRegistry::Impl {
     struct Hive {
         std::string file;
+        // A private copy (mode 0600, in the temporary folder) with Windows'
+        // logs applied, which hivex reads until the hive is first written;
+        // empty when hivex reads `file` itself.
+        std::string copy;
+        // The logs applied to `copy`, moved beside the backup once the hive
+        // is written whole (Windows would replay them over it otherwise).
+        std::vector<std::string> logs;
         hive_h* h = nullptr;
         bool writable = false;
         std::string readOnlyReason;
@@ -201,10 +255,19 @@ struct CFileRegistry::Impl {
         for (auto& hive : hives) {
             if (hive->dirty) WriteBack(*hive);
             hivex_close(hive->h);
+            if (!hive->copy.empty()) ::unlink(hive->copy.c_str());
         }
         for (auto& file : files)
             if (file->dirty) WriteBack(*file);
     }
+
+    // Applies the logs Windows left beside the dirty hive `hive.file` to a
+    // private copy that hivex then reads (file_registry.cpp). What the user
+    // is told; `readOnly` says why the hive may not be written.
+    std::string ApplyLogs(Hive& hive, std::string& readOnly) const;
+
+    // The file hivex reads the hive from.
+    static const std::string& Source(const Hive& hive) { return hive.copy.empty() ? hive.file : hive.copy; }
 
     // A mount point is the root of its hive; a memory file's keys are its
     // from its base down (`within`: the file of the key above).
@@ -352,7 +415,7 @@ struct CFileRegistry::Impl {
         if (hive.dirty || node > 0xffffffffu) return nullptr;
         std::vector<std::uint32_t> offsets;
         bool read = false;
-        if (const int fd = ::open(hive.file.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        if (const int fd = ::open(Source(hive).c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
             struct stat file {};
             void* bytes = ::fstat(fd, &file) == 0 && file.st_size > 0
                               ? ::mmap(nullptr, static_cast<std::size_t>(file.st_size), PROT_READ, MAP_PRIVATE, fd, 0)
@@ -526,6 +589,7 @@ struct CFileRegistry::Impl {
         if (failure.empty()) {
             hive.dirty = false;
             hive.createdSinceWrite.clear();
+            SetLogsAside(hive);
             return ERROR_SUCCESS;
         }
         ::unlink(temporary.c_str());
@@ -534,6 +598,26 @@ struct CFileRegistry::Impl {
         pendingFailure = "Can't write the hive " + hive.file + ": " + failure +
                          ". The last change was not saved; Load Subtree shows the file as it is.";
         return kErrorRegistryIoFailed;
+    }
+
+    // Once a hive read with Windows' logs applied is written whole (both its
+    // sequence numbers past every entry's), its logs go beside its backup:
+    // Windows would otherwise replay their entries over what was written.
+    // hivex reads the file itself from now on.
+    void SetLogsAside(Hive& hive) {
+        if (hive.copy.empty()) return;
+        for (const std::string& log : hive.logs) {
+            const std::string aside = log + ".quorvane-bak";
+            if (::rename(log.c_str(), aside.c_str()) != 0 && errno != ENOENT && pendingFailure.empty())
+                pendingFailure = "The hive " + hive.file + " was written, but its log " + log +
+                                 " could not be moved to " + aside + ": " + Reason(errno) +
+                                 ". Windows passes it over all the same, as the hive is now written whole.";
+        }
+        const std::string folder = std::filesystem::path(hive.file).parent_path().string();
+        SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+        ::unlink(hive.copy.c_str());
+        hive.copy.clear();
+        hive.logs.clear();
     }
 
     // hivex's image of the hive into `temporary`, flushed, given `mode` and
@@ -625,7 +709,7 @@ struct CFileRegistry::Impl {
                 handle.deleted = true;
         }
         hive.createdSinceWrite.clear();
-        hive_h* reopened = hivex_open(hive.file.c_str(), HIVEX_OPEN_WRITE);
+        hive_h* reopened = hivex_open(Source(hive).c_str(), HIVEX_OPEN_WRITE);
         if (reopened != nullptr) {
             hivex_close(hive.h);
             hive.h = reopened;
