@@ -25,7 +25,7 @@ run ctest --preset asan -j2 -L "unit|conformance"
 # The fuzz targets build with clang and libFuzzer (their corpora are replayed
 # above); built here so that the fuzzing the README describes keeps working.
 run cmake --preset fuzz
-run cmake --build --preset fuzz --target tree_file_fuzzer reg_file_fuzzer hive_fuzzer registry_service_fuzzer
+run cmake --build --preset fuzz --target tree_file_fuzzer reg_file_fuzzer hive_fuzzer hive_log_fuzzer registry_service_fuzzer
 
 if [[ -x scripts/wine-tests.sh ]]; then
   run scripts/wine-tests.sh
