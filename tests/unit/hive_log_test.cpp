@@ -173,7 +173,7 @@ TEST_F(HiveLogs, ReplaysWhatIsGoodAndSaysWhyItStopped) {
         {"no hive log at all", dirty, {std::string(4096, 'x')}, 0, 0, "", "LOG1 is no hive log"},
         {"an empty log beside", dirty, {std::string(), log(e)}, 3, 3, "", ""},
         {"the hive's base block damaged", badBlock, {log(e)}, 3, 3, "", ""},
-        {"padding after the hive bins", dirty + std::string(8192, '\0'), {log(e)}, 3, 3, "", ""},
+        {"padding after the hive bins", dirty + std::string(65536, '\0'), {log(e)}, 3, 3, "", ""},
         {"a clean hive", states[0], {log(e)}, 0, 0, "", ""},
         {"old format", dirty, {older}, sectors, 3, "", ""},
         {"old format cut short", dirty, {olderCut}, -1, -1, "LOG1 is cut short", ""},
