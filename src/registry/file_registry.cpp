@@ -67,7 +67,7 @@ std::string CFileRegistry::Impl::ApplyLogs(Hive& hive, std::string& readOnly) co
     }
     std::string bytes, failure;
     std::vector<HiveLogFile> logs;
-    failure = ReadWhole(file, largest, bytes);
+    if (const std::string why = ReadWhole(file, largest, bytes); !why.empty()) failure = "cannot read " + file + ": " + why;
     for (std::size_t i = 0; failure.empty() && i < paths.size(); ++i) {
         logs.push_back({paths[i], {}});
         if (const std::string why = ReadWhole(paths[i], largest, logs.back().bytes); !why.empty())
@@ -90,7 +90,7 @@ std::string CFileRegistry::Impl::ApplyLogs(Hive& hive, std::string& readOnly) co
     }
     const std::string trouble = Trouble(report);
     if (!changed) {
-        readOnly = unclean + (trouble.empty() ? " and its logs hold no change newer than it" : " and its logs are damaged");
+        readOnly = unclean + (trouble.empty() ? " and its logs hold no change newer than it" : " and its logs cannot be applied");
         return told + (trouble.empty() ? ", and its logs hold no change newer than the file: "
                                        : ", and its logs cannot be applied (" + trouble + "): ") + fileAlone;
     }
