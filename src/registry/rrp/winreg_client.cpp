@@ -1,0 +1,231 @@
+// winreg's requests and replies, laid out as its interface declares them.
+#include "registry/rrp/winreg_client.h"
+
+namespace qv::rrp {
+
+namespace {
+
+// The WERROR that ends every reply, once what comes before it was read.
+LONG Result(NdrReader& r) {
+    std::uint32_t status = 0;
+    if (!r.U32(status)) return kRpcBadStubData;
+    return static_cast<LONG>(status);
+}
+
+// An optional 32-bit out value: a unique pointer and what it points at.
+bool OptionalU32(NdrReader& r, std::uint32_t& v) {
+    bool present = false;
+    if (!r.Pointer(present)) return false;
+    return !present || r.U32(v);
+}
+
+// A FILETIME: two 32-bit halves, low first, aligned as 32-bit numbers.
+bool FileTime(NdrReader& r, std::uint64_t& v) {
+    std::uint32_t low = 0, high = 0;
+    if (!r.U32(low) || !r.U32(high)) return false;
+    v = std::uint64_t{high} << 32 | low;
+    return true;
+}
+
+}  // namespace
+
+LONG CWinregClient::Call(WinregOpnum opnum, const NdrWriter& request, std::string& reply) {
+    return m_rpc.Call(opnum, request.Data(), reply);
+}
+
+LONG CWinregClient::OpenRoot(WinregOpnum opnum, std::uint32_t access, PolicyHandle& key) {
+    NdrWriter w;
+    w.Pointer(false);  // no system name
+    w.U32(access);
+    std::string reply;
+    if (const LONG status = Call(opnum, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    r.Handle(key);
+    return Result(r);
+}
+
+LONG CWinregClient::OpenKey(const PolicyHandle& parent, std::string_view name, std::uint32_t access,
+                            PolicyHandle& key) {
+    NdrWriter w;
+    w.Handle(parent);
+    w.String(name);
+    w.U32(0);  // options
+    w.U32(access);
+    std::string reply;
+    if (const LONG status = Call(kOpenKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    r.Handle(key);
+    return Result(r);
+}
+
+LONG CWinregClient::CreateKey(const PolicyHandle& parent, std::string_view name, std::string_view keyClass,
+                              std::uint32_t access, PolicyHandle& key, bool& created) {
+    NdrWriter w;
+    w.Handle(parent);
+    w.String(name);
+    w.String(keyClass, !keyClass.empty());
+    w.U32(0);  // non-volatile
+    w.U32(access);
+    w.Pointer(false);  // no security descriptor
+    w.Pointer(true);   // room for the action taken
+    w.U32(0);
+    std::string reply;
+    if (const LONG status = Call(kCreateKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    std::uint32_t action = 0;
+    r.Handle(key);
+    OptionalU32(r, action);
+    const LONG status = Result(r);
+    created = action != 2;  // REG_OPENED_EXISTING_KEY
+    return status;
+}
+
+LONG CWinregClient::CloseKey(PolicyHandle& key) {
+    NdrWriter w;
+    w.Handle(key);
+    std::string reply;
+    if (const LONG status = Call(kCloseKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    r.Handle(key);
+    return Result(r);
+}
+
+LONG CWinregClient::DeleteKey(const PolicyHandle& parent, std::string_view name) {
+    NdrWriter w;
+    w.Handle(parent);
+    w.String(name);
+    std::string reply;
+    if (const LONG status = Call(kDeleteKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    return Result(r);
+}
+
+LONG CWinregClient::DeleteValue(const PolicyHandle& key, std::string_view name) {
+    NdrWriter w;
+    w.Handle(key);
+    w.String(name);
+    std::string reply;
+    if (const LONG status = Call(kDeleteValue, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    return Result(r);
+}
+
+LONG CWinregClient::EnumKey(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                            std::uint16_t classBytes, std::string& name, std::string& keyClass,
+                            std::uint64_t& lastWrite) {
+    NdrWriter w;
+    w.Handle(key);
+    w.U32(index);
+    w.StringBuffer(nameBytes);
+    // Samba refuses a call without a class buffer.
+    w.Pointer(true);
+    w.StringBuffer(classBytes);
+    w.Pointer(true);
+    w.U32(0);  // a FILETIME: two 32-bit halves, 4-aligned
+    w.U32(0);
+    std::string reply;
+    if (const LONG status = Call(kEnumKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    bool present = false;
+    r.String(name);
+    if (r.Pointer(present) && present) r.String(keyClass);
+    lastWrite = 0;
+    if (r.Pointer(present) && present) FileTime(r, lastWrite);
+    return Result(r);
+}
+
+LONG CWinregClient::EnumValue(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                              std::uint32_t dataBytes, std::string& name, std::uint32_t& type, std::string& data,
+                              std::uint32_t& needed) {
+    NdrWriter w;
+    w.Handle(key);
+    w.U32(index);
+    w.StringBuffer(nameBytes);
+    w.Pointer(true);
+    w.U32(0);
+    w.EmptyByteArray(dataBytes);
+    w.Pointer(true);
+    w.U32(dataBytes);
+    w.Pointer(true);
+    w.U32(0);
+    std::string reply;
+    if (const LONG status = Call(kEnumValue, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    bool present = false;
+    std::uint32_t length = 0;
+    r.String(name);
+    OptionalU32(r, type);
+    data.clear();
+    if (r.Pointer(present) && present) r.ByteArray(data, kMaxData);
+    needed = 0;
+    OptionalU32(r, needed);
+    OptionalU32(r, length);
+    const LONG status = Result(r);
+    if (status == ERROR_SUCCESS && length < data.size()) data.resize(length);
+    return status;
+}
+
+LONG CWinregClient::QueryValue(const PolicyHandle& key, std::string_view name, std::uint32_t dataBytes,
+                               std::uint32_t& type, std::string& data, std::uint32_t& needed) {
+    NdrWriter w;
+    w.Handle(key);
+    w.String(name);
+    w.Pointer(true);
+    w.U32(0);
+    w.EmptyByteArray(dataBytes);
+    w.Pointer(true);
+    w.U32(dataBytes);
+    w.Pointer(true);
+    w.U32(0);
+    std::string reply;
+    if (const LONG status = Call(kQueryValue, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    bool present = false;
+    std::uint32_t length = 0;
+    OptionalU32(r, type);
+    data.clear();
+    if (r.Pointer(present) && present) r.ByteArray(data, kMaxData);
+    needed = 0;
+    OptionalU32(r, needed);
+    OptionalU32(r, length);
+    const LONG status = Result(r);
+    if (status == ERROR_SUCCESS && length < data.size()) data.resize(length);
+    return status;
+}
+
+LONG CWinregClient::QueryInfoKey(const PolicyHandle& key, KeyInfo& info) {
+    NdrWriter w;
+    w.Handle(key);
+    w.String({}, false);
+    std::string reply;
+    if (const LONG status = Call(kQueryInfoKey, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    std::uint32_t securityBytes = 0;
+    r.String(info.keyClass);
+    r.U32(info.subkeys);
+    r.U32(info.maxSubkeyLength);
+    r.U32(info.maxClassLength);
+    r.U32(info.values);
+    r.U32(info.maxValueNameLength);
+    r.U32(info.maxValueSize);
+    r.U32(securityBytes);
+    FileTime(r, info.lastWrite);
+    return Result(r);
+}
+
+LONG CWinregClient::SetValue(const PolicyHandle& key, std::string_view name, std::uint32_t type,
+                             std::string_view data) {
+    NdrWriter w;
+    w.Handle(key);
+    w.String(name);
+    w.U32(type);
+    w.U32(static_cast<std::uint32_t>(data.size()));  // the data's conformance: a top-level ref pointer has no id
+    w.Raw(data);
+    w.U32(static_cast<std::uint32_t>(data.size()));
+    std::string reply;
+    if (const LONG status = Call(kSetValue, w, reply); status != ERROR_SUCCESS) return status;
+    NdrReader r(reply);
+    return Result(r);
+}
+
+}  // namespace qv::rrp
