@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "registry/rrp/ndr.h"
 
@@ -92,26 +93,42 @@ LONG CRpcConnection::Break(LONG status) {
     return status;
 }
 
-LONG CRpcConnection::Send(std::string_view pdu) {
-    ++m_sent;
-    if (const LONG status = m_pipe.Write(pdu); status != ERROR_SUCCESS) return Break(status);
+LONG CRpcConnection::Send(std::string_view pdus, std::size_t count) {
+    m_sent += count;
+    // Whole PDUs, as many as fit the peer's fragment size a write: Samba's
+    // pipe refuses much larger writes.
+    while (!pdus.empty()) {
+        std::size_t take = 0;
+        while (take < pdus.size()) {
+            const std::size_t length = static_cast<std::uint8_t>(pdus[take + 8]) |
+                                       static_cast<std::uint8_t>(pdus[take + 9]) << 8;
+            if (length < kHeaderSize) return Break(kRpcProtocolError);  // never framed so: a fault of ours
+            if (take != 0 && take + length > m_maxXmit) break;
+            take += length;
+        }
+        if (const LONG status = m_pipe.Write(pdus.substr(0, take)); status != ERROR_SUCCESS) return Break(status);
+        pdus.remove_prefix(take);
+    }
     return ERROR_SUCCESS;
 }
 
-LONG CRpcConnection::Receive(std::string& pdu) {
-    // The header first, then as much as the length it gives. Each read
-    // returns at least a byte or fails, so the loop ends.
-    std::size_t need = kHeaderSize;
+LONG CRpcConnection::Receive(std::string& pdu, std::size_t least) {
+    // Never more than this PDU is sure to hold: libsmbclient's read waits
+    // until it has all it was asked for, and a read of the pipe returns at
+    // most one PDU, so reading past one saves nothing. Each read returns at
+    // least a byte or fails, so the loop ends.
+    std::size_t need = std::max(least, kHeaderSize);
     for (bool sized = false;;) {
         if (!sized && m_pending.size() >= kHeaderSize) {
-            need = static_cast<std::uint8_t>(m_pending[8]) | static_cast<std::uint8_t>(m_pending[9]) << 8;
-            if (need < kHeaderSize) return Break(kRpcProtocolError);
+            const std::size_t length =
+                static_cast<std::uint8_t>(m_pending[8]) | static_cast<std::uint8_t>(m_pending[9]) << 8;
+            // Shorter than a header, or than any reply can be: a peer out of step.
+            if (length < kHeaderSize || length < least) return Break(kRpcProtocolError);
+            need = length;
             sized = true;
         }
         if (sized && m_pending.size() >= need) break;
         std::string chunk;
-        // Never more than this PDU still lacks: libsmbclient's read waits
-        // until it has all it was asked for.
         const LONG status = m_pipe.Read(chunk, need - m_pending.size());
         if (status != ERROR_SUCCESS) return Break(status);
         if (chunk.empty()) return Break(kRpcProtocolError);
@@ -137,10 +154,10 @@ LONG CRpcConnection::Bind(const SyntaxId& interfaceId) {
     w.U16(1);  // one transfer syntax
     Syntax(w, interfaceId);
     Syntax(w, NdrSyntax());
-    if (const LONG status = Send(Finish(w)); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Send(Finish(w), 1); status != ERROR_SUCCESS) return status;
 
     std::string pdu;
-    if (const LONG status = Receive(pdu); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Receive(pdu, kHeaderSize); status != ERROR_SUCCESS) return status;
     Parsed h;
     if (!ParseHeader(pdu, h) || h.callId != callId) return Break(kRpcProtocolError);
     if (h.type == kPduBindNak) return Break(kRpcBindRefused);
@@ -171,11 +188,7 @@ LONG CRpcConnection::Bind(const SyntaxId& interfaceId) {
     return ERROR_SUCCESS;
 }
 
-LONG CRpcConnection::Call(std::uint16_t opnum, std::string_view stub, std::string& reply) {
-    reply.clear();
-    if (m_broken != 0) return m_broken;
-    if (!m_bound) return kRpcProtocolError;
-    const std::uint32_t callId = m_nextCallId++;
+void CRpcConnection::Frame(std::uint16_t opnum, std::string_view stub, std::uint32_t callId, std::string& out) {
     // Stub data in whole 8-byte units per fragment, as peers expect of all
     // but the last.
     const std::size_t room = std::max<std::size_t>((m_maxXmit - kRequestHeader) & ~std::size_t{7}, 8);
@@ -191,16 +204,70 @@ LONG CRpcConnection::Call(std::uint16_t opnum, std::string_view stub, std::strin
         w.U16(0);                                               // context id
         w.U16(opnum);
         w.Raw(stub.substr(sent, piece));
-        if (const LONG status = Send(Finish(w)); status != ERROR_SUCCESS) return status;
+        out += Finish(w);
+        ++m_framed;
         sent += piece;
     } while (sent < stub.size());
+}
 
+void CRpcConnection::Post(std::uint16_t opnum, std::string_view stub) {
+    if (m_broken != 0 || !m_bound) return;
+    const std::uint32_t callId = m_nextCallId++;
+    Frame(opnum, stub, callId, m_posted);
+    m_postedCalls.push_back(callId);
+}
+
+LONG CRpcConnection::Call(std::uint16_t opnum, std::string_view stub, std::string& reply) {
+    std::vector<std::string> replies;
+    std::vector<LONG> statuses;
+    const LONG status = CallMany({{opnum, std::string(stub)}}, replies, statuses);
+    reply = replies.empty() ? std::string() : std::move(replies.front());
+    return status != ERROR_SUCCESS ? status : statuses.front();
+}
+
+LONG CRpcConnection::CallMany(const std::vector<Request>& requests, std::vector<std::string>& replies,
+                              std::vector<LONG>& statuses) {
+    replies.assign(requests.size(), std::string());
+    statuses.assign(requests.size(), m_broken != 0 ? LONG{m_broken} : kRpcProtocolError);
+    if (m_broken != 0) return m_broken;
+    if (!m_bound) return kRpcProtocolError;
+    // Every winreg reply ends in a 4-byte status after the 24-byte response
+    // header; a fault is 32 bytes.
+    constexpr std::size_t kLeastReply = kResponseHeader + 4;
+    std::string pdus = std::exchange(m_posted, std::string());
+    for (const std::uint32_t callId : m_postedCalls) m_owed.push_back({callId, kLeastReply});
+    m_postedCalls.clear();
+    const std::size_t before = m_owed.size();
+    for (const Request& request : requests) {
+        m_owed.push_back({m_nextCallId, kLeastReply});
+        Frame(request.opnum, request.stub, m_nextCallId++, pdus);
+    }
+    const std::size_t fragments = std::exchange(m_framed, 0);
+    if (const LONG status = Send(pdus, fragments); status != ERROR_SUCCESS) return status;
+    // What was posted before first, dropped; then ours.
+    for (std::size_t i = 0; i < before; ++i) {
+        std::string dropped;
+        Reply(dropped);
+        if (m_broken != 0) return m_broken;
+    }
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        statuses[i] = Reply(replies[i]);
+        if (m_broken != 0) return m_broken;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG CRpcConnection::Reply(std::string& reply) {
+    reply.clear();
+    const Owed owed = m_owed.front();
+    m_owed.pop_front();
     for (bool first = true;; first = false) {
         std::string pdu;
-        if (const LONG status = Receive(pdu); status != ERROR_SUCCESS) return status;
+        if (const LONG status = Receive(pdu, first ? owed.least : kHeaderSize); status != ERROR_SUCCESS)
+            return status;
         Parsed h;
         if (!ParseHeader(pdu, h)) return Break(kRpcProtocolError);
-        if (h.type == kPduFault && (h.callId == callId || h.callId == 0) && pdu.size() >= kResponseHeader + 4) {
+        if (h.type == kPduFault && (h.callId == owed.callId || h.callId == 0) && pdu.size() >= kResponseHeader + 4) {
             NdrReader r(std::string_view(pdu).substr(kResponseHeader));
             std::uint32_t status = 0;
             r.U32(status);
@@ -210,7 +277,8 @@ LONG CRpcConnection::Call(std::uint16_t opnum, std::string_view stub, std::strin
             if (!first) return Break(FaultStatus(status));
             return FaultStatus(status);
         }
-        if (h.type != kPduResponse || h.callId != callId || pdu.size() < kResponseHeader) return Break(kRpcProtocolError);
+        if (h.type != kPduResponse || h.callId != owed.callId || pdu.size() < kResponseHeader)
+            return Break(kRpcProtocolError);
         if (first != ((h.flags & kFirstFragment) != 0)) return Break(kRpcProtocolError);
         if (reply.size() + (pdu.size() - kResponseHeader) > kMaxReply) return Break(kRpcProtocolError);
         reply.append(pdu, kResponseHeader, std::string::npos);

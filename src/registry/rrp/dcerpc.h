@@ -16,9 +16,11 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/registry_types.h"
 
@@ -59,6 +61,20 @@ public:
     // One call: `stub` is the request's NDR data, `reply` the response's.
     LONG Call(std::uint16_t opnum, std::string_view stub, std::string& reply);
 
+    // Several calls sent in one write, their replies read in order (a round
+    // trip over SMB costs more than the peer's work on most winreg calls).
+    // `statuses[i]` is the i-th call's own status; the result is the first
+    // status that broke the connection, or 0.
+    struct Request {
+        std::uint16_t opnum;
+        std::string stub;
+    };
+    LONG CallMany(const std::vector<Request>& requests, std::vector<std::string>& replies,
+                  std::vector<LONG>& statuses);
+    // A call whose reply nobody waits for (closing a handle): sent with the
+    // next call, its reply read and dropped then.
+    void Post(std::uint16_t opnum, std::string_view stub);
+
     bool Broken() const { return m_broken != 0; }
     std::uint16_t MaxXmitFragment() const { return m_maxXmit; }
     std::uint16_t MaxRecvFragment() const { return m_maxRecv; }
@@ -71,9 +87,13 @@ public:
     static constexpr std::size_t kMaxReply = (64u << 20) + (1u << 20);
 
 private:
-    LONG Send(std::string_view pdu);
-    // The next whole PDU from the pipe into `pdu`.
-    LONG Receive(std::string& pdu);
+    // The request's PDUs, cut to the peer's fragment size, onto `out`.
+    void Frame(std::uint16_t opnum, std::string_view stub, std::uint32_t callId, std::string& out);
+    LONG Send(std::string_view pdus, std::size_t count);
+    // The next whole PDU from the pipe into `pdu`, at least `least` bytes long.
+    LONG Receive(std::string& pdu, std::size_t least);
+    // The reply owed first, put together.
+    LONG Reply(std::string& reply);
     LONG Break(LONG status);
 
     IRpcPipe& m_pipe;
@@ -82,7 +102,16 @@ private:
     bool m_bound = false;
     std::atomic<LONG> m_broken{0};  // read by other threads deciding whether to reconnect
     std::string m_pending;  // bytes read past the PDU last taken
-    std::size_t m_sent = 0, m_received = 0;
+    std::string m_posted;   // requests posted and not yet sent, and their call ids
+    std::vector<std::uint32_t> m_postedCalls;
+    // Replies sent for and not yet read, in order, with the fewest bytes
+    // each can be: its first read asks for that much.
+    struct Owed {
+        std::uint32_t callId;
+        std::size_t least;
+    };
+    std::deque<Owed> m_owed;
+    std::size_t m_sent = 0, m_received = 0, m_framed = 0;
 };
 
 // PDU types and flags, for the codec's tests.

@@ -36,6 +36,9 @@ constexpr std::size_t kLongestShortName = 255;
 constexpr std::uint16_t kKeyNameBytes = 1024;
 constexpr std::uint16_t kLargestNameBuffer = 65534;
 constexpr std::uint32_t kFirstDataBuffer = 64 * 1024;
+// Most items fetched in one round trip, and most reply bytes for values.
+constexpr std::uint32_t kItemsAhead = 64;
+constexpr std::uint32_t kBytesAhead = 64 * 1024;
 // Tries at one logon, so that a caller that keeps answering cannot loop forever.
 constexpr int kMaxLogonTries = 20;
 
@@ -107,7 +110,14 @@ struct Connection {
     bool Lost() const { return rpc->Broken(); }
 };
 
-enum class Item { kNone, kKey, kValue };
+// A subkey (name, class, last write) or a value (name, type, data), UTF-8.
+struct Entry {
+    LONG status = 0;
+    std::string name, text;
+    DWORD type = 0;
+    std::uint64_t written = 0;
+    std::uint32_t needed = 0;  // a value's size as the peer gave it with ERROR_MORE_DATA
+};
 
 struct Key {
     std::shared_ptr<Connection> connection;
@@ -123,12 +133,14 @@ struct Key {
     bool haveInfo = false, freshForKeys = false, freshForValues = false;
     std::uint64_t infoGeneration = 0;
     rrp::KeyInfo info;
-    // The item fetched last, for the same index asked again straight after.
-    Item lastItem = Item::kNone;
-    DWORD lastIndex = 0;
-    std::uint64_t lastGeneration = 0;
-    std::string lastName, lastClass, lastData;
-    DWORD lastType = 0;
+    std::uint64_t infoSerial = 0;  // moves on with every fetch of the counts
+    // Items fetched ahead in one round trip, while the counts they were
+    // fetched under hold.
+    struct Items {
+        std::uint32_t first = 0;
+        std::uint64_t generation = 0, serial = 0;
+        std::vector<Entry> entries;
+    } keyItems, valueItems;
 };
 
 }  // namespace
@@ -190,8 +202,9 @@ struct CRrpRegistry::Impl {
 
     LONG Connect(const std::string& host, int port, std::shared_ptr<Connection>& out);
     LONG Counts(Key& key, bool forKeys, DWORD index, const rrp::KeyInfo*& info);
-    LONG FetchKey(Key& key, DWORD index);
-    LONG FetchValue(Key& key, DWORD index);
+    // The item at `index`, fetched ahead or now.
+    LONG FetchKey(Key& key, DWORD index, const Entry*& entry);
+    LONG FetchValue(Key& key, DWORD index, const Entry*& entry);
     void MarkDeleted(const Key& parent, const std::string& path);
 };
 
@@ -262,74 +275,102 @@ LONG CRrpRegistry::Impl::Counts(Key& key, bool forKeys, DWORD index, const rrp::
     }
     key.haveInfo = true;
     key.infoGeneration = generation;
+    ++key.infoSerial;
     key.freshForKeys = !forKeys;
     key.freshForValues = forKeys;
     info = &key.info;
     return ERROR_SUCCESS;
 }
 
-LONG CRrpRegistry::Impl::FetchKey(Key& key, DWORD index) {
-    if (key.lastItem == Item::kKey && key.lastIndex == index && key.lastGeneration == generation)
-        return ERROR_SUCCESS;
-    key.lastItem = Item::kNone;
-    std::uint16_t bytes = kKeyNameBytes;
-    for (;;) {
-        std::string name, keyClass;
-        std::uint64_t written = 0;
-        const LONG status = Winreg(key).EnumKey(key.handle, index, bytes, bytes, name, keyClass, written);
-        if (status == ERROR_MORE_DATA && bytes < kLargestNameBuffer) {
-            bytes = kLargestNameBuffer;
-            continue;
-        }
+// Ahead of the loader's pattern (index 0, 1, ... up to the count), the
+// rest of the list comes in one round trip; a count unknown fetches one.
+template <class Items>
+const Entry* Ahead(const Items& items, DWORD index, std::uint64_t generation, std::uint64_t serial) {
+    if (items.generation != generation || items.serial != serial || index < items.first ||
+        index - items.first >= items.entries.size())
+        return nullptr;
+    return &items.entries[index - items.first];
+}
+
+LONG CRrpRegistry::Impl::FetchKey(Key& key, DWORD index, const Entry*& entry) {
+    entry = Ahead(key.keyItems, index, generation, key.infoSerial);
+    if (entry == nullptr) {
+        std::uint32_t count = 1;
+        if (key.haveInfo && key.infoGeneration == generation && index < key.info.subkeys)
+            count = std::min<std::uint32_t>(key.info.subkeys - index, kItemsAhead);
+        std::vector<rrp::CWinregClient::KeyItem> items;
+        ++calls;
+        const LONG status = key.connection->winreg->EnumKeys(key.handle, index, count, kKeyNameBytes, kKeyNameBytes, items);
+        calls += count - 1;
         if (status != ERROR_SUCCESS) return Mapped(*key.connection, status);
-        key.lastName = Utf8(name);
-        key.lastClass = Utf8(keyClass);
-        key.lastData = std::string(reinterpret_cast<const char*>(&written), sizeof written);
-        break;
+        key.keyItems = {index, generation, key.infoSerial, {}};
+        for (auto& item : items)
+            key.keyItems.entries.push_back({item.status, Utf8(item.name), Utf8(item.keyClass), 0, item.lastWrite});
+        entry = &key.keyItems.entries.front();
     }
-    key.lastItem = Item::kKey;
-    key.lastIndex = index;
-    key.lastGeneration = generation;
+    if (entry->status != ERROR_MORE_DATA) return Mapped(*key.connection, entry->status);
+    // A name or class longer than the first buffers: asked again with the largest.
+    std::string name, keyClass;
+    std::uint64_t written = 0;
+    const LONG status =
+        Winreg(key).EnumKey(key.handle, index, kLargestNameBuffer, kLargestNameBuffer, name, keyClass, written);
+    if (status != ERROR_SUCCESS) return Mapped(*key.connection, status);
+    key.keyItems = {index, generation, key.infoSerial, {{0, Utf8(name), Utf8(keyClass), 0, written}}};
+    entry = &key.keyItems.entries.front();
     return ERROR_SUCCESS;
 }
 
-LONG CRrpRegistry::Impl::FetchValue(Key& key, DWORD index) {
-    if (key.lastItem == Item::kValue && key.lastIndex == index && key.lastGeneration == generation)
-        return ERROR_SUCCESS;
-    key.lastItem = Item::kNone;
+LONG CRrpRegistry::Impl::FetchValue(Key& key, DWORD index, const Entry*& entry) {
+    entry = Ahead(key.valueItems, index, generation, key.infoSerial);
+    if (entry != nullptr && entry->status != ERROR_MORE_DATA) return Mapped(*key.connection, entry->status);
     // Sized from the key's longest lengths when known: Windows gives the
     // name's in characters, Samba in bytes; twice either is room for both.
-    std::uint32_t nameBytes = 512, dataBytes = kFirstDataBuffer;
-    if (key.haveInfo) {
+    std::uint32_t nameBytes = 512, dataBytes = kFirstDataBuffer, count = 1;
+    const bool known = key.haveInfo && key.infoGeneration == generation;
+    if (known) {
         nameBytes = std::max<std::uint32_t>(nameBytes, std::min<std::uint32_t>(key.info.maxValueNameLength, 32768) * 2 + 2);
         dataBytes = std::max<std::uint32_t>(
             std::min<std::uint32_t>(key.info.maxValueSize, rrp::CWinregClient::kMaxData), 256);
+        // As many as fit a modest read ahead: the peer may not hold back
+        // replies without end while the requests are still being written.
+        if (entry == nullptr && index < key.info.values)
+            count = std::clamp<std::uint32_t>(kBytesAhead / (dataBytes + nameBytes + 64), 1,
+                                              std::min<std::uint32_t>(key.info.values - index, kItemsAhead));
     }
-    for (;;) {
-        std::string name, data;
-        std::uint32_t type = 0, needed = 0;
-        const LONG status = Winreg(key).EnumValue(key.handle, index, static_cast<std::uint16_t>(std::min<std::uint32_t>(nameBytes, kLargestNameBuffer)),
-                                                  dataBytes, name, type, data, needed);
-        if (status == ERROR_MORE_DATA) {
-            // Windows says what is needed, Samba repeats what was offered:
-            // grow both (which one was short is not said), within bounds.
-            if (nameBytes >= kLargestNameBuffer && dataBytes >= rrp::CWinregClient::kMaxData)
-                return ERROR_MORE_DATA;
-            nameBytes = std::min<std::uint32_t>(nameBytes * 4, kLargestNameBuffer);
-            const std::uint64_t grown = std::max<std::uint64_t>(std::uint64_t{dataBytes} * 4, needed);
-            dataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, rrp::CWinregClient::kMaxData));
-            continue;
-        }
+    if (entry == nullptr) {
+        std::vector<rrp::CWinregClient::ValueItem> items;
+        ++calls;
+        const LONG status = key.connection->winreg->EnumValues(
+            key.handle, index, count, static_cast<std::uint16_t>(std::min<std::uint32_t>(nameBytes, kLargestNameBuffer)),
+            dataBytes, items);
+        calls += count - 1;
         if (status != ERROR_SUCCESS) return Mapped(*key.connection, status);
-        key.lastName = Utf8(name);
-        key.lastType = type;
-        key.lastData = IsTextType(type) ? Utf8(data) : std::move(data);
-        break;
+        key.valueItems = {index, generation, key.infoSerial, {}};
+        for (auto& item : items)
+            key.valueItems.entries.push_back({item.status, Utf8(item.name),
+                                              IsTextType(item.type) ? Utf8(item.data) : std::move(item.data),
+                                              item.type, 0, item.needed});
+        entry = &key.valueItems.entries.front();
+        if (entry->status != ERROR_MORE_DATA) return Mapped(*key.connection, entry->status);
     }
-    key.lastItem = Item::kValue;
-    key.lastIndex = index;
-    key.lastGeneration = generation;
-    return ERROR_SUCCESS;
+    for (std::uint32_t needed = entry->needed;;) {
+        // Windows says what is needed, Samba repeats what was offered: grow
+        // both (which one was short is not said), within bounds.
+        if (nameBytes >= kLargestNameBuffer && dataBytes >= rrp::CWinregClient::kMaxData) return ERROR_MORE_DATA;
+        nameBytes = std::min<std::uint32_t>(nameBytes * 4, kLargestNameBuffer);
+        const std::uint64_t grown = std::max<std::uint64_t>(std::uint64_t{dataBytes} * 4, needed);
+        dataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, rrp::CWinregClient::kMaxData));
+        std::string name, data;
+        std::uint32_t type = 0;
+        const LONG status = Winreg(key).EnumValue(key.handle, index, static_cast<std::uint16_t>(nameBytes), dataBytes,
+                                                  name, type, data, needed);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return Mapped(*key.connection, status);
+        key.valueItems = {index, generation, key.infoSerial,
+                          {{0, Utf8(name), IsTextType(type) ? Utf8(data) : std::move(data), type, 0}}};
+        entry = &key.valueItems.entries.front();
+        return ERROR_SUCCESS;
+    }
 }
 
 void CRrpRegistry::Impl::MarkDeleted(const Key& parent, const std::string& path) {
@@ -530,17 +571,18 @@ LONG CRrpRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DW
     const rrp::KeyInfo* info = nullptr;
     if (const LONG status = m_impl->Counts(*key, false, dwIndex, info); status != ERROR_SUCCESS) return status;
     if (info != nullptr && dwIndex >= info->values) return ERROR_NO_MORE_ITEMS;
-    if (const LONG status = m_impl->FetchValue(*key, dwIndex); status != ERROR_SUCCESS) return status;
-    if (const LONG status = CopyName(key->lastName, lpValueName, lpcchValueName); status != ERROR_SUCCESS)
+    const Entry* entry = nullptr;
+    if (const LONG status = m_impl->FetchValue(*key, dwIndex, entry); status != ERROR_SUCCESS) return status;
+    if (const LONG status = CopyName(entry->name, lpValueName, lpcchValueName); status != ERROR_SUCCESS)
         return status;
-    if (lpType != nullptr) *lpType = key->lastType;
-    const auto size = static_cast<DWORD>(key->lastData.size());
+    if (lpType != nullptr) *lpType = entry->type;
+    const auto size = static_cast<DWORD>(entry->text.size());
     if (lpData != nullptr) {
         if (size > *lpcbData) {
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(lpData, key->lastData.data(), size);
+        std::memcpy(lpData, entry->text.data(), size);
     }
     if (lpcbData != nullptr) *lpcbData = size;
     return ERROR_SUCCESS;
@@ -557,16 +599,15 @@ LONG CRrpRegistry::RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* 
     const rrp::KeyInfo* info = nullptr;
     if (const LONG status = m_impl->Counts(*key, true, dwIndex, info); status != ERROR_SUCCESS) return status;
     if (info != nullptr && dwIndex >= info->subkeys) return ERROR_NO_MORE_ITEMS;
-    if (const LONG status = m_impl->FetchKey(*key, dwIndex); status != ERROR_SUCCESS) return status;
-    if (lpClass != nullptr && key->lastClass.size() + 1 > *lpcchClass) return ERROR_MORE_DATA;
-    if (const LONG status = CopyName(key->lastName, lpName, lpcchName); status != ERROR_SUCCESS) return status;
-    if (lpClass != nullptr) CopyName(key->lastClass, lpClass, lpcchClass);
-    else if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(key->lastClass.size());
+    const Entry* entry = nullptr;
+    if (const LONG status = m_impl->FetchKey(*key, dwIndex, entry); status != ERROR_SUCCESS) return status;
+    if (lpClass != nullptr && entry->text.size() + 1 > *lpcchClass) return ERROR_MORE_DATA;
+    if (const LONG status = CopyName(entry->name, lpName, lpcchName); status != ERROR_SUCCESS) return status;
+    if (lpClass != nullptr) CopyName(entry->text, lpClass, lpcchClass);
+    else if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(entry->text.size());
     if (lpftLastWriteTime != nullptr) {
-        std::uint64_t written = 0;
-        std::memcpy(&written, key->lastData.data(), sizeof written);
-        lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(written);
-        lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(written >> 32);
+        lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(entry->written);
+        lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(entry->written >> 32);
     }
     return ERROR_SUCCESS;
 }
@@ -663,10 +704,11 @@ LONG CRrpRegistry::RegCloseKey(HKEY hKey) {
         m_impl->keys.erase(found);
     }
     // The computer's handle goes too; a lost connection took it already.
+    // Sent with the next call on that computer: nobody waits for it.
     std::lock_guard lock(key->connection->mutex);
     if (!key->connection->Lost()) {
         ++m_impl->calls;
-        key->connection->winreg->CloseKey(key->handle);
+        key->connection->winreg->CloseKeyLater(key->handle);
     }
     return ERROR_SUCCESS;
 }

@@ -90,6 +90,12 @@ LONG CWinregClient::CloseKey(PolicyHandle& key) {
     return Result(r);
 }
 
+void CWinregClient::CloseKeyLater(const PolicyHandle& key) {
+    NdrWriter w;
+    w.Handle(key);
+    m_rpc.Post(kCloseKey, w.Data());
+}
+
 LONG CWinregClient::DeleteKey(const PolicyHandle& parent, std::string_view name) {
     NdrWriter w;
     w.Handle(parent);
@@ -110,9 +116,10 @@ LONG CWinregClient::DeleteValue(const PolicyHandle& key, std::string_view name) 
     return Result(r);
 }
 
-LONG CWinregClient::EnumKey(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
-                            std::uint16_t classBytes, std::string& name, std::string& keyClass,
-                            std::uint64_t& lastWrite) {
+namespace {
+
+std::string EnumKeyRequest(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                           std::uint16_t classBytes) {
     NdrWriter w;
     w.Handle(key);
     w.U32(index);
@@ -123,20 +130,21 @@ LONG CWinregClient::EnumKey(const PolicyHandle& key, std::uint32_t index, std::u
     w.Pointer(true);
     w.U32(0);  // a FILETIME: two 32-bit halves, 4-aligned
     w.U32(0);
-    std::string reply;
-    if (const LONG status = Call(kEnumKey, w, reply); status != ERROR_SUCCESS) return status;
+    return w.Data();
+}
+
+LONG EnumKeyReply(const std::string& reply, CWinregClient::KeyItem& item) {
     NdrReader r(reply);
     bool present = false;
-    r.String(name);
-    if (r.Pointer(present) && present) r.String(keyClass);
-    lastWrite = 0;
-    if (r.Pointer(present) && present) FileTime(r, lastWrite);
+    r.String(item.name);
+    if (r.Pointer(present) && present) r.String(item.keyClass);
+    item.lastWrite = 0;
+    if (r.Pointer(present) && present) FileTime(r, item.lastWrite);
     return Result(r);
 }
 
-LONG CWinregClient::EnumValue(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
-                              std::uint32_t dataBytes, std::string& name, std::uint32_t& type, std::string& data,
-                              std::uint32_t& needed) {
+std::string EnumValueRequest(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                             std::uint32_t dataBytes) {
     NdrWriter w;
     w.Handle(key);
     w.U32(index);
@@ -148,21 +156,87 @@ LONG CWinregClient::EnumValue(const PolicyHandle& key, std::uint32_t index, std:
     w.U32(dataBytes);
     w.Pointer(true);
     w.U32(0);
-    std::string reply;
-    if (const LONG status = Call(kEnumValue, w, reply); status != ERROR_SUCCESS) return status;
+    return w.Data();
+}
+
+LONG EnumValueReply(const std::string& reply, CWinregClient::ValueItem& item) {
     NdrReader r(reply);
     bool present = false;
     std::uint32_t length = 0;
-    r.String(name);
-    OptionalU32(r, type);
-    data.clear();
-    if (r.Pointer(present) && present) r.ByteArray(data, kMaxData);
-    needed = 0;
-    OptionalU32(r, needed);
+    r.String(item.name);
+    OptionalU32(r, item.type);
+    item.data.clear();
+    if (r.Pointer(present) && present) r.ByteArray(item.data, CWinregClient::kMaxData);
+    item.needed = 0;
+    OptionalU32(r, item.needed);
     OptionalU32(r, length);
     const LONG status = Result(r);
-    if (status == ERROR_SUCCESS && length < data.size()) data.resize(length);
+    if (status == ERROR_SUCCESS && length < item.data.size()) item.data.resize(length);
     return status;
+}
+
+// Each request of a batch made and each reply decoded by the same pair.
+template <class Item, class Make, class Decode>
+LONG Batch(CRpcConnection& rpc, WinregOpnum opnum, std::uint32_t first, std::uint32_t count, Make make,
+           Decode decode, std::vector<Item>& items) {
+    std::vector<CRpcConnection::Request> requests;
+    requests.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) requests.push_back({opnum, make(first + i)});
+    std::vector<std::string> replies;
+    std::vector<LONG> statuses;
+    const LONG status = rpc.CallMany(requests, replies, statuses);
+    items.assign(count, Item{});
+    for (std::uint32_t i = 0; i < count; ++i)
+        items[i].status = statuses[i] != ERROR_SUCCESS ? statuses[i] : decode(replies[i], items[i]);
+    return status;
+}
+
+}  // namespace
+
+LONG CWinregClient::EnumKey(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                            std::uint16_t classBytes, std::string& name, std::string& keyClass,
+                            std::uint64_t& lastWrite) {
+    std::string reply;
+    if (const LONG status = m_rpc.Call(kEnumKey, EnumKeyRequest(key, index, nameBytes, classBytes), reply);
+        status != ERROR_SUCCESS)
+        return status;
+    KeyItem item;
+    const LONG status = EnumKeyReply(reply, item);
+    name = std::move(item.name);
+    keyClass = std::move(item.keyClass);
+    lastWrite = item.lastWrite;
+    return status;
+}
+
+LONG CWinregClient::EnumKeys(const PolicyHandle& key, std::uint32_t first, std::uint32_t count,
+                             std::uint16_t nameBytes, std::uint16_t classBytes, std::vector<KeyItem>& items) {
+    return Batch(
+        m_rpc, kEnumKey, first, count,
+        [&](std::uint32_t index) { return EnumKeyRequest(key, index, nameBytes, classBytes); }, EnumKeyReply, items);
+}
+
+LONG CWinregClient::EnumValue(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes,
+                              std::uint32_t dataBytes, std::string& name, std::uint32_t& type, std::string& data,
+                              std::uint32_t& needed) {
+    std::string reply;
+    if (const LONG status = m_rpc.Call(kEnumValue, EnumValueRequest(key, index, nameBytes, dataBytes), reply);
+        status != ERROR_SUCCESS)
+        return status;
+    ValueItem item;
+    const LONG status = EnumValueReply(reply, item);
+    name = std::move(item.name);
+    type = item.type;
+    data = std::move(item.data);
+    needed = item.needed;
+    return status;
+}
+
+LONG CWinregClient::EnumValues(const PolicyHandle& key, std::uint32_t first, std::uint32_t count,
+                               std::uint16_t nameBytes, std::uint32_t dataBytes, std::vector<ValueItem>& items) {
+    return Batch(
+        m_rpc, kEnumValue, first, count,
+        [&](std::uint32_t index) { return EnumValueRequest(key, index, nameBytes, dataBytes); }, EnumValueReply,
+        items);
 }
 
 LONG CWinregClient::QueryValue(const PolicyHandle& key, std::string_view name, std::uint32_t dataBytes,

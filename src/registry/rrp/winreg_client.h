@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "registry/rrp/dcerpc.h"
 #include "registry/rrp/ndr.h"
@@ -53,6 +54,8 @@ public:
     LONG CreateKey(const PolicyHandle& parent, std::string_view name, std::string_view keyClass, std::uint32_t access,
                    PolicyHandle& key, bool& created);
     LONG CloseKey(PolicyHandle& key);
+    // Closed with the next call: nobody waits for the reply.
+    void CloseKeyLater(const PolicyHandle& key);
     LONG DeleteKey(const PolicyHandle& parent, std::string_view name);
     LONG DeleteValue(const PolicyHandle& key, std::string_view name);
     // `nameBytes` and `classBytes` are the buffers offered; ERROR_MORE_DATA
@@ -63,6 +66,22 @@ public:
     // what the peer says is needed (Samba answers the size offered).
     LONG EnumValue(const PolicyHandle& key, std::uint32_t index, std::uint16_t nameBytes, std::uint32_t dataBytes,
                    std::string& name, std::uint32_t& type, std::string& data, std::uint32_t& needed);
+    // Items `first` to `first + count - 1` in one round trip, each with its
+    // own status; the result is the connection's.
+    struct KeyItem {
+        LONG status = 0;
+        std::string name, keyClass;
+        std::uint64_t lastWrite = 0;
+    };
+    struct ValueItem {
+        LONG status = 0;
+        std::string name, data;
+        std::uint32_t type = 0, needed = 0;
+    };
+    LONG EnumKeys(const PolicyHandle& key, std::uint32_t first, std::uint32_t count, std::uint16_t nameBytes,
+                  std::uint16_t classBytes, std::vector<KeyItem>& items);
+    LONG EnumValues(const PolicyHandle& key, std::uint32_t first, std::uint32_t count, std::uint16_t nameBytes,
+                    std::uint32_t dataBytes, std::vector<ValueItem>& items);
     LONG QueryValue(const PolicyHandle& key, std::string_view name, std::uint32_t dataBytes, std::uint32_t& type,
                     std::string& data, std::uint32_t& needed);
     LONG QueryInfoKey(const PolicyHandle& key, KeyInfo& info);
