@@ -112,12 +112,12 @@ LONG CRpcConnection::Send(std::string_view pdus, std::size_t count) {
     return ERROR_SUCCESS;
 }
 
-LONG CRpcConnection::Receive(std::string& pdu, std::size_t least) {
+LONG CRpcConnection::Receive(std::string& pdu, std::size_t least, std::size_t first) {
     // Never more than this PDU is sure to hold: libsmbclient's read waits
     // until it has all it was asked for, and a read of the pipe returns at
     // most one PDU, so reading past one saves nothing. Each read returns at
     // least a byte or fails, so the loop ends.
-    std::size_t need = std::max(least, kHeaderSize);
+    std::size_t need = std::max(first, kHeaderSize);
     for (bool sized = false;;) {
         if (!sized && m_pending.size() >= kHeaderSize) {
             const std::size_t length =
@@ -157,7 +157,7 @@ LONG CRpcConnection::Bind(const SyntaxId& interfaceId) {
     if (const LONG status = Send(Finish(w), 1); status != ERROR_SUCCESS) return status;
 
     std::string pdu;
-    if (const LONG status = Receive(pdu, kHeaderSize); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Receive(pdu, kHeaderSize, kHeaderSize); status != ERROR_SUCCESS) return status;
     Parsed h;
     if (!ParseHeader(pdu, h) || h.callId != callId) return Break(kRpcProtocolError);
     if (h.type == kPduBindNak) return Break(kRpcBindRefused);
@@ -210,11 +210,11 @@ void CRpcConnection::Frame(std::uint16_t opnum, std::string_view stub, std::uint
     } while (sent < stub.size());
 }
 
-void CRpcConnection::Post(std::uint16_t opnum, std::string_view stub) {
+void CRpcConnection::Post(std::uint16_t opnum, std::string_view stub, std::size_t replyStub) {
     if (m_broken != 0 || !m_bound) return;
     const std::uint32_t callId = m_nextCallId++;
     Frame(opnum, stub, callId, m_posted);
-    m_postedCalls.push_back(callId);
+    m_postedCalls.push_back({callId, replyStub != 0 ? kResponseHeader + replyStub : 0});
 }
 
 LONG CRpcConnection::Call(std::uint16_t opnum, std::string_view stub, std::string& reply) {
@@ -235,11 +235,11 @@ LONG CRpcConnection::CallMany(const std::vector<Request>& requests, std::vector<
     // header; a fault is 32 bytes.
     constexpr std::size_t kLeastReply = kResponseHeader + 4;
     std::string pdus = std::exchange(m_posted, std::string());
-    for (const std::uint32_t callId : m_postedCalls) m_owed.push_back({callId, kLeastReply});
+    for (const auto& [callId, expected] : m_postedCalls) m_owed.push_back({callId, kLeastReply, expected});
     m_postedCalls.clear();
     const std::size_t before = m_owed.size();
     for (const Request& request : requests) {
-        m_owed.push_back({m_nextCallId, kLeastReply});
+        m_owed.push_back({m_nextCallId, kLeastReply, 0});
         Frame(request.opnum, request.stub, m_nextCallId++, pdus);
     }
     const std::size_t fragments = std::exchange(m_framed, 0);
@@ -263,7 +263,12 @@ LONG CRpcConnection::Reply(std::string& reply) {
     m_owed.pop_front();
     for (bool first = true;; first = false) {
         std::string pdu;
-        if (const LONG status = Receive(pdu, first ? owed.least : kHeaderSize); status != ERROR_SUCCESS)
+        // A reply of a size known beforehand is read whole at once when
+        // another reply follows it: should it be shorter (a fault), the
+        // read runs into that one, never waiting on bytes that do not come.
+        const std::size_t read = first && owed.expected != 0 && !m_owed.empty() ? owed.expected : owed.least;
+        if (const LONG status = Receive(pdu, first ? owed.least : kHeaderSize, first ? read : kHeaderSize);
+            status != ERROR_SUCCESS)
             return status;
         Parsed h;
         if (!ParseHeader(pdu, h)) return Break(kRpcProtocolError);

@@ -73,7 +73,9 @@ public:
                   std::vector<LONG>& statuses);
     // A call whose reply nobody waits for (closing a handle): sent with the
     // next call, its reply read and dropped then.
-    void Post(std::uint16_t opnum, std::string_view stub);
+    // `replyStub` is the size of the reply's stub when it can be told
+    // beforehand (0 if not): such a reply is then read in one go.
+    void Post(std::uint16_t opnum, std::string_view stub, std::size_t replyStub = 0);
 
     bool Broken() const { return m_broken != 0; }
     std::uint16_t MaxXmitFragment() const { return m_maxXmit; }
@@ -90,8 +92,9 @@ private:
     // The request's PDUs, cut to the peer's fragment size, onto `out`.
     void Frame(std::uint16_t opnum, std::string_view stub, std::uint32_t callId, std::string& out);
     LONG Send(std::string_view pdus, std::size_t count);
-    // The next whole PDU from the pipe into `pdu`, at least `least` bytes long.
-    LONG Receive(std::string& pdu, std::size_t least);
+    // The next whole PDU from the pipe into `pdu`, at least `least` bytes
+    // long; the first read asks for `first` bytes (at least a header).
+    LONG Receive(std::string& pdu, std::size_t least, std::size_t first);
     // The reply owed first, put together.
     LONG Reply(std::string& reply);
     LONG Break(LONG status);
@@ -102,13 +105,14 @@ private:
     bool m_bound = false;
     std::atomic<LONG> m_broken{0};  // read by other threads deciding whether to reconnect
     std::string m_pending;  // bytes read past the PDU last taken
-    std::string m_posted;   // requests posted and not yet sent, and their call ids
-    std::vector<std::uint32_t> m_postedCalls;
+    std::string m_posted;   // requests posted and not yet sent
+    std::vector<std::pair<std::uint32_t, std::size_t>> m_postedCalls;  // call id, reply size or 0
     // Replies sent for and not yet read, in order, with the fewest bytes
     // each can be: its first read asks for that much.
     struct Owed {
         std::uint32_t callId;
         std::size_t least;
+        std::size_t expected;  // its size when known beforehand, else 0
     };
     std::deque<Owed> m_owed;
     std::size_t m_sent = 0, m_received = 0, m_framed = 0;

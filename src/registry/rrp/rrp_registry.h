@@ -17,13 +17,19 @@
 // ERROR_INVALID_HANDLE for HKEY_PERFORMANCE_DATA and HKEY_DYN_DATA, and for
 // a predefined handle used without connecting. ERROR_KEY_DELETED on every
 // handle to a key deleted through this object; a key another program
-// deleted answers whatever the computer says.
+// deleted answers whatever the computer says. ERROR_INVALID_PARAMETER for a
+// value name over 255 bytes on a computer that would cut it short (Samba
+// does, silently; the first such name written finds out, and leaves nothing
+// behind); key name parts over 255 characters, paths over 512 levels.
 //
-// Enumeration asks the computer per index. To spare round trips a handle
-// remembers the key's counts, fetched when index 0 is asked and after any
-// write through this object, so an index past them answers
-// ERROR_NO_MORE_ITEMS at once; and the item last fetched answers the same
-// index asked again straight after (a size asked, then the data).
+// Round trips cost more than the computer's work, so: a handle remembers
+// the key's counts, fetched when index 0 is asked (and again after any write
+// through this object), so an index past them answers ERROR_NO_MORE_ITEMS
+// at once; the items from the index asked up to the count come in one round
+// trip and answer the indexes that follow, until index 0 is asked again or
+// something is written through this object (changes made by others show
+// from then on); a closed handle is closed on the computer with the next
+// call made there.
 //
 // One object may be used from several threads; one handle by one thread at
 // a time. Calls on one computer go one at a time.

@@ -93,7 +93,7 @@ LONG CWinregClient::CloseKey(PolicyHandle& key) {
 void CWinregClient::CloseKeyLater(const PolicyHandle& key) {
     NdrWriter w;
     w.Handle(key);
-    m_rpc.Post(kCloseKey, w.Data());
+    m_rpc.Post(kCloseKey, w.Data(), 24);  // the handle, zeroed, and the status
 }
 
 LONG CWinregClient::DeleteKey(const PolicyHandle& parent, std::string_view name) {
