@@ -33,7 +33,10 @@ printf '%s\n' "$password" >"$secrets/password"
   printf '\n'
 } | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$dir/bench.reg"
 start=$(date +%s.%N)
-net -s "$dir/smb.conf" registry import "$dir/bench.reg" >/dev/null
+if ! net -s "$dir/smb.conf" registry import "$dir/bench.reg" >"$dir/import.log" 2>&1; then
+  cat "$dir/import.log" >&2
+  exit 1
+fi
 echo "seeded 10,101 keys in $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }') s"
 
 QUORVANE_SMB_USER=$user QUORVANE_SMB_PASSWORD_FILE=$secrets/password \
