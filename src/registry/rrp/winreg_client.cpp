@@ -19,6 +19,9 @@ bool OptionalU32(NdrReader& r, std::uint32_t& v) {
     return !present || r.U32(v);
 }
 
+// A counted string's lengths are 16-bit byte counts, its terminator included.
+bool Fits(std::string_view utf16) { return utf16.size() + 2 <= 0xfffe; }
+
 // A FILETIME: two 32-bit halves, low first, aligned as 32-bit numbers.
 bool FileTime(NdrReader& r, std::uint64_t& v) {
     std::uint32_t low = 0, high = 0;
@@ -46,6 +49,7 @@ LONG CWinregClient::OpenRoot(WinregOpnum opnum, std::uint32_t access, PolicyHand
 
 LONG CWinregClient::OpenKey(const PolicyHandle& parent, std::string_view name, std::uint32_t access,
                             PolicyHandle& key) {
+    if (!Fits(name)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(parent);
     w.String(name);
@@ -60,6 +64,7 @@ LONG CWinregClient::OpenKey(const PolicyHandle& parent, std::string_view name, s
 
 LONG CWinregClient::CreateKey(const PolicyHandle& parent, std::string_view name, std::string_view keyClass,
                               std::uint32_t access, PolicyHandle& key, bool& created) {
+    if (!Fits(name) || !Fits(keyClass)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(parent);
     w.String(name);
@@ -97,6 +102,7 @@ void CWinregClient::CloseKeyLater(const PolicyHandle& key) {
 }
 
 LONG CWinregClient::DeleteKey(const PolicyHandle& parent, std::string_view name) {
+    if (!Fits(name)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(parent);
     w.String(name);
@@ -107,6 +113,7 @@ LONG CWinregClient::DeleteKey(const PolicyHandle& parent, std::string_view name)
 }
 
 LONG CWinregClient::DeleteValue(const PolicyHandle& key, std::string_view name) {
+    if (!Fits(name)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(key);
     w.String(name);
@@ -241,6 +248,7 @@ LONG CWinregClient::EnumValues(const PolicyHandle& key, std::uint32_t first, std
 
 LONG CWinregClient::QueryValue(const PolicyHandle& key, std::string_view name, std::uint32_t dataBytes,
                                std::uint32_t& type, std::string& data, std::uint32_t& needed) {
+    if (!Fits(name)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(key);
     w.String(name);
@@ -289,6 +297,7 @@ LONG CWinregClient::QueryInfoKey(const PolicyHandle& key, KeyInfo& info) {
 
 LONG CWinregClient::SetValue(const PolicyHandle& key, std::string_view name, std::uint32_t type,
                              std::string_view data) {
+    if (!Fits(name)) return ERROR_INVALID_PARAMETER;
     NdrWriter w;
     w.Handle(key);
     w.String(name);

@@ -3,8 +3,9 @@
 //
 // Names and string data are UTF-16LE here, without terminators; converting
 // them is the caller's. Each call returns the transport's or the fault's
-// status (dcerpc.h), kRpcBadStubData for a reply that does not decode, or
-// else winreg's own WERROR, which is a Win32 status.
+// status (dcerpc.h), kRpcBadStubData for a reply that does not decode,
+// ERROR_INVALID_PARAMETER for a name too long for winreg's 16-bit lengths
+// (nothing sent), or else winreg's own WERROR, which is a Win32 status.
 #pragma once
 
 #include <cstdint>
