@@ -4,6 +4,7 @@
 // names and data large enough to fragment both ways.
 #include <chrono>
 #include <random>
+#include <vector>
 
 #include "tests/conformance/rrp_backend.h"
 
@@ -142,6 +143,51 @@ TEST(RrpPeer, EveryValueTypeRoundTripsWithCyrillicNames) {
         EXPECT_EQ(reader.RegDeleteKeyA(root, gone.c_str()), ERROR_SUCCESS) << gone;
     reader.RegCloseKey(root);
     EXPECT_EQ(reader.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qv::conformance
+
+namespace qv::conformance {
+namespace {
+
+// A value that grew (through another connection) past the longest size the
+// reader was told: Samba answers the too-small buffer with the size offered,
+// not the size needed, so the buffer grows until the data fits.
+TEST(RrpPeer, AValueGrownMeanwhileIsReadWhole) {
+    const std::string path = "Software\\QuorvaneConformance\\rrp-grown-" + std::to_string(std::random_device()());
+    CRrpRegistry reader(PeerOptions()), writer(PeerOptions());
+    HKEY readRoot = nullptr, writeRoot = nullptr, readKey = nullptr, writeKey = nullptr;
+    ASSERT_EQ(writer.RegConnectRegistryA(PeerComputer().c_str(), HKEY_LOCAL_MACHINE, &writeRoot), ERROR_SUCCESS);
+    ASSERT_EQ(reader.RegConnectRegistryA(PeerComputer().c_str(), HKEY_LOCAL_MACHINE, &readRoot), ERROR_SUCCESS);
+    ASSERT_EQ(writer.RegCreateKeyExA(writeRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &writeKey,
+                                     nullptr),
+              ERROR_SUCCESS);
+    const auto set = [&](const char* name, const std::string& data) {
+        return writer.RegSetValueExA(writeKey, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
+                                     static_cast<DWORD>(data.size()));
+    };
+    // The first value is large enough that the reader fetches one at a time.
+    ASSERT_EQ(set("first", std::string(70000, 'f')), ERROR_SUCCESS);
+    ASSERT_EQ(set("second", "small"), ERROR_SUCCESS);
+    ASSERT_EQ(reader.RegOpenKeyExA(readRoot, path.c_str(), 0, KEY_READ, &readKey), ERROR_SUCCESS);
+    std::vector<BYTE> data(400000);
+    char name[32];
+    DWORD length = sizeof name, size = static_cast<DWORD>(data.size());
+    ASSERT_EQ(reader.RegEnumValueA(readKey, 0, name, &length, nullptr, nullptr, data.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 70000u);
+    const std::string grown(300000, 'g');
+    ASSERT_EQ(set("second", grown), ERROR_SUCCESS);
+    length = sizeof name, size = static_cast<DWORD>(data.size());
+    ASSERT_EQ(reader.RegEnumValueA(readKey, 1, name, &length, nullptr, nullptr, data.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data()), size), grown);
+
+    reader.RegCloseKey(readKey);
+    reader.RegCloseKey(readRoot);
+    writer.RegCloseKey(writeKey);
+    EXPECT_EQ(writer.RegDeleteKeyA(writeRoot, path.c_str()), ERROR_SUCCESS);
+    writer.RegCloseKey(writeRoot);
+    EXPECT_EQ(reader.OpenHandleCount() + writer.OpenHandleCount(), 0u);
 }
 
 }  // namespace
