@@ -47,8 +47,13 @@ struct BackendTraits {
     // or 0 to leave that root untested (Wine keeps an HKEY_DYN_DATA).
     LONG dynDataStatus = ERROR_INVALID_HANDLE;
     LONG performanceDataStatus = ERROR_INVALID_HANDLE;
-    // Hives written through hivex keep no class names.
+    // Hives written through hivex keep no class names, nor does Samba.
     bool keepsClassNames = true;
+    // Samba enumerates subkeys in the order they were made, not sorted.
+    bool sortsSubkeys = true;
+    // Rewriting a value under another spelling of its name keeps the old
+    // spelling and place; Samba takes the new spelling and puts it last.
+    bool rewriteKeepsValueName = true;
     // RegConnectRegistryA to a computer that does not exist.
     LONG unknownComputerStatus = ERROR_BAD_NETPATH;
 };
