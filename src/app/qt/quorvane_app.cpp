@@ -18,6 +18,7 @@
 #include "app/frame_commands.h"
 #include "app/quorvane_doc.h"
 #include "app/qt/recent_file_list.h"
+#include "dialogs/logon_dlg.h"
 #include "panes/qt/qt_tree_ctrl.h"
 #include "panes/tree_pane.h"
 #include "panes/qt/qt_list_ctrl.h"
@@ -61,7 +62,14 @@ CQuorvaneApp::CQuorvaneApp() : m_bDesktop(true) {
     remote.caFile = m_pSettings->value(QStringLiteral("Remote/CaFile")).toString().toStdString();
     remote.certFile = m_pSettings->value(QStringLiteral("Remote/CertFile")).toString().toStdString();
     remote.keyFile = m_pSettings->value(QStringLiteral("Remote/KeyFile")).toString().toStdString();
-    m_pRouter = std::make_unique<CRegistryRouter>(*m_pOwnRegistry, RemoteOptions::FromEnvironment(remote));
+    // Windows computers ask who the user is in the Log On dialog, unless
+    // the environment says it; what is typed is kept for this run only.
+    RrpOptions windows = RrpOptions::FromEnvironment();
+    windows.askCredentials = [this](const std::string& computer, RrpCredentials& credentials) {
+        return AskLogon(*m_pUi, computer, credentials.user, credentials.domain, credentials.password);
+    };
+    m_pRouter = std::make_unique<CRegistryRouter>(*m_pOwnRegistry, RemoteOptions::FromEnvironment(remote),
+                                                  std::move(windows));
     m_pRegistry = m_pRouter.get();
 }
 
