@@ -70,8 +70,8 @@ depends() {  # depends DEB [+NAME | -NAME]...: NAME among its Depends, or not
     esac
   done
 }
-check "quorvane depends on Qt Widgets, gRPC, SQLite, libc" depends "$gui" +libqt6widgets6 +libgrpc++1.51 +libsqlite3-0 +libc6
-check "quorvane-tools depends on gRPC, SQLite, libc and not on Qt" depends "$tools" +libgrpc++1.51 +libsqlite3-0 +libc6 -libqt6
+check "quorvane depends on Qt Widgets, gRPC, SQLite, libsmbclient, libc" depends "$gui" +libqt6widgets6 +libgrpc++1.51 +libsqlite3-0 +libsmbclient +libc6
+check "quorvane-tools depends on gRPC, SQLite, libsmbclient, libc and not on Qt" depends "$tools" +libgrpc++1.51 +libsqlite3-0 +libsmbclient +libc6 -libqt6
 
 # --- lintian --------------------------------------------------------------------
 lintian_errors() {
