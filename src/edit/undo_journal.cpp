@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "files/file_names.h"
+#include "files/private_files.h"
 #include "files/stdio_file.h"
 #include "model/loader.h"
 #include "model/open_key.h"
@@ -418,9 +419,11 @@ std::string CUndoJournal::DefaultFolder() {
 bool CUndoJournal::Open(const std::string& folder, std::string& error) {
     std::error_code failed;
     const fs::path where = PathFromUtf8(folder);
-    fs::create_directories(where, failed);
-    if (failed || !fs::is_directory(where, failed)) {
-        error = "Cannot keep the undo journal in " + folder + ": " + failed.message() + ".";
+    // Records copy keys whatever their hive's permissions: only the user
+    // may read them, so a journal others can open is narrowed or refused.
+    std::string reason;
+    if (!MakePrivateFolders(folder, reason) || !NarrowFolder(folder, reason)) {
+        error = "Cannot keep the undo journal in " + folder + ": " + reason + ".";
         return false;
     }
     m_folder = folder;
@@ -457,7 +460,7 @@ bool CUndoJournal::WriteHeader(const Entry& entry, std::string& error) const {
     for (const ChangeScope& s : entry.scopes) text += std::string("scope: ") + (s.subtree ? "subtree " : "values ") + s.key + "\n";
     for (const auto& [name, record] : {std::pair{"before", &entry.before}, std::pair{"after", &entry.after}})
         if (record->known) text += std::string(name) + ": " + std::to_string(record->size) + " " + std::to_string(record->checksum) + "\n";
-    return ReplaceFileContents(Path(entry.number, ".entry"), text, error);
+    return ReplaceFileContents(Path(entry.number, ".entry"), text, error, true);
 }
 
 bool CUndoJournal::ReadEntry(std::int64_t number, Entry& entry) const {
@@ -598,7 +601,7 @@ bool CUndoJournal::Begin(IRegistry& registry, const std::string& computer, const
     }
     entry->before = {true, bytes.size(), Checksum(bytes)};
     // The record first, then the entry that vouches for it: both flushed.
-    if (!ReplaceFileContents(Path(entry->number, ".before.reg"), bytes, error) || !WriteHeader(*entry, error)) return false;
+    if (!ReplaceFileContents(Path(entry->number, ".before.reg"), bytes, error, true) || !WriteHeader(*entry, error)) return false;
     ++m_next;
     m_open = std::move(entry);
     return true;
@@ -612,7 +615,7 @@ void CUndoJournal::End(IRegistry& registry) {
     std::string bytes, error;
     // Without a record of what the change left, Undo refuses rather than guess.
     if (after.Read(registry, entry) == ERROR_SUCCESS && after.Write(entry, bytes, error) &&
-        ReplaceFileContents(Path(entry.number, ".after.reg"), bytes, error)) {
+        ReplaceFileContents(Path(entry.number, ".after.reg"), bytes, error, true)) {
         entry.state = "done";
         entry.after = {true, bytes.size(), Checksum(bytes)};
     } else {

@@ -7,7 +7,8 @@
 // and NNNNNN.after.reg (REGEDIT4 text, byte for byte). Each record's size
 // and checksum go into the .entry file, written after the record: a record
 // that does not match them is never used. An entry a crash cut off is found
-// again on the next start.
+// again on the next start. Records copy keys of hives their owner may keep
+// from others, so the folder is the user's alone (0700) and each file 0600.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +44,10 @@ public:
     // on Windows %LOCALAPPDATA%\Quorvane\journal.
     static std::string DefaultFolder();
 
-    // Uses `folder`, made when missing; keeps the last entries of earlier
-    // runs (for Unfinished) and drops older ones. False with the reason.
+    // Uses `folder`, made 0700 when missing (with the folders above it) and
+    // narrowed to 0700 when others may open it; keeps the last entries of
+    // earlier runs (for Unfinished) and drops older ones. False with the
+    // reason, also when the folder cannot be narrowed.
     bool Open(const std::string& folder, std::string& error);
     bool IsOpen() const { return !m_folder.empty(); }
 

@@ -84,7 +84,7 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     if (!m_bWrite && StatUtf8(fileName, st) == 0 && !S_ISREG(st.st_mode))
         return fail(CFileException(CFileException::badPath, 0, fileName, "not a regular file"));
     if (m_bWrite && (openFlags & modeCreate) && (openFlags & modeReplace)) {
-        if (!OpenReplacing(error)) return false;
+        if (!OpenReplacing((openFlags & modePrivate) != 0, error)) return false;
         m_buffer.resize(kBufferSize);
         m_nPos = m_nEnd = 0;
         m_bEof = false;
@@ -134,7 +134,7 @@ void CStdioFile::Close() {
     if (std::fclose(f) != 0) ThrowError(errno != 0 ? errno : EIO);
 }
 
-bool CStdioFile::OpenReplacing(CFileException* error) {
+bool CStdioFile::OpenReplacing(bool ownerOnly, CFileException* error) {
     namespace fs = std::filesystem;
     std::error_code ec;
     // A link is followed: the file it names is the one replaced.
@@ -172,7 +172,7 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
 #ifdef _WIN32
         const int fd = ::_wopen(PathFromUtf8(temp).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
-        const int fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        const int fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, ownerOnly ? 0600 : 0666);
 #endif
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) {
@@ -181,8 +181,12 @@ bool CStdioFile::OpenReplacing(CFileException* error) {
             return false;
         }
 #ifndef _WIN32
-        // The new file keeps the old one's permissions.
-        if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+        // The new file keeps the old one's permissions; a private one is
+        // 0600 even where the old one was wider.
+        if (ownerOnly) (void)::fchmod(fd, 0600);
+        else if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+#else
+        (void)ownerOnly;
 #endif
         m_file = ::fdopen(fd, "wb");
         if (m_file == nullptr) {
@@ -326,10 +330,10 @@ void CStdioFile::WriteString(std::string_view text) {
     }
 }
 
-bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error) {
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error, bool ownerOnly) {
     try {
         CStdioFile out(path, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::modeReplace |
-                                 CStdioFile::typeBinary);
+                                 CStdioFile::typeBinary | (ownerOnly ? CStdioFile::modePrivate : 0u));
         out.WriteString(bytes);
         out.Close();
         return true;

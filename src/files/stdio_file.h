@@ -40,6 +40,9 @@ public:
         // folder, which Close() flushes to disk and renames over the file;
         // a failure or Abort() removes it.
         modeReplace = 0x2000,
+        // With modeReplace: the file is its owner's alone (0600), from the
+        // moment it is made, whatever the umask or the file it replaces.
+        modePrivate = 0x10000,
         typeText = 0x4000,
         typeBinary = 0x8000,  // bytes go to disk as they are (no CR LF)
     };
@@ -78,7 +81,7 @@ public:
 
 private:
     [[noreturn]] void ThrowError(int osError) const;
-    bool OpenReplacing(CFileException* error);
+    bool OpenReplacing(bool ownerOnly, CFileException* error);
     void FinishReplacing();
     bool FillBuffer();
     void FlushBuffer();
@@ -97,7 +100,8 @@ private:
 };
 
 // Replaces the file at `path` with `bytes` through a temporary file beside
-// it (flushed, then renamed over it). False with the reason, naming the file.
-bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error);
+// it (flushed, then renamed over it); `ownerOnly` makes it 0600 (see
+// modePrivate). False with the reason, naming the file.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string& error, bool ownerOnly = false);
 
 }  // namespace qv

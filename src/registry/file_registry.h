@@ -8,7 +8,8 @@
 // once: hivex writes the whole hive to a temporary file beside it, which is
 // flushed and renamed over the hive, so a crash leaves either the old file or
 // the new one. Before the first write of an opening, the untouched file is
-// copied to "<file>.quorvane-bak".
+// copied to "<file>.quorvane-bak". Both files, and logs set aside, are made
+// with the hive's mode: none is ever open to more users than the hive.
 //
 // A file whose keys are held in memory (Wine's registry files) is mounted
 // with hooks that read it and make its new bytes; it is written back on the

@@ -155,6 +155,15 @@ inline hive_set_value SetValue(char* name, DWORD type, std::string& data) {
     return set;
 }
 
+// A new `file` beside one of mode `mode` that is never open to more users
+// than that one: made with its mode (the owner may write it) before a byte
+// goes in; one a crash left behind is dropped first. Its descriptor, or -1
+// with errno.
+inline int CreateBeside(const std::string& file, mode_t mode) {
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT) return -1;
+    return ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, (mode & 0777) | S_IWUSR);
+}
+
 inline bool SyncPath(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) return false;
@@ -552,14 +561,18 @@ struct CFileRegistry::Impl {
         return WriteBack(hive);
     }
 
-    // The untouched `file` copied to "<file>.quorvane-bak" (through
-    // `temporary`) once per opening. Empty, or what went wrong.
-    static std::string KeepBackup(const std::string& file, const std::string& temporary, bool& backedUp) {
+    // The untouched `file` (of mode `mode`) copied to "<file>.quorvane-bak"
+    // (through `temporary`) once per opening, with the file's mode. Empty,
+    // or what went wrong.
+    static std::string KeepBackup(const std::string& file, mode_t mode, const std::string& temporary, bool& backedUp) {
         if (backedUp) return {};
         std::error_code error;
         const std::string backup = file + ".quorvane-bak";
-        std::filesystem::copy_file(file, temporary, std::filesystem::copy_options::overwrite_existing, error);
-        if (!error && SyncPath(temporary, O_RDONLY))
+        if (const int fd = CreateBeside(temporary, mode); fd >= 0) ::close(fd);
+        else error = std::error_code(errno, std::generic_category());
+        if (!error)
+            std::filesystem::copy_file(file, temporary, std::filesystem::copy_options::overwrite_existing, error);
+        if (!error && ::chmod(temporary.c_str(), mode & 07777) == 0 && SyncPath(temporary, O_RDONLY))
             std::filesystem::rename(temporary, backup, error);
         else if (!error)
             error = std::error_code(errno, std::generic_category());
@@ -584,12 +597,12 @@ struct CFileRegistry::Impl {
         const std::string temporary = hive.file + ".quorvane-tmp";
         struct stat original {};
         if (::stat(hive.file.c_str(), &original) != 0) failure = "cannot read " + hive.file + ": " + Reason(errno);
-        if (failure.empty()) failure = KeepBackup(hive.file, temporary, hive.backedUp);
+        if (failure.empty()) failure = KeepBackup(hive.file, original.st_mode, temporary, hive.backedUp);
         if (failure.empty()) failure = Commit(hive, temporary, original.st_mode);
         if (failure.empty()) {
             hive.dirty = false;
             hive.createdSinceWrite.clear();
-            SetLogsAside(hive);
+            SetLogsAside(hive, original.st_mode);
             return ERROR_SUCCESS;
         }
         ::unlink(temporary.c_str());
@@ -603,15 +616,21 @@ struct CFileRegistry::Impl {
     // Once a hive read with Windows' logs applied is written whole (both its
     // sequence numbers past every entry's), its logs go beside its backup:
     // Windows would otherwise replay their entries over what was written.
-    // hivex reads the file itself from now on.
-    void SetLogsAside(Hive& hive) {
+    // hivex reads the file itself from now on. A log set aside is open to
+    // no one the hive (of mode `mode`) is not open to.
+    void SetLogsAside(Hive& hive, mode_t mode) {
         if (hive.copy.empty()) return;
         for (const std::string& log : hive.logs) {
             const std::string aside = log + ".quorvane-bak";
-            if (::rename(log.c_str(), aside.c_str()) != 0 && errno != ENOENT && pendingFailure.empty())
+            struct stat st {};
+            if (::rename(log.c_str(), aside.c_str()) == 0) {
+                if (::stat(aside.c_str(), &st) == 0 && (st.st_mode & ~mode & 0777) != 0)
+                    (void)::chmod(aside.c_str(), st.st_mode & mode & 07777);
+            } else if (errno != ENOENT && pendingFailure.empty()) {
                 pendingFailure = "The hive " + hive.file + " was written, but its log " + log +
                                  " could not be moved to " + aside + ": " + Reason(errno) +
                                  ". Windows passes it over all the same, as the hive is now written whole.";
+            }
         }
         const std::string folder = std::filesystem::path(hive.file).parent_path().string();
         SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
@@ -624,6 +643,11 @@ struct CFileRegistry::Impl {
     // renamed over the hive's file. Empty, or what went wrong.
     std::string Commit(Hive& hive, const std::string& temporary, mode_t mode) {
         struct stat written {};
+        // hivex would make the file with the umask's mode, open to all while
+        // the hive goes into it; made first, it keeps the hive's.
+        const int fd = CreateBeside(temporary, mode);
+        if (fd < 0) return Reason(errno);
+        ::close(fd);
         if (hivex_commit(hive.h, temporary.c_str(), 0) != 0 || ::stat(temporary.c_str(), &written) != 0)
             return Reason(errno);
         if (static_cast<std::uint64_t>(written.st_size) > largestHive)
@@ -650,9 +674,9 @@ struct CFileRegistry::Impl {
         struct stat original {};
         if (failure.empty() && ::stat(file.file.c_str(), &original) != 0)
             failure = "cannot read " + file.file + ": " + Reason(errno);
-        if (failure.empty()) failure = KeepBackup(file.file, temporary, file.backedUp);
+        if (failure.empty()) failure = KeepBackup(file.file, original.st_mode, temporary, file.backedUp);
         if (failure.empty()) {
-            const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            const int fd = CreateBeside(temporary, original.st_mode);
             bool whole = fd >= 0;
             for (std::size_t done = 0; whole && done < bytes.size();) {
                 const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -14,10 +14,12 @@ CChangeStamp::~CChangeStamp() {
     if (m_words != nullptr) munmap(m_words, kSize);
 }
 
-void CChangeStamp::Open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+void CChangeStamp::Open(const std::string& path, unsigned mode) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode & 0666));
     if (fd < 0) return;
     struct stat info {};
+    // The umask must not keep those who share the store from its stamp.
+    if (fstat(fd, &info) == 0 && info.st_size == 0) (void)fchmod(fd, static_cast<mode_t>(mode & 0666));
     if (fstat(fd, &info) == 0 && (info.st_size >= static_cast<off_t>(kSize) || ftruncate(fd, kSize) == 0)) {
         void* words = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (words != MAP_FAILED) m_words = static_cast<std::uint64_t*>(words);

@@ -31,8 +31,9 @@ public:
     CChangeStamp(const CChangeStamp&) = delete;
     CChangeStamp& operator=(const CChangeStamp&) = delete;
 
-    // Without the file (say, in a read-only folder) every stamp is 0.
-    void Open(const std::string& path);
+    // Without the file (say, in a read-only folder) every stamp is 0. A new
+    // file gets `mode`, the store file's, as SQLite gives its -wal and -shm.
+    void Open(const std::string& path, unsigned mode);
     // 0 while a write may be under way.
     std::uint64_t Current() const {
         if (m_words == nullptr) return 0;

@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/private_files.h"
 #include "registry/store_internal.h"
 
 namespace qv {
@@ -338,17 +341,27 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path file(path);
+    // The store holds this computer's registry, secrets too: the folders it
+    // makes, and a new store file, are the user's alone. SQLite gives the
+    // -wal and -shm files the store file's mode, so an existing store keeps
+    // the mode its owner chose.
     if (file.has_parent_path()) {
-        fs::create_directories(file.parent_path(), ec);
-        if (ec) {
-            why = "Cannot create the folder " + file.parent_path().string() + " for the registry store: " +
-                  ec.message() + ".";
+        std::string reason;
+        if (!MakePrivateFolders(file.parent_path().string(), reason)) {
+            why = "Cannot create the folder " + file.parent_path().string() + " for the registry store: " + reason +
+                  ".";
             return nullptr;
         }
     }
     if (fs::is_directory(file, ec)) {
         why = "The registry store " + path + " is a folder, not a file.";
         return nullptr;
+    }
+    // An empty file is a new store to SQLite. One another process makes at
+    // the same moment is its to set up; any other failure SQLite reports.
+    if (!fs::exists(file, ec)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) ::close(fd);
     }
 
     auto impl = std::make_unique<Impl>();
@@ -405,7 +418,8 @@ std::unique_ptr<CStoreRegistry> CStoreRegistry::Open(const std::string& path, st
                          " is in a folder this user cannot write to: it is open for reading only, and every "
                          "change is refused.");
     } else {
-        impl->stamp.Open(path + "-qvstamp");
+        struct stat st {};
+        impl->stamp.Open(path + "-qvstamp", ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0666 : 0600);
         std::string mode;
         rc = QueryText(impl->db.get(), "PRAGMA journal_mode = WAL", mode);
         if (rc != SQLITE_OK) return failed("Cannot prepare the registry store");

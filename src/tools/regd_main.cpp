@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "files/private_files.h"
 #include "registry/remote/flood_watch.h"
 #include "registry/remote/registry_service.h"
 #include "registry/remote/remote_common.h"
@@ -64,6 +65,16 @@ struct Options {
 int Usage(const std::string& problem) {
     std::cerr << "quorvane-regd: " << problem << "\n(quorvane-regd --help tells the options)\n";
     return 2;
+}
+
+// A secret others may read is no longer one: refused, as ssh refuses such
+// keys, with the chmod that fixes it. True when refused.
+bool RefusedAsOpen(const std::string& file, int& status) {
+    const std::string problem = qv::ReadableByOthers(file);
+    if (problem.empty()) return false;
+    std::cerr << "quorvane-regd: " << problem << "\n";
+    status = 2;
+    return true;
 }
 
 bool ReadFile(const std::string& path, std::string& text) {
@@ -148,6 +159,9 @@ int Serve(int argc, char** argv) {
 
     qv::remote::ServiceOptions service;
     service.readOnly = options.readOnly;
+    int refused = 0;
+    if (!options.tokenFile.empty() && RefusedAsOpen(options.tokenFile, refused)) return refused;
+    if (tls && RefusedAsOpen(options.tlsKey, refused)) return refused;
     if (!options.tokenFile.empty()) {
         if (!ReadFile(options.tokenFile, service.token)) return Usage("cannot read the token file " + options.tokenFile);
         while (!service.token.empty() && std::string(" \t\r\n").find(service.token.back()) != std::string::npos)

@@ -1,7 +1,7 @@
 // The store's own promises, beyond the registry contract: several processes
 // on one file, a writer killed mid-stream, damaged files and unusable paths,
-// where the file lives, batches, byte-exact names, and what one connection
-// read ahead giving way to another connection's writes.
+// where the file lives and who may read it, batches, byte-exact names, and
+// what one connection read ahead giving way to another connection's writes.
 #include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "registry/store_registry.h"
+#include "tests/support/umask_scope.h"
 
 namespace qv {
 namespace {
@@ -349,6 +350,38 @@ TEST_F(StoreFile, FirstOpenMakesTheFolderKeyNamesAreBytesAndAllLevelsComeInOneCa
     store->RegCloseKey(names);
 }
 
+// This computer's registry holds secrets: under umask 022 a new store, its
+// -wal, -shm and stamp are 0600 and the folders made for it 0700, while a
+// folder that was there and a store its owner made 0644 or 0660 keep them.
+TEST_F(StoreFile, ANewStoreIsItsOwnersAloneAnExistingOneKeepsItsMode) {
+    testing::CUmaskScope umask;
+    ::chmod(m_folder.c_str(), 0755);
+    struct Case {
+        std::string path;
+        unsigned existing;  // the file's mode before (an empty file), 0: none
+        unsigned expected;
+    };
+    const Case cases[] = {{m_folder + "/a/b/registry.db", 0, 0600},
+                          {m_folder + "/shared.db", 0644, 0644},
+                          {m_folder + "/group.db", 0660, 0660}};  // wider than the umask lets files be made
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (c.existing != 0) {
+            std::ofstream(c.path).close();
+            ::chmod(c.path.c_str(), c.existing);
+        }
+        m_path = c.path;
+        auto store = OpenStore();
+        ASSERT_TRUE(store);
+        store->RegCloseKey(CreateKey(*store, HKEY_USERS, "written"));  // the -wal has something in it
+        for (const char* suffix : {"", "-wal", "-shm", "-qvstamp"})
+            EXPECT_EQ(testing::ModeOf((c.path + suffix).c_str()), c.expected) << suffix;
+    }
+    EXPECT_EQ(testing::ModeOf((m_folder + "/a").c_str()), 0700u);
+    EXPECT_EQ(testing::ModeOf((m_folder + "/a/b").c_str()), 0700u);
+    EXPECT_EQ(testing::ModeOf(m_folder.c_str()), 0755u) << "a folder that was there is left as it was";
+}
+
 TEST_F(StoreFile, BatchesCommitTogetherOrNotAtAll) {
     auto store = OpenStore(), watcher = OpenStore();
     ASSERT_TRUE(store && watcher);
@@ -471,6 +504,8 @@ TEST_F(StoreFile, AStoreInAReadOnlyFolderOpensForReadingOnly) {
         ASSERT_TRUE(store);
         store->RegCloseKey(CreateKey(*store, HKEY_USERS, "Kept"));
     }
+    // A new store is its owner's alone; this one's owner lets others read it.
+    ASSERT_EQ(chmod(m_path.c_str(), 0644), 0);
     ASSERT_EQ(chmod(m_folder.c_str(), 0555), 0);
     const pid_t child = Spawn([&] {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;

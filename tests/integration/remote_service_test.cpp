@@ -89,8 +89,10 @@ protected:
         service.Stop();
         fs::remove_all(dir);
     }
+    // Its owner's alone, as the service wants a token to be.
     std::string File(const std::string& name, const std::string& text) {
         std::ofstream((dir / name).string(), std::ios::binary) << text;
+        fs::permissions(dir / name, fs::perms::owner_read | fs::perms::owner_write);
         return (dir / name).string();
     }
     // The service's certificate for localhost (its own CA); a CA, a client
@@ -485,6 +487,28 @@ TEST_F(RemoteService, StartsOnlyWhereItIsSafeStopsCleanlyAndClientsReconnect) {
         EXPECT_EQ(test::RunRegd({"--store", store, "--listen", "127.0.0.1:0", "--exit-after", "1",
                                  "--token-file", File("short", token)}, &log), 2);
         EXPECT_NE(log.find("bytes long; a token needs at least 16"), std::string::npos) << log;
+    }
+    // A key or token other users may read is refused, as ssh refuses such
+    // keys, naming the chmod that fixes it; the same files at 0600 serve.
+    MakeCertificates();
+    const std::string token = File("the token", "s3cret-token-16b\n");
+    struct Case {
+        unsigned tokenMode, keyMode;
+        std::string refused;  // the message; empty: it serves
+    } cases[] = {
+        {0644, 0600, token + " is readable by other users; run: chmod 600 '" + token + "'"},
+        {0640, 0600, token + " is readable by other users"},
+        {0600, 0604, key + " is readable by other users; run: chmod 600 " + key},
+        {0600, 0600, ""},
+    };
+    for (const Case& c : cases) {
+        fs::permissions(token, static_cast<fs::perms>(c.tokenMode));
+        fs::permissions(key, static_cast<fs::perms>(c.keyMode));
+        const int code = test::RunRegd({"--store", store, "--listen", "127.0.0.1:0", "--exit-after", "1", "--tls-cert",
+                                        cert, "--tls-key", key, "--token-file", token}, &log);
+        EXPECT_EQ(code, c.refused.empty() ? 0 : 2) << log;
+        if (c.refused.empty()) EXPECT_EQ(log.find("readable"), std::string::npos) << log;
+        else EXPECT_NE(log.find("quorvane-regd: " + c.refused), std::string::npos) << log;
     }
 
     Start();

@@ -19,6 +19,7 @@
 #include "tests/support/empty_hive.h"
 #include "tests/support/hive_log_writer.h"
 #include "tests/support/tool_runner.h"
+#include "tests/support/umask_scope.h"
 
 namespace qv {
 namespace {
@@ -260,17 +261,30 @@ TEST_F(HiveLogs, AWindowsFolderReadsWithItsLogsAppliedAndSaysSo) {
 // A hive whose logs applied whole is written back clean (both sequence
 // numbers past every entry's, the checksum right) with its logs beside the
 // backup; one whose logs are damaged reads as far as they go and is never written.
+// Kept at 0600 by its owner, the hive is copied nowhere others may read it
+// (under umask 022): not its private copy, backup or logs set aside, even
+// a log that was open to them.
 TEST_F(HiveLogs, AHiveWithItsLogsAppliedWholeIsWrittenBackClean) {
+    testing::CUmaskScope umask;
     const fs::path hive = dir / "config/SOFTWARE";
     const std::string log1 = testing::NewFormatLog(dirty, {entries[0], entries[1]});
     const std::string log2 = testing::NewFormatLog(dirty, {entries[2]});
     Spit(hive, dirty);
     Spit(hive.string() + ".LOG1", log1);
     Spit(hive.string() + ".LOG2", log2);
+    fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(hive.string() + ".LOG2", fs::perms::owner_read | fs::perms::owner_write);
     {
         CFileRegistry registry;
         std::string error;
         ASSERT_TRUE(registry.MountHive(HKEY_LOCAL_MACHINE, "SOFTWARE", hive.string(), true, error)) << error;
+        int copies = 0;
+        for (const fs::directory_entry& file : fs::directory_iterator(dir)) {
+            if (file.path().filename().string().rfind("quorvane-hive-", 0) != 0) continue;
+            EXPECT_EQ(testing::ModeOf(file.path().c_str()), 0600u) << file.path();
+            ++copies;
+        }
+        EXPECT_EQ(copies, 1);
         EXPECT_EQ(registry.ReadOnlyReason(), "");
         ASSERT_EQ(registry.Notices().size(), 1u);
         EXPECT_NE(registry.Notices()[0].find("so it shows what Windows would load"), std::string::npos);
@@ -287,6 +301,8 @@ TEST_F(HiveLogs, AHiveWithItsLogsAppliedWholeIsWrittenBackClean) {
     EXPECT_TRUE(Slurp(hive.string() + ".LOG1.quorvane-bak") == log1);
     EXPECT_TRUE(Slurp(hive.string() + ".LOG2.quorvane-bak") == log2);
     EXPECT_TRUE(Slurp(hive.string() + ".quorvane-bak") == dirty);
+    for (const char* file : {"", ".quorvane-bak", ".LOG1.quorvane-bak", ".LOG2.quorvane-bak"})
+        EXPECT_EQ(testing::ModeOf((hive.string() + file).c_str()), 0600u) << file;
     {
         CFileRegistry registry;
         std::string error;

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "tests/support/document_fixture.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/tool_runner.h"
+#include "tests/support/umask_scope.h"
 
 namespace qv {
 namespace {
@@ -174,17 +176,44 @@ TEST_F(RegistryFiles, WindowsInstallationAndWinePrefixOpenAsSides) {
     EXPECT_TRUE(ui.Messages().empty()) << ui.Messages().front();
 }
 
+// Also: a hive its owner keeps at 0600 (saved credentials, say) is never
+// copied where others may read it, under umask 022: not its backup, not the
+// temporary file while the hive goes into it, not the journal's records.
 TEST_F(RegistryFiles, AHiveSlaveIsWrittenThroughAndItsOriginalKeptOnce) {
+    testing::CUmaskScope umask;
     const fs::path hive = dir / "NTUSER.DAT";
-    MakeHive(hive, {});
+    MakeHive(hive, {"Secret"});
+    fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write);
     const std::string original = Slurp(hive);
     Open(kSourceFile, hive.string(), kSourceFile, hive.string());
     ASSERT_TRUE(doc->BothTrees()) << ::testing::PrintToString(ui.Messages());
     KeyNode* user = Walk(slaveCtrl, doc->m_pSlaveRoot.get(), {"HKEY_CURRENT_USER"});
     ASSERT_NE(user, nullptr);
-    slaveTree.AddKey("Added");
-    slaveTree.AddStringValue("Greeting", "h\xC3\xA9llo");
+    {
+        // The temporary files live a moment each: watched for as long as a
+        // few write-backs of a hive that takes a while to write.
+        std::atomic<bool> done{false};
+        std::atomic<unsigned> seen{0}, open{0};
+        std::thread watch([&] {
+            const std::string temporary = hive.string() + ".quorvane-tmp";
+            while (!done) {
+                if (const unsigned mode = testing::ModeOf(temporary.c_str()); mode != 0) {
+                    ++seen;
+                    open |= mode & 077;
+                }
+            }
+        });
+        slaveTree.AddKey("Added");
+        slaveTree.AddStringValue("Greeting", "h\xC3\xA9llo");
+        for (int i = 0; i < 3; ++i) slaveTree.AddStringValue(("Big" + std::to_string(i)).c_str(), std::string(400000, 'x'));
+        done = true;
+        watch.join();
+        EXPECT_GT(seen, 0u) << "the watch never saw the temporary file";
+        EXPECT_EQ(open, 0u) << "others could read the temporary file";
+    }
     EXPECT_TRUE(ui.Messages().empty()) << ::testing::PrintToString(ui.Messages());
+    EXPECT_EQ(testing::ModeOf(hive.c_str()), 0600u);
+    EXPECT_EQ(testing::ModeOf((hive.string() + ".quorvane-bak").c_str()), 0600u);
 
     // On disk at once, as another reader sees it; the untouched file beside it.
     EXPECT_NE(RegTree(hive).find("Greeting = REG_SZ : h\xC3\xA9llo"), std::string::npos) << RegTree(hive);
@@ -222,6 +251,13 @@ TEST_F(RegistryFiles, AHiveSlaveIsWrittenThroughAndItsOriginalKeptOnce) {
     doc->OnCmdMsg(ID_EDIT_UNDO);
     EXPECT_NE(RegTree(hive).find("Second"), std::string::npos) << RegTree(hive);
     doc->m_pJournal = nullptr;
+    EXPECT_EQ(testing::ModeOf((dir / "journal").c_str()), 0700u);
+    int records = 0;
+    for (const fs::directory_entry& record : fs::directory_iterator(dir / "journal")) {
+        EXPECT_EQ(testing::ModeOf(record.path().c_str()), 0600u) << record.path();
+        ++records;
+    }
+    EXPECT_EQ(records, 3) << "the deletion's entry and its two records";
 }
 
 TEST_F(RegistryFiles, ReadOnlySidesRefuseEveryWriteWithTheReason) {

@@ -1,7 +1,8 @@
 // Undo (every command, then Undo, is the randomized round-trip test's): a
 // change that failed half way is undone too; Undo refuses when the Slave
 // changed since; a change a crash cut off is put back on the next start,
-// after saying what that does, and a damaged entry is never used.
+// after saying what that does, and a damaged entry is never used; the
+// journal is the user's alone, whatever the umask.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "dialogs/walk_dialogs.h"
 #include "edit/undo_journal.h"
 #include "model/loader.h"
+#include "tests/support/umask_scope.h"
 #include "tests/unit/pane_fixture.h"
 
 namespace qv {
@@ -191,6 +193,54 @@ TEST_F(Undo, EntriesAreNumberedPastTheLargest32BitNumber) {
     ASSERT_EQ(next.Undoable().size(), 1u);
     EXPECT_EQ(next.Undoable()[0].number, 2147483648);
     EXPECT_TRUE(fs::exists(folder / "2147483648.after.reg"));
+}
+
+// A record copies keys whatever their hive keeps from others: under umask
+// 022 every folder the journal makes is 0700 and every file 0600, also one a
+// leftover 0644 file stood at; a journal folder others may open is narrowed,
+// and one that cannot be narrowed is refused with the reason.
+TEST_F(Undo, TheJournalIsTheUsersAloneWhateverTheUmask) {
+    testing::CUmaskScope umask;
+    struct Case {
+        fs::path folder;
+        unsigned existing;  // the journal folder's mode before, 0: not there
+    };
+    const Case cases[] = {{dir / "state" / "quorvane" / "journal", 0}, {dir / "open", 0755}, {dir / "group", 0750}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.string());
+        if (c.existing != 0) {
+            fs::create_directories(c.folder);
+            ::chmod(c.folder.c_str(), c.existing);
+            std::ofstream(c.folder / "000001.entry") << "Quorvane undo journal entry\nstate: done\nscope: values HKEY_LOCAL_MACHINE\n";
+            std::ofstream(c.folder / "000002.before.reg") << "left by a crash";  // 0644
+        }
+        CUndoJournal next;
+        std::string error;
+        ASSERT_TRUE(next.Open(c.folder.string(), error)) << error;
+        ASSERT_TRUE(next.Begin(*store, "", "Add Key X", {{"HKEY_LOCAL_MACHINE\\Software\\X", true}}, error)) << error;
+        next.End(*store);
+        ASSERT_EQ(next.Undoable().size(), 1u);
+        std::string message;
+        EXPECT_TRUE(next.Undo(*store, message)) << message;  // the entry is written a third time
+
+        EXPECT_EQ(testing::ModeOf(c.folder.c_str()), 0700u);
+        if (c.existing == 0) {
+            EXPECT_EQ(testing::ModeOf((dir / "state").c_str()), 0700u);
+            EXPECT_EQ(testing::ModeOf((dir / "state" / "quorvane").c_str()), 0700u);
+        }
+        const std::string number = c.existing != 0 ? "000002" : "000001";
+        for (const char* suffix : {".entry", ".before.reg", ".after.reg"})
+            EXPECT_EQ(testing::ModeOf((c.folder / (number + suffix)).c_str()), 0600u) << suffix;
+    }
+
+    // A folder this user may not narrow (procfs refuses every chmod, to root too).
+    CUndoJournal refused;
+    std::string error;
+    EXPECT_FALSE(refused.Open("/proc/self", error));
+    EXPECT_NE(error.find("Cannot keep the undo journal in /proc/self: other users may open /proc/self (its mode is "
+                         "0555) and it cannot be narrowed to 0700"),
+              std::string::npos)
+        << error;
 }
 
 }  // namespace
