@@ -3,7 +3,11 @@
 // (the peer the CTest fixture starts, seeded with HKLM\Software\Quorvane
 // Test). The document asks for the logon in its dialog, opens the computer
 // as a side and writes it; quorvane-reg queries, exports and compares it.
+#include <sys/wait.h>
+
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "dialogs/edit_dialogs.h"
 #include "dialogs/logon_dlg.h"
@@ -135,6 +139,28 @@ TEST_F(RrpDocument, QuorvaneRegExportsAndComparesTheComputersKey) {
     EXPECT_EQ(testing::RunTool(*router, {"compare", key, file + "::HKLM\\" + kKey, "/s"}, out), 0) << out;
     EXPECT_NE(out.find("Identical"), std::string::npos) << out;
     ui.ExpectAllAnswersUsed();
+}
+
+// The program itself takes the logon from the environment (the password
+// from a file), and without a terminal never asks: a wrong one fails.
+TEST_F(RrpDocument, QuorvaneRegTakesTheLogonFromTheEnvironment) {
+    const auto run = [this](const std::string& password) {
+        std::ofstream((dir / "password").string()) << password << "\n";
+        const std::string command = "QUORVANE_REGISTRY='" + (dir / "reg.db").string() + "' QUORVANE_SMB_USER='" +
+                                    kUser + "' QUORVANE_SMB_PASSWORD_FILE='" + (dir / "password").string() + "' '" +
+                                    QV_REG_TOOL "' query '" + kPeer + "\\HKLM\\" + kKey + "' </dev/null >'" +
+                                    (dir / "out").string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        std::ifstream in((dir / "out").string());
+        return std::pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    };
+    auto [code, out] = run(kPassword);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("Text    REG_SZ    Привет, мир"), std::string::npos) << out;
+    std::tie(code, out) = run("wrong");
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("(status 5)"), std::string::npos) << out;
 }
 
 }  // namespace
