@@ -79,6 +79,23 @@ fi
 # export writes UTF-16, so nothing is lost to a code page on the way), our
 # export compares equal to the live key, and a binary value reg.exe changes
 # afterwards is found. A hive named as a side is refused with its reason.
+# Runs the check function $1 in the background, so that set -e holds inside
+# it (a condition would lift it), with its output kept in $build_dir/$2 and
+# shown; says $3 when it passed, else $4, and fails the stage.
+run_check() {
+  local log=$build_dir/$2
+  (set -e; "$1") </dev/null >"$log" 2>&1 &
+  if wait $!; then
+    cat "$log"
+    echo "wine-tests: $3"
+    return 0
+  fi
+  cat "$log" >&2
+  echo "wine-tests: $4" >&2
+  status=1
+  return 1
+}
+
 wine_reg_check() {
   local qreg="$build_dir/src/tools/quorvane-reg.exe" key='HKCU\Software\Quorvane Тест' out
   cd "$build_dir"
@@ -103,16 +120,8 @@ wine_reg_check() {
   printf '%s\n' "$out"
   [[ $code -eq 1 ]] && grep -q 'Linux' <<<"$out"
 }
-# In the background, so that set -e holds inside (a condition would lift it).
-(set -e; wine_reg_check) </dev/null >"$build_dir/quorvane-reg.txt" 2>&1 &
-if wait $!; then
-  cat "$build_dir/quorvane-reg.txt"
-  echo "wine-tests: quorvane-reg.exe and Wine's reg.exe agree"
-else
-  cat "$build_dir/quorvane-reg.txt" >&2
-  echo "wine-tests: quorvane-reg.exe against Wine's registry failed" >&2
-  status=1
-fi
+run_check wine_reg_check quorvane-reg.txt "quorvane-reg.exe and Wine's reg.exe agree" \
+  "quorvane-reg.exe against Wine's registry failed"
 step "quorvane-reg.exe"
 
 # The installer puts both programs in Program Files\Quorvane (quorvane.exe
@@ -142,17 +151,9 @@ msi_check() {
 }
 cmake --build --preset mingw --target quorvane_msi
 msi=$(ls -t "$build_dir"/packaging/windows/quorvane-*-x64.msi | head -n 1)
-(set -e; msi_check) </dev/null >"$build_dir/msi.txt" 2>&1 &
-if wait $!; then
-  cat "$build_dir/msi.txt"
-  echo "wine-tests: the .msi installs and uninstalls"
-else
-  # Not left installed for the next run.
-  wine msiexec /x "$msi" /qn >>"$build_dir/msi.txt" 2>&1 </dev/null || true
-  cat "$build_dir/msi.txt" >&2
-  echo "wine-tests: the .msi failed" >&2
-  status=1
-fi
+# A failed one is not left installed for the next run.
+run_check msi_check msi.txt "the .msi installs and uninstalls" "the .msi failed" ||
+  wine msiexec /x "$msi" /qn >/dev/null 2>&1 </dev/null || true
 step ".msi"
 
 # The prefix's own files, opened as quorvane-reg opens them, hold what
@@ -194,15 +195,8 @@ wine_write_check() {
   grep -Fx '"Multi"=hex(7):6f,00,6e,00,65,00,00,00,34,04,32,04,30,04,00,00,00,00' <<<"$out"
   [[ -f "$WINEPREFIX/user.reg.quorvane-bak" ]]
 }
-(set -e; wine_write_check) </dev/null >"$build_dir/wine-write.txt" 2>&1 &
-if wait $!; then
-  cat "$build_dir/wine-write.txt"
-  echo "wine-tests: a key written into the prefix's files is read back by Wine's reg.exe"
-else
-  cat "$build_dir/wine-write.txt" >&2
-  echo "wine-tests: writing the prefix's files failed, or Wine's reg.exe did not read it back" >&2
-  status=1
-fi
+run_check wine_write_check wine-write.txt "a key written into the prefix's files is read back by Wine's reg.exe" \
+  "writing the prefix's files failed, or Wine's reg.exe did not read it back"
 rm -f "$WINEPREFIX/user.reg.quorvane-bak"
 step "prefix written"
 
