@@ -418,9 +418,8 @@ RrpOptions RrpOptions::FromEnvironment(RrpOptions settings) {
 RrpOptions RrpOptions::FromEnvironment() { return FromEnvironment(RrpOptions{}); }
 
 bool RrpComputer(std::string_view name, std::string* host, int* port) {
-    constexpr std::string_view kScheme = "smb://";
-    if (name.size() <= kScheme.size() || Lower(name.substr(0, kScheme.size())) != kScheme) return false;
-    std::string_view rest = name.substr(kScheme.size());
+    if (name.size() <= kRemoteRegistryScheme.size() || !IsRemoteRegistryName(name)) return false;
+    std::string_view rest = name.substr(kRemoteRegistryScheme.size());
     std::string_view h, p;
     if (rest.front() == '[') {
         const std::size_t close = rest.find(']');
